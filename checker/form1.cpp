@@ -1,0 +1,424 @@
+#include "form1.h"
+
+#include "archivos_config.h"
+#include "barra_puerto.h"
+#include "caja_mensajes.h"
+#include "codificacion.h"
+#include "controles.h"
+#include "decodificacion.h"
+#include "fallo.h"
+#include "fuente_hora.h"
+#include "numeros.h"
+#include "puerto_serie.h"
+#include "temporizador.h"
+#include "transmision.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QStatusBar>
+#include <QThread>
+#include <cmath>
+#include <cstring>
+
+using namespace quarvel;
+
+namespace quarvel430 {
+
+namespace {
+
+constexpr int kAvisoMs = 8000;
+// Passes of the reply wait, each up to about 1 ms.
+constexpr int kPasosEspera = 2000;
+const QString kTitulo = QStringLiteral("Quarvel 4.3");
+
+QPushButton* boton(QWidget* p, const QString& texto, int l, int t, int w, int h) {
+    return colocar(new QPushButton(texto, p), l, t, w, h);
+}
+
+QLineEdit* campo(QWidget* p, int l, int t, int w, int h) {
+    return colocar(new QLineEdit(p), l, t, w, h);
+}
+
+bool es(const std::optional<long>& v, long n) { return v && *v == n; }
+
+} // namespace
+
+Form1::Form1(Entorno entorno, QWidget* parent)
+    : QWidget(parent)
+    , MSComm1(entorno.puerto)
+    , entorno_(std::move(entorno))
+    , enlace_(MSComm1, [this](const QString& descripcion) { informar_fallo(descripcion); }) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(kTitulo);
+    setWindowIcon(icono_programa());
+    resize(6090 / kTwipsPorPixel, 1710 / kTwipsPorPixel);
+
+    Label5 = etiqueta(this, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
+    Text4 = campo(this, 1080, 60, 1035, 315);
+    Label1 = etiqueta(this, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
+    Text1 = campo(this, 3120, 60, 795, 315);
+    Command1 = boton(this, QStringLiteral("Inicio"), 4080, 60, 915, 255);
+    Command1->setEnabled(false);
+    Label4 = etiqueta(this, QString(), 5100, 60, 915, 255);
+    fijar_colores(Label4, kNegro, Qt::white);
+    Label4->setAlignment(Qt::AlignCenter);
+    Label2 = etiqueta(this, QStringLiteral("Ultima Dato Chekeado"), 60, 600, 1605, 195);
+    Text3 = campo(this, 1740, 540, 795, 315);
+    Command2 = boton(this, QStringLiteral("Parar"), 4080, 480, 915, 255);
+    Label6 = etiqueta(this, QStringLiteral("Fecha y Hora"), 5100, 360, 915, 435);
+    fijar_colores(Label6, kNegro, kRojoClaro);
+    Label6->setAlignment(Qt::AlignCenter);
+    Image1 = etiqueta(this, QString(), 2880, 840, 480, 480);
+    Image1->setPixmap(icono_programa().pixmap(32, 32));
+    Label3 = etiqueta(this, QStringLiteral("Intervalo en Minutos"), 240, 1020, 1440, 195);
+    Text2 = campo(this, 1740, 960, 375, 315);
+    Text2->setEnabled(false);
+    Command5 = boton(this, QStringLiteral("Configurar"), 4080, 900, 915, 255);
+    Check1 = colocar(new QCheckBox(QStringLiteral("Cambiar"), this), 5100, 900, 915, 195);
+    StatusBar1 = crear_barra_estado(this, Panels);
+    colocar(StatusBar1, 0, 1455, 6090, 255);
+
+    Label7 = etiqueta(this, QStringLiteral("0"), 3420, 1800, 90, 195);
+    Label7->setVisible(false);
+    Label8 = etiqueta(this, QStringLiteral("0"), 3420, 2100, 90, 195);
+    Label8->setVisible(false);
+    Command3 = boton(this, QStringLiteral("Command3"), 4020, 1740, 1515, 375);
+    Command3->setVisible(false);
+    Command3->setEnabled(false);
+
+    menu = new QMenu(QStringLiteral("menu"), this);
+    restaurar = menu->addAction(QStringLiteral("Restaurar"));
+
+    Timer1 = new Temporizador(QStringLiteral("Timer1"), 1000, false, this);
+    Timer2 = new Temporizador(QStringLiteral("Timer2"), 100, true, this);
+    // Ticks on 100 ms boundaries, the tenth on the second: the display then
+    // changes right after the PC's second does.
+    Timer2->alinearAlReloj(100);
+    Timer4 = new Temporizador(QStringLiteral("Timer4"), 100, false, this);
+
+    connect(Timer1, &Temporizador::Timer, this, &Form1::Timer1_Timer);
+    connect(Timer2, &Temporizador::Timer, this, &Form1::Timer2_Timer);
+    connect(Timer4, &Temporizador::Timer, this, &Form1::Timer4_Timer);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
+    connect(restaurar, &QAction::triggered, this, &Form1::restaurar_Click);
+    connect(MSComm1, &PuertoSerie::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(MSComm1, &PuertoSerie::perdido, this,
+            [this](const QString& descripcion) { enlace_.fallo(descripcion); });
+
+    hwnd_ = registrar_ventana(this);
+}
+
+Form1::~Form1() { olvidar_ventana(hwnd_); }
+
+void Form1::Form_Load() {
+    try {
+        Text2->setText(leer_intervalo());
+        const configuracion_ini c = leer_configuracion();
+        paso_actualizacion = 0;
+        parpadeo_activo = 0;
+        estado_chekeo = 0;
+        contador_parpadeo = 0;
+        contador_reloj = 0;
+        chekeo_pendiente = 0;
+        Timer4->setInterval(entero_estricto(c.t1, QStringLiteral("[T1]")));
+        const QString seccion = QStringLiteral("[COM_PORT]");
+        MSComm1->setCommPort(a_entero16(entero_estricto(c.com_port, seccion), seccion));
+        MSComm1->setSettings(c.com_cfg.value_or(QString()));
+        llenar_barra_puerto(Panels, MSComm1->CommPort(), MSComm1->Settings());
+        contador_intervalo = 0;
+        const QDateTime ahora = entorno_.hora->ahora();
+        Text1->setText(formato_hora(ahora));
+        Text4->setText(formato_fecha(ahora));
+        paso_actualizacion = 0;
+        parpadeo_activo = 1;
+        Timer1->setEnabled(true);
+        Text3->setText(Text1->text());
+        indicador(true);
+        estado_chekeo = 3;
+
+        icono_bandeja = NotifyIconData{};
+        icono_bandeja.cbSize = sizeof(NotifyIconData);
+        icono_bandeja.hWnd = hwnd_;
+        icono_bandeja.uID = 1;
+        icono_bandeja.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        icono_bandeja.uCallbackMessage = WM_MOUSEMOVE;
+        icono_bandeja.hIcon = registrar_icono(icono_programa());
+        fijar_tip(windowTitle());
+        icono_agregado_ = entorno_.notificar(NIM_ADD, &icono_bandeja);
+
+        // Without a tray the window stays, so the user always has one.
+        en_bandeja_ = icono_agregado_ && entorno_.hay_bandeja();
+        if (en_bandeja_)
+            hide();
+    } catch (const Fallo& f) {
+        entorno_.mensajes->mostrar(this, f.descripcion(), QStringLiteral("Inicio"));
+    }
+}
+
+void Form1::fijar_tip(const QString& texto) {
+    // The title, a NUL, then spaces up to 64 characters.
+    const QByteArray bytes = texto.toLatin1().left(63);
+    std::memset(icono_bandeja.szTip, ' ', sizeof icono_bandeja.szTip);
+    std::memcpy(icono_bandeja.szTip, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    icono_bandeja.szTip[bytes.size()] = '\0';
+}
+
+void Form1::Form_Unload() {
+    if (descargado_)
+        return;
+    descargado_ = true;
+    try {
+        guardar_intervalo(Text2->text());
+    } catch (const Fallo& f) {
+        entorno_.mensajes->mostrar(this, f.descripcion(), kTitulo);
+    }
+    entorno_.notificar(NIM_DELETE, &icono_bandeja);
+    icono_agregado_ = false;
+}
+
+void Form1::closeEvent(QCloseEvent* evento) {
+    Form_Unload();
+    evento->accept();
+    emit cerrada();
+}
+
+void Form1::resizeEvent(QResizeEvent* evento) {
+    QWidget::resizeEvent(evento);
+    StatusBar1->setGeometry(0, height() - StatusBar1->height(), width(), StatusBar1->height());
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* evento) {
+    const int boton = evento->buttons() == Qt::LeftButton ? 1 : 0;
+    const QPoint p = evento->position().toPoint();
+    Form_MouseMove(boton, 0, p.x(), p.y());
+}
+
+void Form1::mensajeBandeja(std::uint32_t mensaje, std::uint32_t id) {
+    // The icon reports with its number where the button state goes.
+    if (mensaje == WM_MOUSEMOVE) {
+        const QPoint p = mapFromGlobal(QCursor::pos());
+        Form_MouseMove(static_cast<int>(id), 0, p.x(), p.y());
+    }
+}
+
+void Form1::Form_MouseMove(int button, int /*shift*/, int /*x*/, int /*y*/) {
+    if (button == 1)
+        menu->popup(QCursor::pos());
+}
+
+void Form1::restaurar_Click() {
+    setWindowState(Qt::WindowNoState);
+    show();
+    raise();
+    activateWindow();
+}
+
+void Form1::informar_fallo(const QString& descripcion) {
+    ultimo_fallo_ = descripcion;
+    StatusBar1->showMessage(descripcion, kAvisoMs);
+    if (icono_agregado_) {
+        // Hidden in the tray, the tip and a balloon are what the user sees.
+        fijar_tip(kTitulo + QStringLiteral(": ") + descripcion);
+        entorno_.notificar(NIM_MODIFY, &icono_bandeja);
+        tip_con_aviso_ = true;
+        aviso_bandeja(hwnd_, icono_bandeja.uID, kTitulo, descripcion);
+    }
+}
+
+void Form1::indicador(bool encendido) { fijar_indicador(Label4, encendido); }
+
+void Form1::sumar_contador(QLabel* contador) {
+    contador->setText(QString::number(numero_de_texto(contador->text()) + 1));
+}
+
+void Form1::MSComm1_OnComm() {}
+
+// --- Display and scheduler ------------------------------------------------
+
+void Form1::Timer2_Timer() {
+    contador_reloj = contador_reloj.value_or(0) + 1;
+    if (es(contador_reloj, 10)) {
+        contador_reloj = 0;
+        if (!Command1->isEnabled())
+            Command1->setEnabled(true);
+        Text1->setText(formato_hora(entorno_.hora->ahora()));
+        Text4->setText(formato_fecha(entorno_.hora->ahora()));
+    }
+
+    contador_intervalo = contador_intervalo.value_or(0) + 1;
+    if (es(estado_chekeo, 3)) {
+        const double minutos = std::nearbyint(static_cast<double>(*contador_intervalo) / 600.0);
+        if (minutos == numero_de_texto(Text2->text())) {
+            contador_intervalo = 0;
+            chekeo_pendiente = 1;
+        }
+    }
+
+    // A read-back never starts inside another one; the due check waits.
+    if (es(chekeo_pendiente, 1) && !en_chekeo_ && numero_de_pieza(Text1->text(), 0, 2) == 31) {
+        chekeo_pendiente = 0;
+        Text3->setText(Text1->text());
+        en_chekeo_ = true;
+        chekeo_de_datos();
+        en_chekeo_ = false;
+        sumar_contador(Label7);
+    }
+
+    contador_parpadeo = contador_parpadeo.value_or(0) + 1;
+    if (es(contador_parpadeo, 5)) {
+        contador_parpadeo = 0;
+        if (es(parpadeo_activo, 1)) {
+            const QColor fondo = color_de_fondo(Label4);
+            if (fondo == kRojoClaro)
+                indicador(false);
+            else if (fondo == kNegro)
+                indicador(true);
+        }
+    }
+}
+
+void Form1::Timer1_Timer() {
+    Timer1->setEnabled(false);
+    enlace_.reabrir();
+    paso_actualizacion = 0;
+    Timer4->setEnabled(true);
+}
+
+void Form1::Timer4_Timer() {
+    paso_actualizacion = paso_actualizacion.value_or(0) + 1;
+    const long copia = *paso_actualizacion;
+    actualizacion_completa(copia);
+    if (es(paso_actualizacion, 8))
+        Timer4->setEnabled(false);
+}
+
+void Form1::Command1_Click() {
+    Text3->setText(Text1->text());
+    enlace_.reabrir();
+    paso_actualizacion = 0;
+    parpadeo_activo = 1;
+    estado_chekeo = 3;
+    // Counting starts over, so checking resumes however long "Parar" held.
+    contador_intervalo = 0;
+    Timer4->setEnabled(true);
+    indicador(true);
+}
+
+void Form1::Command2_Click() {
+    Timer1->setEnabled(false);
+    indicador(false);
+    parpadeo_activo = 0;
+    estado_chekeo = 0;
+}
+
+void Form1::Command5_Click() {
+    if (entorno_.configurar)
+        entorno_.configurar(this);
+}
+
+void Form1::Check1_Click() { Label6->setText(enlace_.cambiar_modo(Label6->text())); }
+
+// --- Complete update ------------------------------------------------------
+
+void Form1::actualizacion_completa(long envio_de_dato) {
+    const auto enviar = [this](char letra, QByteArray& dato, double numero) {
+        dato = eval_dato_salida(numero);
+        enlace_.escribir(QByteArray(1, letra) + dato);
+    };
+    switch (envio_de_dato) {
+    case 1:
+        enviar('D', dato_dia, numero_de_pieza(Text4->text(), 1, 2));
+        break;
+    case 2:
+        enviar('M', dato_mes, numero_de_pieza(Text4->text(), 4, 2));
+        break;
+    case 3:
+        enviar('Y', dato_anio, numero_de_pieza(Text4->text(), 0, 2));
+        break;
+    case 4:
+        enviar('H', dato_hora, numero_de_pieza(Text1->text(), 1, 2));
+        break;
+    case 5:
+        enviar('m', dato_minutos, numero_de_pieza(Text1->text(), 4, 2));
+        break;
+    case 6:
+        enviar('S', dato_segundos, segundo_siguiente(numero_de_pieza(Text1->text(), 0, 2)));
+        break;
+    case 7:
+        enlace_.escribir(QByteArray("CW"));
+        break;
+    case 8:
+        Timer4->setEnabled(false);
+        enlace_.restaurar_modo(Check1->isChecked());
+        estado_chekeo = 3;
+        break;
+    default:
+        break;
+    }
+}
+
+// --- Read-back and comparison ---------------------------------------------
+
+void Form1::chekeo_de_datos() {
+    QByteArray R;
+    if (MSComm1->PortOpen())
+        MSComm1->setPortOpen(false);
+    MSComm1->setInputLen(0);
+    enlace_.reabrir();
+    enlace_.escribir(QByteArray("CX"));
+
+    // Each pass lets pending events run once, then waits up to 1 ms for
+    // bytes: about 2 s at most on any machine, and the window stays alive.
+    for (int n = 1; n <= kPasosEspera; ++n) {
+        QCoreApplication::processEvents();
+        if (descargado_)
+            return; // The window closed meanwhile: nothing more to check.
+        if (MSComm1->PortOpen())
+            MSComm1->esperarDatos(1);
+        else
+            QThread::msleep(1);
+        R += MSComm1->Input();
+        if (respuesta_completa(R))
+            break;
+    }
+
+    const QByteArray salida = R + "\r\n";
+    QSaveFile archivo(QStringLiteral("salida.txt"));
+    if (!archivo.open(QIODevice::WriteOnly) || archivo.write(salida) != salida.size() ||
+        !archivo.commit())
+        informar_fallo(
+            QStringLiteral("No se pudo escribir \"salida.txt\": %1").arg(archivo.errorString()));
+
+    const LecturaReloj lectura = decodificar_salida(salida);
+    const QString fecha_reloj = texto_fecha_reloj(lectura);
+    const QString hora_reloj = texto_hora_reloj(lectura);
+    sumar_contador(Label8);
+
+    if (reloj_equivocado(fecha_reloj, hora_reloj, Text4->text(), Text3->text())) {
+        estado_chekeo = 0;
+        QFile sincro(QStringLiteral("sincro.txt"));
+        const QByteArray linea = linea_sincro(fecha_reloj, Text4->text(), hora_reloj, Text3->text());
+        if (!sincro.open(QIODevice::WriteOnly | QIODevice::Append) ||
+            sincro.write(linea) != linea.size())
+            informar_fallo(
+                QStringLiteral("No se pudo escribir \"sincro.txt\": %1").arg(sincro.errorString()));
+        Timer1->setEnabled(true);
+    } else {
+        estado_chekeo = 3;
+    }
+}
+
+} // namespace quarvel430

@@ -1,0 +1,42 @@
+#include "caja_mensajes.h"
+#include "controles.h"
+#include "form1.h"
+#include "form2.h"
+#include "fuente_hora.h"
+#include "puerto_serie_qt.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quarvel430"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.quarvel.Quarvel430"));
+    QApplication::setWindowIcon(quarvel::icono_programa());
+    // The window lives hidden in the tray; closing a message box or the
+    // configuration window must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    quarvel::PuertoSerieQt puerto;
+    quarvel::HoraDelSistema hora;
+    quarvel::CajaMensajesQt mensajes;
+    quarvel430::Entorno entorno;
+    entorno.puerto = &puerto;
+    entorno.hora = &hora;
+    entorno.mensajes = &mensajes;
+    entorno.configurar = [&mensajes](QWidget* padre) {
+        quarvel::abrir_configuracion(mensajes, padre);
+    };
+    quarvel430::Form1 ventana(entorno);
+    QObject::connect(&ventana, &quarvel430::Form1::cerrada, &app, &QApplication::quit);
+    ventana.Form_Load();
+    if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
+        QRect r = ventana.frameGeometry();
+        r.moveCenter(pantalla->availableGeometry().center());
+        ventana.move(r.topLeft());
+    }
+    if (!ventana.enBandeja())
+        ventana.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <optional>
+
+namespace quarvel {
+
+// Packed decimal of a whole number 0 to 59: tens in the high nibble.
+constexpr int bcd(int n) { return 16 * (n / 10) + n % 10; }
+
+// The sender's encoders: only the whole numbers 0 to 59 have a value.
+std::optional<int> eval_dato_dia(double dato);
+std::optional<int> eval_dato_mes(double dato);
+std::optional<int> eval_dato_anio(double dato);
+std::optional<int> eval_dato_hora(double dato);
+std::optional<int> eval_dato_minutos(double dato);
+std::optional<int> eval_dato_segundos(double dato);
+
+// How a sender value goes on the line: no value is the byte 0x00.
+char byte_de_valor(const std::optional<int>& valor);
+
+// The checker's encoder: a one-character text; numbers outside 0 to 59 pass
+// through unchanged (60 gives 0x3C).
+QByteArray eval_dato_salida(double dato);
+
+// The checker's decoder of one reply byte (0x1A gives 26, 0xFF 255).
+int eval_dato_entrada(int dato);
+
+// The second to send when the caller adds one to the displayed second: at 59
+// that would be 60, which has no value and would set the clock a minute
+// slow, so it stays 59.
+double segundo_siguiente(double segundo);
+
+} // namespace quarvel

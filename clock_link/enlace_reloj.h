@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+
+namespace quarvel {
+
+class PuertoSerie;
+
+// A window's exchanges with the clock. Port failures never stop a handler:
+// they are handed to `avisar` once per exchange (the reopen that starts it),
+// and the writes that follow on a closed port are dropped.
+class EnlaceReloj {
+public:
+    EnlaceReloj(PuertoSerie* puerto, std::function<void(const QString&)> avisar);
+
+    // Close if open, then open: the start of an exchange. False on failure.
+    bool reabrir();
+    void escribir(const QByteArray& texto);
+    void cerrar();
+    // A failure outside a handler (the device went away).
+    void fallo(const QString& descripcion);
+
+    // The display-mode switch: sends "C" "H" on "Fecha y Hora" or "C" "F" on
+    // "Hora", closes the port and returns the new caption (unchanged for any
+    // other caption).
+    QString cambiar_modo(const QString& caption);
+
+    // The restore that ends an exchange: "C" "H" or "C" "F", then close.
+    void restaurar_modo(bool solo_hora);
+
+private:
+    PuertoSerie* puerto_;
+    std::function<void(const QString&)> avisar_;
+    bool informado_ = false;
+};
+
+} // namespace quarvel

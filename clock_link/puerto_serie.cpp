@@ -1,0 +1,94 @@
+#include "puerto_serie.h"
+
+#include "fallo.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace quarvel {
+
+PuertoSerie::PuertoSerie(QObject* parent)
+    : QObject(parent) {}
+
+void PuertoSerie::setCommPort(int numero) {
+    if (numero < 1 || numero > 255)
+        throw Fallo(
+            QStringLiteral("Numero de puerto no valido: %1 (debe estar entre 1 y 255)").arg(numero));
+    puerto_ = numero;
+}
+
+void PuertoSerie::setSettings(const QString& settings) {
+    validar_settings(settings);
+    settings_ = settings;
+}
+
+bool PuertoSerie::setPortOpen(bool abrir_puerto) {
+    if (!abrir_puerto) {
+        if (abierto())
+            cerrar();
+        return true;
+    }
+    if (abierto())
+        return true;
+    error_.clear();
+    return abrir();
+}
+
+bool PuertoSerie::Output(const QByteArray& texto) {
+    if (!abierto()) {
+        error_ = QStringLiteral("El puerto %1 esta cerrado").arg(nombrePuerto());
+        return false;
+    }
+    return escribir(texto);
+}
+
+QByteArray PuertoSerie::Input() { return abierto() ? leer() : QByteArray(); }
+
+QString PuertoSerie::nombrePuerto() const { return QStringLiteral("COM%1").arg(puerto_); }
+
+ConfigLinea validar_settings(const QString& settings) {
+    const QStringList campos = settings.split(u',');
+    if (campos.size() != 4)
+        throw Fallo(QStringLiteral("Configuracion del puerto no valida: \"%1\" (se esperaba "
+                                   "velocidad,paridad,datos,parada)")
+                        .arg(settings));
+    ConfigLinea c;
+    bool ok = false;
+    const long baudios = campos[0].toLong(&ok);
+    if (!ok || baudios < 50 || baudios > 4000000)
+        throw Fallo(QStringLiteral("Velocidad del puerto no valida: \"%1\"").arg(campos[0]));
+    c.baudios = static_cast<int>(baudios);
+    const QString paridad = campos[1].toUpper();
+    if (paridad.size() != 1 || !QStringLiteral("NEOMS").contains(paridad))
+        throw Fallo(QStringLiteral("Paridad no valida: \"%1\" (N, E, O, M o S)").arg(campos[1]));
+    c.paridad = paridad[0].toLatin1();
+    const int datos = campos[2].toInt(&ok);
+    if (!ok || datos < 5 || datos > 8 || campos[2].size() != 1)
+        throw Fallo(QStringLiteral("Bits de datos no validos: \"%1\" (5 a 8)").arg(campos[2]));
+    c.datos = datos;
+    if (campos[3] == QStringLiteral("1"))
+        c.parada = 1;
+    else if (campos[3] == QStringLiteral("1.5"))
+        c.parada = 15;
+    else if (campos[3] == QStringLiteral("2"))
+        c.parada = 2;
+    else
+        throw Fallo(
+            QStringLiteral("Bits de parada no validos: \"%1\" (1, 1.5 o 2)").arg(campos[3]));
+    return c;
+}
+
+QString ruta_de_puerto(int numero) {
+    const QString enlace = QDir::current().absoluteFilePath(QStringLiteral("COM%1").arg(numero));
+    const QFileInfo info(enlace);
+    if (info.exists() || info.isSymLink())
+        return enlace;
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(numero);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(numero - 1);
+#endif
+}
+
+} // namespace quarvel

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace quarvel {
+
+// The serial port control the windows own. Port number and line settings are
+// validated here; subclasses do the opening, writing and reading.
+class PuertoSerie : public QObject {
+    Q_OBJECT
+public:
+    explicit PuertoSerie(QObject* parent = nullptr);
+
+    // 1 to 255; anything else throws Fallo. Only while the port is closed.
+    void setCommPort(int numero);
+    int CommPort() const { return puerto_; }
+
+    // "baud,parity,data,stop"; a bad field throws Fallo naming it.
+    void setSettings(const QString& settings);
+    const QString& Settings() const { return settings_; }
+
+    bool PortOpen() const { return abierto(); }
+    // Opening or closing; false when an open failed (see ultimoError()).
+    bool setPortOpen(bool abrir);
+
+    // Each character leaves as one byte, nothing added. False when the port
+    // is closed or the write failed; the bytes are then dropped.
+    bool Output(const QByteArray& texto);
+    // Everything received since the last read; empty when nothing or closed.
+    QByteArray Input();
+    void setInputLen(int largo) { input_len_ = largo; }
+    int InputLen() const { return input_len_; }
+
+    // Waits up to `ms` for bytes to arrive (no wait when closed).
+    virtual void esperarDatos(int ms) = 0;
+
+    // What went wrong last, for the user.
+    const QString& ultimoError() const { return error_; }
+
+signals:
+    // Bytes arrived; the windows poll Input() instead.
+    void OnComm();
+    // The port failed while open (unplugged); it is closed now.
+    void perdido(const QString& descripcion);
+
+protected:
+    virtual bool abierto() const = 0;
+    virtual bool abrir() = 0;
+    virtual void cerrar() = 0;
+    virtual bool escribir(const QByteArray& datos) = 0;
+    virtual QByteArray leer() = 0;
+    void setError(const QString& error) { error_ = error; }
+    QString nombrePuerto() const;
+
+private:
+    int puerto_ = 1;
+    QString settings_ = QStringLiteral("9600,N,8,1");
+    int input_len_ = 0;
+    QString error_;
+};
+
+struct ConfigLinea {
+    int baudios = 9600;
+    char paridad = 'N';
+    int datos = 8;
+    // 1, 15 (one and a half) or 2.
+    int parada = 1;
+};
+
+// Throws Fallo naming the bad field.
+ConfigLinea validar_settings(const QString& settings);
+
+// Where COM<n> lives: the entry "COM<n>" of the working directory when there
+// is one (a link to the real device), otherwise /dev/ttyS<n-1>.
+QString ruta_de_puerto(int numero);
+
+} // namespace quarvel

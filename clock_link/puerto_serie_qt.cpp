@@ -1,0 +1,162 @@
+#include "puerto_serie_qt.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QThread>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace quarvel {
+
+namespace {
+
+// How long a close may wait for written bytes to leave: enough for a few
+// hundred bytes at 1200 baud, short enough not to freeze the window.
+constexpr int kEsperaCierreMs = 1500;
+
+QSerialPort::Parity paridad_qt(char p) {
+    switch (p) {
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits parada_qt(int s) {
+    switch (s) {
+    case 2:
+        return QSerialPort::TwoStop;
+    case 15:
+        return QSerialPort::OneAndHalfStop;
+    default:
+        return QSerialPort::OneStop;
+    }
+}
+
+} // namespace
+
+PuertoSerieQt::PuertoSerieQt(QObject* parent)
+    : PuertoSerie(parent) {
+    connect(&puerto_, &QSerialPort::readyRead, this, &PuertoSerie::OnComm);
+    connect(&puerto_, &QSerialPort::errorOccurred, this, &PuertoSerieQt::alFallar);
+}
+
+PuertoSerieQt::~PuertoSerieQt() {
+    if (puerto_.isOpen())
+        cerrar();
+}
+
+QString PuertoSerieQt::describirFalloApertura(const QString& ruta) const {
+    const QString nombre = QStringLiteral("%1 (%2)").arg(nombrePuerto(), ruta);
+    const QFileInfo info(ruta);
+    switch (puerto_.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("No existe el puerto %1: conecte el reloj o revise [COM_PORT] en "
+                              "qv.ini")
+            .arg(nombre);
+    case QSerialPort::PermissionError:
+#ifdef Q_OS_UNIX
+        if (::access(QFile::encodeName(ruta).constData(), R_OK | W_OK) != 0)
+            return QStringLiteral("Sin permiso para abrir el puerto %1: agregue su usuario al "
+                                  "grupo dialout (sudo usermod -a -G dialout $USER) y vuelva a "
+                                  "iniciar la sesion")
+                .arg(nombre);
+#endif
+        return QStringLiteral("El puerto %1 esta en uso por otro programa").arg(nombre);
+    default:
+        if (!info.exists())
+            return QStringLiteral("No existe el puerto %1: conecte el reloj o revise "
+                                  "[COM_PORT] en qv.ini")
+                .arg(nombre);
+        return QStringLiteral("No se pudo abrir el puerto %1: %2")
+            .arg(nombre, puerto_.errorString());
+    }
+}
+
+bool PuertoSerieQt::abrir() {
+    QString ruta = ruta_de_puerto(CommPort());
+    const QFileInfo info(ruta);
+    // A link in the working folder is opened through its target, so every
+    // program locks the same device name.
+    if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
+        ruta = info.canonicalFilePath();
+    puerto_.setPortName(ruta);
+    if (!puerto_.open(QIODevice::ReadWrite)) {
+        setError(describirFalloApertura(ruta));
+        return false;
+    }
+    const ConfigLinea c = validar_settings(Settings());
+    const bool ok = puerto_.setBaudRate(c.baudios) &&
+                    puerto_.setDataBits(static_cast<QSerialPort::DataBits>(c.datos)) &&
+                    puerto_.setParity(paridad_qt(c.paridad)) &&
+                    puerto_.setStopBits(parada_qt(c.parada)) &&
+                    puerto_.setFlowControl(QSerialPort::NoFlowControl);
+    if (!ok) {
+        setError(QStringLiteral("El puerto %1 (%2) no acepta la configuracion \"%3\": %4")
+                     .arg(nombrePuerto(), ruta, Settings(), puerto_.errorString()));
+        puerto_.close();
+        return false;
+    }
+    puerto_.clear();
+    return true;
+}
+
+void PuertoSerieQt::cerrar() {
+    // Bytes written before a close must reach the clock.
+    QDeadlineTimer limite(kEsperaCierreMs);
+    while (puerto_.bytesToWrite() > 0 && !limite.hasExpired()) {
+        if (!puerto_.waitForBytesWritten(static_cast<int>(limite.remainingTime())))
+            break;
+    }
+#ifdef Q_OS_UNIX
+    const int fd = static_cast<int>(puerto_.handle());
+    int pendientes = 0;
+    while (fd >= 0 && ::ioctl(fd, TIOCOUTQ, &pendientes) == 0 && pendientes > 0 &&
+           !limite.hasExpired())
+        QThread::msleep(1);
+#endif
+    puerto_.close();
+}
+
+bool PuertoSerieQt::escribir(const QByteArray& datos) {
+    const qint64 n = puerto_.write(datos);
+    if (n != datos.size()) {
+        setError(QStringLiteral("No se pudo escribir en el puerto %1: %2")
+                     .arg(nombrePuerto(), puerto_.errorString()));
+        return false;
+    }
+    // Hand the bytes to the driver now; the step timers set their spacing.
+    puerto_.flush();
+    return true;
+}
+
+QByteArray PuertoSerieQt::leer() { return puerto_.readAll(); }
+
+void PuertoSerieQt::esperarDatos(int ms) {
+    if (puerto_.isOpen() && puerto_.bytesAvailable() == 0)
+        puerto_.waitForReadyRead(ms);
+}
+
+void PuertoSerieQt::alFallar(QSerialPort::SerialPortError error) {
+    if (error != QSerialPort::ResourceError || !puerto_.isOpen())
+        return;
+    // The device went away (unplugged); later writes fail until it is back.
+    const QString descripcion = QStringLiteral("Se perdio el puerto %1: %2")
+                                    .arg(nombrePuerto(), puerto_.errorString());
+    setError(descripcion);
+    puerto_.close();
+    emit perdido(descripcion);
+}
+
+} // namespace quarvel

@@ -1,0 +1,52 @@
+#include "controles.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+namespace quarvel {
+
+QLabel* etiqueta(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto) {
+    return colocar(new QLabel(texto, padre), izq, arriba, ancho, alto);
+}
+
+void fijar_colores(QLabel* label, const QColor& fondo, const QColor& texto) {
+    QPalette p = label->palette();
+    p.setColor(QPalette::Window, fondo);
+    p.setColor(QPalette::WindowText, texto);
+    label->setPalette(p);
+    label->setAutoFillBackground(true);
+}
+
+QColor color_de_fondo(const QLabel* label) { return label->palette().color(QPalette::Window); }
+
+void fijar_indicador(QLabel* label, bool encendido) {
+    fijar_colores(label, encendido ? kRojoClaro : kNegro, Qt::white);
+    label->setText(encendido ? QStringLiteral("Enviando") : QString());
+}
+
+QIcon icono_programa() {
+    QIcon icono;
+    icono.addFile(QStringLiteral(":/quarvel/quarvel-16.png"), QSize(16, 16));
+    icono.addFile(QStringLiteral(":/quarvel/quarvel-32.png"), QSize(32, 32));
+    return icono;
+}
+
+QStatusBar* crear_barra_estado(QWidget* padre, std::array<QLabel*, 10>& paneles) {
+    static const int anchos[10] = {500, 500, 650, 900, 500, 400, 650, 500, 600, 500};
+    static const char* fijos[10] = {"Port", "", "Baud", "", "Par.", "", "Data", "", "Stop", ""};
+    auto* barra = new QStatusBar(padre);
+    barra->setSizeGripEnabled(false);
+    for (int i = 0; i < 10; ++i) {
+        auto* panel = new QLabel(QString::fromLatin1(fijos[i]), barra);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setFixedWidth(anchos[i] / kTwipsPorPixel);
+        panel->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        // Normal (not permanent) widgets, so a port message can cover them for
+        // a few seconds.
+        barra->addWidget(panel);
+        paneles[static_cast<std::size_t>(i)] = panel;
+    }
+    return barra;
+}
+
+} // namespace quarvel

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QString>
+#include <array>
+
+class QLabel;
+class QStatusBar;
+class QWidget;
+
+namespace quarvel {
+
+// Layouts are given in twips; the windows show 15 twips to a pixel.
+constexpr int kTwipsPorPixel = 15;
+
+template <typename W> W* colocar(W* w, int izq, int arriba, int ancho, int alto) {
+    w->setGeometry(izq / kTwipsPorPixel, arriba / kTwipsPorPixel, ancho / kTwipsPorPixel,
+                   alto / kTwipsPorPixel);
+    return w;
+}
+
+QLabel* etiqueta(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto);
+
+// Entries 12 (light red) and 0 (black) of the 16-colour palette.
+inline const QColor kRojoClaro(0xFF, 0x00, 0x00);
+inline const QColor kNegro(0x00, 0x00, 0x00);
+
+void fijar_colores(QLabel* label, const QColor& fondo, const QColor& texto);
+QColor color_de_fondo(const QLabel* label);
+
+// The "Enviando" indicator: light red with its caption, or black and empty.
+void fijar_indicador(QLabel* label, bool encendido);
+
+// The program's icon, 16 and 32 pixels (from the resources the programs
+// link).
+QIcon icono_programa();
+
+// The ten-panel status bar of the main windows, widths in twips.
+QStatusBar* crear_barra_estado(QWidget* padre, std::array<QLabel*, 10>& paneles);
+
+} // namespace quarvel

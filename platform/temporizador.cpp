@@ -1,0 +1,89 @@
+#include "temporizador.h"
+
+#include "fallo.h"
+
+#include <QDateTime>
+
+namespace quarvel {
+
+namespace {
+// Fire a little after the boundary so the new second has surely begun.
+constexpr qint64 kMargenMs = 3;
+} // namespace
+
+Temporizador::Temporizador(QString nombre, int intervalo, bool activo, QObject* parent)
+    : QObject(parent)
+    , nombre_(std::move(nombre))
+    , intervalo_(intervalo) {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, &Temporizador::disparo);
+    setEnabled(activo);
+}
+
+void Temporizador::setInterval(long ms) {
+    if (ms < 0 || ms > kIntervaloMaximo)
+        throw Fallo(QStringLiteral("Intervalo de %1 no valido: %2 (debe estar entre 0 y %3)")
+                        .arg(nombre_)
+                        .arg(ms)
+                        .arg(kIntervaloMaximo));
+    intervalo_ = static_cast<int>(ms);
+    // A new interval restarts the count, as a window timer does.
+    if (activo_)
+        armar(true);
+}
+
+void Temporizador::setEnabled(bool activo) {
+    if (activo == activo_)
+        return;
+    activo_ = activo;
+    if (activo_)
+        armar(true);
+    else
+        timer_.stop();
+}
+
+void Temporizador::alinearAlReloj(int fase_ms) {
+    alineado_ = true;
+    fase_ms_ = fase_ms;
+    if (activo_)
+        armar(true);
+}
+
+void Temporizador::armar(bool primero) {
+    timer_.stop();
+    if (!activo_ || intervalo_ <= 0)
+        return;
+    if (!alineado_) {
+        timer_.start(intervalo_);
+        return;
+    }
+    const qint64 ahora = QDateTime::currentMSecsSinceEpoch();
+    qint64 objetivo;
+    if (primero) {
+        // First boundary at phase `fase_ms_` within the second, at least one
+        // interval away.
+        const qint64 minimo = ahora + intervalo_;
+        objetivo = (minimo / 1000) * 1000 + fase_ms_;
+        while (objetivo < minimo)
+            objetivo += intervalo_;
+    } else {
+        // The next boundary more than half an interval away, so a tick that
+        // came a little late does not bring a second one right after it.
+        const qint64 minimo = ahora + intervalo_ / 2;
+        const qint64 base = ((minimo - fase_ms_) / intervalo_) * intervalo_ + fase_ms_;
+        objetivo = base < minimo ? base + intervalo_ : base;
+    }
+    timer_.start(static_cast<int>(objetivo - ahora + kMargenMs));
+}
+
+void Temporizador::disparo() {
+    if (!activo_)
+        return;
+    // Re-arm before the handler runs: a handler that lets events run (the
+    // read-back) still sees later ticks.
+    armar(false);
+    emit Timer();
+}
+
+} // namespace quarvel

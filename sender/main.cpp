@@ -1,0 +1,34 @@
+#include "caja_mensajes.h"
+#include "controles.h"
+#include "form1.h"
+#include "form2.h"
+#include "fuente_hora.h"
+#include "puerto_serie_qt.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quarvel38"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.quarvel.Quarvel38"));
+    QApplication::setWindowIcon(quarvel::icono_programa());
+
+    quarvel::PuertoSerieQt puerto;
+    quarvel::HoraDelSistema hora;
+    quarvel::CajaMensajesQt mensajes;
+    quarvel38::Entorno entorno{&puerto, &hora, &mensajes,
+                               [&mensajes](QWidget* padre) {
+                                   quarvel::abrir_configuracion(mensajes, padre);
+                               }};
+    quarvel38::Form1 ventana(entorno);
+    ventana.Form_Load();
+    if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
+        QRect r = ventana.frameGeometry();
+        r.moveCenter(pantalla->availableGeometry().center());
+        ventana.move(r.topLeft());
+    }
+    ventana.show();
+    return QApplication::exec();
+}

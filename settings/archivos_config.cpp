@@ -1,0 +1,126 @@
+#include "archivos_config.h"
+
+#include "fallo.h"
+#include "lector_lineas.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringList>
+#include <array>
+
+namespace quarvel {
+
+namespace {
+
+QByteArray leer_archivo(const QString& nombre) {
+    QFile f(nombre);
+    if (!f.exists())
+        throw Fallo(QStringLiteral("No se encontro el archivo \"%1\"").arg(nombre));
+    if (!f.open(QIODevice::ReadOnly))
+        throw Fallo(
+            QStringLiteral("No se pudo abrir el archivo \"%1\": %2").arg(nombre, f.errorString()));
+    // QFile closes on every path when it goes out of scope.
+    QByteArray datos = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        throw Fallo(
+            QStringLiteral("No se pudo leer el archivo \"%1\": %2").arg(nombre, f.errorString()));
+    return datos;
+}
+
+// Writes the lines to a temporary file beside the target and renames it over
+// the old one, so a failed write never leaves a half-written file.
+void escribir_lineas(const QString& nombre, const QStringList& lineas) {
+    QSaveFile f(nombre);
+    if (!f.open(QIODevice::WriteOnly))
+        throw Fallo(QStringLiteral("No se pudo crear el archivo \"%1\": %2")
+                        .arg(nombre, f.errorString()));
+    for (const QString& linea : lineas) {
+        QByteArray bytes = linea.toLatin1();
+        bytes.append("\r\n");
+        if (f.write(bytes) != bytes.size()) {
+            const QString error = f.errorString();
+            f.cancelWriting();
+            throw Fallo(
+                QStringLiteral("No se pudo escribir el archivo \"%1\": %2").arg(nombre, error));
+        }
+    }
+    if (!f.commit())
+        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2")
+                        .arg(nombre, f.errorString()));
+}
+
+QString texto(const QByteArray& linea) { return QString::fromLatin1(linea); }
+
+} // namespace
+
+QString leer_intervalo() {
+    LectorLineas lector(leer_archivo(kArchivoIntervalo));
+    if (lector.fin())
+        throw Fallo(QStringLiteral("El archivo \"%1\" esta vacio: se esperaba la linea del "
+                                   "intervalo")
+                        .arg(kArchivoIntervalo));
+    return texto(lector.leerLinea());
+}
+
+void guardar_intervalo(const QString& valor) {
+    escribir_lineas(kArchivoIntervalo, QStringList{valor});
+}
+
+configuracion_ini leer_configuracion() {
+    LectorLineas lector(leer_archivo(kArchivoConfiguracion));
+    configuracion_ini c;
+    const std::array<std::pair<const char*, std::optional<QString>*>, 9> secciones{{
+        {"[COM_PORT]", &c.com_port},
+        {"[COM_CFG]", &c.com_cfg},
+        {"[T1]", &c.t1},
+        {"[T2]", &c.t2},
+        {"[T3]", &c.t3},
+        {"[T4]", &c.t4},
+        {"[T5]", &c.t5},
+        {"[T6]", &c.t6},
+        {"[T7]", &c.t7},
+    }};
+    while (!lector.fin()) {
+        const QByteArray linea = lector.leerLinea();
+        for (const auto& [marcador, campo] : secciones) {
+            if (linea == marcador) {
+                if (lector.fin())
+                    throw Fallo(QStringLiteral("El archivo \"%1\" termina despues de \"%2\": "
+                                               "se esperaba una linea de valor")
+                                    .arg(kArchivoConfiguracion, QString::fromLatin1(marcador)));
+                *campo = texto(lector.leerLinea());
+                break;
+            }
+        }
+    }
+    return c;
+}
+
+void guardar_configuracion(const QString& port, const QString& baud, const QString& parity,
+                           const QString& data, const QString& stop) {
+    QStringList lineas{QStringLiteral("[COM_PORT]"), port, QString(),
+                       QStringLiteral("[COM_CFG]"), unir_config_com(baud, parity, data, stop)};
+    for (int i = 1; i <= 7; ++i) {
+        lineas << QString() << QStringLiteral("[T%1]").arg(i) << kRetardoGuardado;
+    }
+    escribir_lineas(kArchivoConfiguracion, lineas);
+}
+
+config_com separar_config_com(const QString& t) {
+    const qsizetype c1 = t.indexOf(u',');
+    const qsizetype c2 = c1 < 0 ? -1 : t.indexOf(u',', c1 + 1);
+    const qsizetype c3 = c2 < 0 ? -1 : t.indexOf(u',', c2 + 1);
+    if (c3 < 0)
+        throw Fallo(QStringLiteral("La configuracion del puerto \"%1\" no tiene la forma "
+                                   "velocidad,paridad,datos,parada")
+                        .arg(t));
+    // c2 > c1 and c3 > c2, so the characters before them exist.
+    return config_com{t.left(c1), QString(t[c2 - 1]), QString(t[c3 - 1]), QString(t.back())};
+}
+
+QString unir_config_com(const QString& baud, const QString& parity, const QString& data,
+                        const QString& stop) {
+    return baud + u',' + parity + u',' + data + u',' + stop;
+}
+
+} // namespace quarvel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace quarvel {
+
+inline const QString kArchivoIntervalo = QStringLiteral("qv_int.ini");
+inline const QString kArchivoConfiguracion = QStringLiteral("qv.ini");
+
+// The contents of "qv.ini": nine texts, each absent until its section is read.
+struct configuracion_ini {
+    std::optional<QString> com_port;
+    std::optional<QString> com_cfg;
+    std::optional<QString> t1, t2, t3, t4, t5, t6, t7;
+};
+
+struct config_com {
+    QString baud, parity, data, stop;
+};
+
+// All file operations work on the fixed names in the working directory and
+// throw Fallo with a description naming the file. The files are 8-bit text,
+// Latin-1, one byte per character.
+QString leer_intervalo();
+void guardar_intervalo(const QString& texto);
+configuracion_ini leer_configuracion();
+void guardar_configuracion(const QString& port, const QString& baud, const QString& parity,
+                           const QString& data, const QString& stop);
+
+// Parity and data are the one character before the following comma, stop the
+// last character. Throws Fallo when the text has fewer than three commas.
+config_com separar_config_com(const QString& texto);
+QString unir_config_com(const QString& baud, const QString& parity, const QString& data,
+                        const QString& stop);
+
+// The delay line every save writes: 100 in the display form " 100 ".
+inline const QString kRetardoGuardado = QStringLiteral(" 100 ");
+
+} // namespace quarvel

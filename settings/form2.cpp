@@ -1,0 +1,148 @@
+#include "form2.h"
+
+#include "archivos_config.h"
+#include "caja_mensajes.h"
+#include "controles.h"
+#include "fallo.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace quarvel {
+
+namespace {
+
+QLineEdit* campo(QWidget* p, int l, int t, int w, int h) {
+    return colocar(new QLineEdit(p), l, t, w, h);
+}
+
+// What a settings string with fewer than three commas still tells.
+config_com separar_lo_posible(const QString& t) {
+    config_com c;
+    const qsizetype c1 = t.indexOf(u',');
+    c.baud = c1 < 0 ? t : t.left(c1);
+    const qsizetype c2 = c1 < 0 ? -1 : t.indexOf(u',', c1 + 1);
+    if (c2 >= 0)
+        c.parity = QString(t[c2 - 1]);
+    return c;
+}
+
+} // namespace
+
+Form2::Form2(CajaMensajes& mensajes, QWidget* parent)
+    : QDialog(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::CustomizeWindowHint)
+    , mensajes_(mensajes) {
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("Configuracion"));
+    setFixedSize(2970 / kTwipsPorPixel, 2040 / kTwipsPorPixel);
+
+    // Created in tab order.
+    Command5 = colocar(new QPushButton(QStringLiteral("Guardar"), this), 1920, 240, 915, 255);
+    Command1 = colocar(new QPushButton(QStringLiteral("Salir"), this), 1920, 660, 915, 255);
+    Text1 = campo(this, 960, 240, 615, 255);
+    etiqueta(this, QStringLiteral("Port"), 540, 240, 285, 195);
+    Text2 = campo(this, 960, 600, 615, 255);
+    etiqueta(this, QStringLiteral("Baud Rate"), 60, 600, 765, 195);
+    Text3 = campo(this, 960, 960, 615, 255);
+    etiqueta(this, QStringLiteral("Parity"), 420, 960, 390, 195);
+    Text4 = campo(this, 960, 1320, 615, 255);
+    etiqueta(this, QStringLiteral("Data"), 480, 1320, 345, 195);
+    Text5 = campo(this, 960, 1680, 615, 255);
+    etiqueta(this, QStringLiteral("Stop"), 480, 1680, 330, 195);
+
+    QList<QWidget*> grupo;
+    auto* label6 = etiqueta(this, QStringLiteral("Delay en secuencia de envio (en milisegundos)"),
+                            480, 2280, 2190, 435);
+    label6->setWordWrap(true);
+    grupo << label6;
+    grupo << etiqueta(this, QStringLiteral("Dia"), 480, 2820, 240, 195);
+    Text6 = campo(this, 840, 2820, 375, 255);
+    grupo << etiqueta(this, QStringLiteral("Mes"), 420, 3180, 300, 195);
+    Text7 = campo(this, 840, 3180, 375, 255);
+    grupo << etiqueta(this, QStringLiteral("Ano"), 420, 3540, 285, 195);
+    Text8 = campo(this, 840, 3540, 375, 255);
+    grupo << etiqueta(this, QStringLiteral("Hora"), 1740, 2820, 345, 195);
+    Text9 = campo(this, 2220, 2820, 375, 255);
+    grupo << etiqueta(this, QStringLiteral("Minutos"), 1500, 3180, 555, 195);
+    Text10 = campo(this, 2220, 3180, 375, 255);
+    grupo << etiqueta(this, QStringLiteral("Segundos"), 1380, 3540, 720, 195);
+    Text11 = campo(this, 2220, 3540, 375, 255);
+    grupo << etiqueta(this, QStringLiteral("Comando de grabacion"), 420, 3900, 1650, 195);
+    Text12 = campo(this, 2220, 3900, 375, 255);
+    grupo << Text6 << Text7 << Text8 << Text9 << Text10 << Text11 << Text12;
+    for (QWidget* w : grupo) {
+        w->setVisible(false);
+        w->setEnabled(false);
+    }
+
+    // Enter saves: "Guardar" has the focus and is the default button.
+    Command5->setDefault(true);
+    Command5->setAutoDefault(true);
+    Command1->setAutoDefault(false);
+    setFocusProxy(Command5);
+    Command5->setFocus();
+
+    connect(Command5, &QPushButton::clicked, this, &Form2::Command5_Click);
+    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+}
+
+void Form2::Form_Load() {
+    configuracion_ini c;
+    try {
+        c = leer_configuracion();
+    } catch (const Fallo& f) {
+        mensajes_.mostrar(parentWidget(), f.descripcion(), QStringLiteral("Configuracion"));
+        return;
+    }
+    Text1->setText(c.com_port.value_or(QString()));
+    if (c.com_cfg) {
+        config_com partes;
+        try {
+            partes = separar_config_com(*c.com_cfg);
+        } catch (const Fallo& f) {
+            partes = separar_lo_posible(*c.com_cfg);
+            mensajes_.mostrar(parentWidget(), f.descripcion(), QStringLiteral("Configuracion"));
+        }
+        Text2->setText(partes.baud);
+        Text3->setText(partes.parity);
+        Text4->setText(partes.data);
+        Text5->setText(partes.stop);
+    }
+    const std::optional<QString>* retardos[] = {&c.t1, &c.t2, &c.t3, &c.t4, &c.t5, &c.t6, &c.t7};
+    QLineEdit* campos[] = {Text6, Text7, Text8, Text9, Text10, Text11, Text12};
+    for (int i = 0; i < 7; ++i)
+        campos[i]->setText(retardos[i]->value_or(QString()));
+}
+
+void Form2::Command5_Click() {
+    try {
+        guardar_configuracion(Text1->text(), Text2->text(), Text3->text(), Text4->text(),
+                              Text5->text());
+    } catch (const Fallo& f) {
+        mensajes_.mostrar(this, f.descripcion(), QStringLiteral("Configuracion"));
+        return;
+    }
+    mensajes_.mostrar(this,
+                      QStringLiteral("La configuracion fue guardada correctamente\nPara que los "
+                                     "cambios tengan efecto debe reiniciar el programa"),
+                      QStringLiteral("Configuracion"));
+}
+
+void Form2::Command1_Click() { reject(); }
+
+void abrir_configuracion(CajaMensajes& mensajes, QWidget* padre) {
+    Form2 ventana(mensajes, padre);
+    ventana.Form_Load();
+    if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
+        QRect r = ventana.frameGeometry();
+        r.moveCenter(pantalla->availableGeometry().center());
+        ventana.move(r.topLeft());
+    }
+    ventana.exec();
+}
+
+} // namespace quarvel
