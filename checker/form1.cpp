@@ -24,7 +24,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QStatusBar>
 #include <QThread>
 #include <cmath>
@@ -396,11 +395,11 @@ void Form1::chekeo_de_datos() {
     }
 
     const QByteArray salida = R + "\r\n";
-    QSaveFile archivo(QStringLiteral("salida.txt"));
-    if (!archivo.open(QIODevice::WriteOnly) || archivo.write(salida) != salida.size() ||
-        !archivo.commit())
-        informar_fallo(
-            QStringLiteral("No se pudo escribir \"salida.txt\": %1").arg(archivo.errorString()));
+    try {
+        escribir_entero(QStringLiteral("salida.txt"), salida);
+    } catch (const Fallo& f) {
+        informar_fallo(f.descripcion());
+    }
 
     const LecturaReloj lectura = decodificar_salida(salida);
     const QString fecha_reloj = texto_fecha_reloj(lectura);
@@ -411,7 +410,7 @@ void Form1::chekeo_de_datos() {
         estado_chekeo = 0;
         QFile sincro(QStringLiteral("sincro.txt"));
         const QByteArray linea = linea_sincro(fecha_reloj, Text4->text(), hora_reloj, Text3->text());
-        if (!sincro.open(QIODevice::WriteOnly | QIODevice::Append) ||
+        if (!sincro.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered) ||
             sincro.write(linea) != linea.size())
             informar_fallo(
                 QStringLiteral("No se pudo escribir \"sincro.txt\": %1").arg(sincro.errorString()));

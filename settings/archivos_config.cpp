@@ -30,28 +30,32 @@ QByteArray leer_archivo(const QString& nombre) {
 // Writes the lines to a temporary file beside the target and renames it over
 // the old one, so a failed write never leaves a half-written file.
 void escribir_lineas(const QString& nombre, const QStringList& lineas) {
-    QSaveFile f(nombre);
-    if (!f.open(QIODevice::WriteOnly))
-        throw Fallo(QStringLiteral("No se pudo crear el archivo \"%1\": %2")
-                        .arg(nombre, f.errorString()));
-    for (const QString& linea : lineas) {
-        QByteArray bytes = linea.toLatin1();
-        bytes.append("\r\n");
-        if (f.write(bytes) != bytes.size()) {
-            const QString error = f.errorString();
-            f.cancelWriting();
-            throw Fallo(
-                QStringLiteral("No se pudo escribir el archivo \"%1\": %2").arg(nombre, error));
-        }
-    }
-    if (!f.commit())
-        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2")
-                        .arg(nombre, f.errorString()));
+    QByteArray contenido;
+    for (const QString& linea : lineas)
+        contenido += linea.toLatin1() + "\r\n";
+    escribir_entero(nombre, contenido);
 }
 
 QString texto(const QByteArray& linea) { return QString::fromLatin1(linea); }
 
 } // namespace
+
+void escribir_entero(const QString& nombre, const QByteArray& contenido) {
+    // Unbuffered, so a short write (disk full, size limit) shows in the count
+    // instead of being lost in a flush at commit.
+    QSaveFile f(nombre);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw Fallo(QStringLiteral("No se pudo crear el archivo \"%1\": %2")
+                        .arg(nombre, f.errorString()));
+    if (f.write(contenido) != contenido.size()) {
+        const QString error = f.errorString();
+        f.cancelWriting();
+        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2").arg(nombre, error));
+    }
+    if (!f.commit())
+        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2")
+                        .arg(nombre, f.errorString()));
+}
 
 QString leer_intervalo() {
     LectorLineas lector(leer_archivo(kArchivoIntervalo));

@@ -28,6 +28,11 @@ configuracion_ini leer_configuracion();
 void guardar_configuracion(const QString& port, const QString& baud, const QString& parity,
                            const QString& data, const QString& stop);
 
+// Replaces a file whole: the new content goes to a temporary file beside it,
+// which is renamed over the old one only once completely written. On any
+// failure the old file stays as it was. Throws Fallo naming the file.
+void escribir_entero(const QString& nombre, const QByteArray& contenido);
+
 // Parity and data are the one character before the following comma, stop the
 // last character. Throws Fallo when the text has fewer than three commas.
 config_com separar_config_com(const QString& texto);
