@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need, from Debian's packages.
+# Quiet and idempotent: nothing is done when everything is there.
+set -euo pipefail
+
+paquetes=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-serialport-dev libgl-dev
+  libgtest-dev
+  xvfb xauth trayer xdotool x11-utils imagemagick
+)
+
+faltan=()
+for p in "${paquetes[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltan+=("$p")
+done
+[ ${#faltan[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "faltan paquetes (${faltan[*]}) y no hay sudo" >&2; exit 1; }
+  sudo="sudo"
+fi
+echo "Instalando: ${faltan[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${faltan[@]}" >/dev/null
