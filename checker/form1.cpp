@@ -45,10 +45,14 @@ QPushButton* boton(QWidget* p, const QString& texto, int l, int t, int w, int h)
 }
 
 QLineEdit* campo(QWidget* p, int l, int t, int w, int h) {
-    return colocar(new QLineEdit(p), l, t, w, h);
+    auto* c = colocar(new QLineEdit(p), l, t, w, h);
+    c->setTextMargins(0, 0, 0, 0);
+    return c;
 }
 
-bool es(const std::optional<long>& v, long n) { return v && *v == n; }
+bool es(const std::optional<long>& v, long n) {
+    return v && *v == n;
+}
 
 } // namespace
 
@@ -58,6 +62,7 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     , entorno_(std::move(entorno))
     , enlace_(MSComm1, [this](const QString& descripcion) { informar_fallo(descripcion); }) {
     setObjectName(QStringLiteral("Form1"));
+    fuente_de_ventana(this);
     setWindowTitle(kTitulo);
     setWindowIcon(icono_programa());
     resize(6090 / kTwipsPorPixel, 1710 / kTwipsPorPixel);
@@ -74,7 +79,8 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     Label2 = etiqueta(this, QStringLiteral("Ultima Dato Chekeado"), 60, 600, 1605, 195);
     Text3 = campo(this, 1740, 540, 795, 315);
     Command2 = boton(this, QStringLiteral("Parar"), 4080, 480, 915, 255);
-    Label6 = etiqueta(this, QStringLiteral("Fecha y Hora"), 5100, 360, 915, 435);
+    Label6 = colocar(new QLabel(QStringLiteral("Fecha y Hora"), this), 5100, 360, 915, 435);
+    Label6->setWordWrap(true);
     fijar_colores(Label6, kNegro, kRojoClaro);
     Label6->setAlignment(Qt::AlignCenter);
     Image1 = etiqueta(this, QString(), 2880, 840, 480, 480);
@@ -120,7 +126,9 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     hwnd_ = registrar_ventana(this);
 }
 
-Form1::~Form1() { olvidar_ventana(hwnd_); }
+Form1::~Form1() {
+    olvidar_ventana(hwnd_);
+}
 
 void Form1::Form_Load() {
     try {
@@ -237,7 +245,9 @@ void Form1::informar_fallo(const QString& descripcion) {
     }
 }
 
-void Form1::indicador(bool encendido) { fijar_indicador(Label4, encendido); }
+void Form1::indicador(bool encendido) {
+    fijar_indicador(Label4, encendido);
+}
 
 void Form1::sumar_contador(QLabel* contador) {
     contador->setText(QString::number(numero_de_texto(contador->text()) + 1));
@@ -328,7 +338,9 @@ void Form1::Command5_Click() {
         entorno_.configurar(this);
 }
 
-void Form1::Check1_Click() { Label6->setText(enlace_.cambiar_modo(Label6->text())); }
+void Form1::Check1_Click() {
+    Label6->setText(enlace_.cambiar_modo(Label6->text()));
+}
 
 // --- Complete update ------------------------------------------------------
 
@@ -409,7 +421,8 @@ void Form1::chekeo_de_datos() {
     if (reloj_equivocado(fecha_reloj, hora_reloj, Text4->text(), Text3->text())) {
         estado_chekeo = 0;
         QFile sincro(QStringLiteral("sincro.txt"));
-        const QByteArray linea = linea_sincro(fecha_reloj, Text4->text(), hora_reloj, Text3->text());
+        const QByteArray linea =
+            linea_sincro(fecha_reloj, Text4->text(), hora_reloj, Text3->text());
         if (!sincro.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered) ||
             sincro.write(linea) != linea.size())
             informar_fallo(

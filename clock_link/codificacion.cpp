@@ -25,12 +25,24 @@ int decena(double dato) {
 
 } // namespace
 
-std::optional<int> eval_dato_dia(double dato) { return codificar(dato); }
-std::optional<int> eval_dato_mes(double dato) { return codificar(dato); }
-std::optional<int> eval_dato_anio(double dato) { return codificar(dato); }
-std::optional<int> eval_dato_hora(double dato) { return codificar(dato); }
-std::optional<int> eval_dato_minutos(double dato) { return codificar(dato); }
-std::optional<int> eval_dato_segundos(double dato) { return codificar(dato); }
+std::optional<int> eval_dato_dia(double dato) {
+    return codificar(dato);
+}
+std::optional<int> eval_dato_mes(double dato) {
+    return codificar(dato);
+}
+std::optional<int> eval_dato_anio(double dato) {
+    return codificar(dato);
+}
+std::optional<int> eval_dato_hora(double dato) {
+    return codificar(dato);
+}
+std::optional<int> eval_dato_minutos(double dato) {
+    return codificar(dato);
+}
+std::optional<int> eval_dato_segundos(double dato) {
+    return codificar(dato);
+}
 
 char byte_de_valor(const std::optional<int>& valor) {
     return static_cast<char>(valor.value_or(0));

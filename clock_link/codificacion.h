@@ -6,7 +6,9 @@
 namespace quarvel {
 
 // Packed decimal of a whole number 0 to 59: tens in the high nibble.
-constexpr int bcd(int n) { return 16 * (n / 10) + n % 10; }
+constexpr int bcd(int n) {
+    return 16 * (n / 10) + n % 10;
+}
 
 // The sender's encoders: only the whole numbers 0 to 59 have a value.
 std::optional<int> eval_dato_dia(double dato);

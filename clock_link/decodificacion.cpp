@@ -7,7 +7,9 @@
 
 namespace quarvel {
 
-bool respuesta_completa(const QByteArray& recibido) { return recibido.contains('S'); }
+bool respuesta_completa(const QByteArray& recibido) {
+    return recibido.contains('S');
+}
 
 LecturaReloj decodificar_salida(const QByteArray& contenido) {
     int v[6];

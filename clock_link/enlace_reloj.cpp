@@ -24,7 +24,9 @@ void EnlaceReloj::escribir(const QByteArray& texto) {
         fallo(puerto_->ultimoError());
 }
 
-void EnlaceReloj::cerrar() { puerto_->setPortOpen(false); }
+void EnlaceReloj::cerrar() {
+    puerto_->setPortOpen(false);
+}
 
 void EnlaceReloj::fallo(const QString& descripcion) {
     if (informado_)

@@ -13,8 +13,8 @@ PuertoSerie::PuertoSerie(QObject* parent)
 
 void PuertoSerie::setCommPort(int numero) {
     if (numero < 1 || numero > 255)
-        throw Fallo(
-            QStringLiteral("Numero de puerto no valido: %1 (debe estar entre 1 y 255)").arg(numero));
+        throw Fallo(QStringLiteral("Numero de puerto no valido: %1 (debe estar entre 1 y 255)")
+                        .arg(numero));
     puerto_ = numero;
 }
 
@@ -43,9 +43,13 @@ bool PuertoSerie::Output(const QByteArray& texto) {
     return escribir(texto);
 }
 
-QByteArray PuertoSerie::Input() { return abierto() ? leer() : QByteArray(); }
+QByteArray PuertoSerie::Input() {
+    return abierto() ? leer() : QByteArray();
+}
 
-QString PuertoSerie::nombrePuerto() const { return QStringLiteral("COM%1").arg(puerto_); }
+QString PuertoSerie::nombrePuerto() const {
+    return QStringLiteral("COM%1").arg(puerto_);
+}
 
 ConfigLinea validar_settings(const QString& settings) {
     const QStringList campos = settings.split(u',');

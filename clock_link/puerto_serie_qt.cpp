@@ -141,7 +141,9 @@ bool PuertoSerieQt::escribir(const QByteArray& datos) {
     return true;
 }
 
-QByteArray PuertoSerieQt::leer() { return puerto_.readAll(); }
+QByteArray PuertoSerieQt::leer() {
+    return puerto_.readAll();
+}
 
 void PuertoSerieQt::esperarDatos(int ms) {
     if (puerto_.isOpen() && puerto_.bytesAvailable() == 0)
@@ -152,8 +154,8 @@ void PuertoSerieQt::alFallar(QSerialPort::SerialPortError error) {
     if (error != QSerialPort::ResourceError || !puerto_.isOpen())
         return;
     // The device went away (unplugged); later writes fail until it is back.
-    const QString descripcion = QStringLiteral("Se perdio el puerto %1: %2")
-                                    .arg(nombrePuerto(), puerto_.errorString());
+    const QString descripcion =
+        QStringLiteral("Se perdio el puerto %1: %2").arg(nombrePuerto(), puerto_.errorString());
     setError(descripcion);
     puerto_.close();
     emit perdido(descripcion);

@@ -63,7 +63,9 @@ std::uint32_t registrar_icono(const QIcon& icono) {
     return h;
 }
 
-bool bandeja_disponible() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool bandeja_disponible() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 bool Shell_NotifyIconA(std::uint32_t mensaje, const NotifyIconData* datos) {
     if (datos == nullptr || datos->cbSize != sizeof(NotifyIconData))

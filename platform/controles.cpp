@@ -1,12 +1,26 @@
 #include "controles.h"
 
+#include <QFont>
 #include <QLabel>
+#include <QLineEdit>
 #include <QStatusBar>
 
 namespace quarvel {
 
 QLabel* etiqueta(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto) {
-    return colocar(new QLabel(texto, padre), izq, arriba, ancho, alto);
+    auto* label = colocar(new QLabel(texto, padre), izq, arriba, ancho, alto);
+    // A caption a little wider than its box shows whole rather than cut; the
+    // control to its right is drawn over any overlap.
+    if (!label->wordWrap() && label->sizeHint().width() > label->width())
+        label->resize(label->sizeHint().width(), label->height());
+    return label;
+}
+
+void fuente_de_ventana(QWidget* ventana) {
+    QFont f = ventana->font();
+    f.setPixelSize(11);
+    f.setStretch(QFont::SemiCondensed);
+    ventana->setFont(f);
 }
 
 void fijar_colores(QLabel* label, const QColor& fondo, const QColor& texto) {
@@ -17,7 +31,9 @@ void fijar_colores(QLabel* label, const QColor& fondo, const QColor& texto) {
     label->setAutoFillBackground(true);
 }
 
-QColor color_de_fondo(const QLabel* label) { return label->palette().color(QPalette::Window); }
+QColor color_de_fondo(const QLabel* label) {
+    return label->palette().color(QPalette::Window);
+}
 
 void fijar_indicador(QLabel* label, bool encendido) {
     fijar_colores(label, encendido ? kRojoClaro : kNegro, Qt::white);

@@ -22,6 +22,9 @@ template <typename W> W* colocar(W* w, int izq, int arriba, int ancho, int alto)
 
 QLabel* etiqueta(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto);
 
+// The small dialog font the twip layouts were drawn for (about 8 points).
+void fuente_de_ventana(QWidget* ventana);
+
 // Entries 12 (light red) and 0 (black) of the 16-colour palette.
 inline const QColor kRojoClaro(0xFF, 0x00, 0x00);
 inline const QColor kNegro(0x00, 0x00, 0x00);

@@ -10,7 +10,9 @@ namespace quarvel {
 
 namespace {
 
-bool es_blanco(QChar c) { return c == u' ' || c == u'\t'; }
+bool es_blanco(QChar c) {
+    return c == u' ' || c == u'\t';
+}
 
 // Longest prefix of `t` from `i` that forms [sign]digits[.digits]; returns
 // the parsed value and sets `fin` to the index after it (or -1 when none).

@@ -33,7 +33,9 @@ QPushButton* boton(QWidget* p, const QString& texto, int l, int t, int w, int h)
 }
 
 QLineEdit* campo(QWidget* p, int l, int t, int w, int h) {
-    return colocar(new QLineEdit(p), l, t, w, h);
+    auto* c = colocar(new QLineEdit(p), l, t, w, h);
+    c->setTextMargins(0, 0, 0, 0);
+    return c;
 }
 
 } // namespace
@@ -44,6 +46,7 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     , entorno_(std::move(entorno))
     , enlace_(MSComm1, [this](const QString& descripcion) { informar_fallo(descripcion); }) {
     setObjectName(QStringLiteral("Form1"));
+    fuente_de_ventana(this);
     setWindowTitle(QStringLiteral("Quarvel 3.8"));
     setWindowIcon(icono_programa());
     resize(6075 / kTwipsPorPixel, 1620 / kTwipsPorPixel);
@@ -60,7 +63,8 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     Label2 = etiqueta(this, QStringLiteral("Ultima Dato Enviado"), 60, 600, 1455, 195);
     Text3 = campo(this, 1620, 540, 795, 315);
     Command2 = boton(this, QStringLiteral("Parar"), 4080, 480, 915, 255);
-    Label6 = etiqueta(this, QStringLiteral("Fecha y Hora"), 5100, 360, 915, 435);
+    Label6 = colocar(new QLabel(QStringLiteral("Fecha y Hora"), this), 5100, 360, 915, 435);
+    Label6->setWordWrap(true);
     fijar_colores(Label6, kNegro, kRojoClaro);
     Label6->setAlignment(Qt::AlignCenter);
     Label3 = etiqueta(this, QStringLiteral("Intervalo en Minutos"), 60, 1020, 1440, 195);
@@ -174,7 +178,9 @@ void Form1::informar_fallo(const QString& descripcion) {
     StatusBar1->showMessage(descripcion, kAvisoMs);
 }
 
-void Form1::indicador(bool encendido) { fijar_indicador(Label4, encendido); }
+void Form1::indicador(bool encendido) {
+    fijar_indicador(Label4, encendido);
+}
 
 // --- Display and scheduler ------------------------------------------------
 
@@ -250,12 +256,24 @@ void Form1::paso(Temporizador* propio, char letra, const std::optional<int>& val
     siguiente->setEnabled(true);
 }
 
-void Form1::Timer4_Timer() { paso(Timer4, 'D', datos.dia, Timer5); }
-void Form1::Timer5_Timer() { paso(Timer5, 'M', datos.mes, Timer6); }
-void Form1::Timer6_Timer() { paso(Timer6, 'Y', datos.anio, Timer7); }
-void Form1::Timer7_Timer() { paso(Timer7, 'H', datos.hora, Timer8); }
-void Form1::Timer8_Timer() { paso(Timer8, 'm', datos.minutos, Timer9); }
-void Form1::Timer9_Timer() { paso(Timer9, 'S', datos.segundos, Timer10); }
+void Form1::Timer4_Timer() {
+    paso(Timer4, 'D', datos.dia, Timer5);
+}
+void Form1::Timer5_Timer() {
+    paso(Timer5, 'M', datos.mes, Timer6);
+}
+void Form1::Timer6_Timer() {
+    paso(Timer6, 'Y', datos.anio, Timer7);
+}
+void Form1::Timer7_Timer() {
+    paso(Timer7, 'H', datos.hora, Timer8);
+}
+void Form1::Timer8_Timer() {
+    paso(Timer8, 'm', datos.minutos, Timer9);
+}
+void Form1::Timer9_Timer() {
+    paso(Timer9, 'S', datos.segundos, Timer10);
+}
 
 void Form1::Timer10_Timer() {
     Timer10->setEnabled(false);
@@ -265,18 +283,28 @@ void Form1::Timer10_Timer() {
 
 // --- Display mode and auxiliary buttons -----------------------------------
 
-void Form1::cambiar_modo() { Label6->setText(enlace_.cambiar_modo(Label6->text())); }
+void Form1::cambiar_modo() {
+    Label6->setText(enlace_.cambiar_modo(Label6->text()));
+}
 
-void Form1::Check1_Click() { cambiar_modo(); }
-void Form1::Command6_Click() { cambiar_modo(); }
+void Form1::Check1_Click() {
+    cambiar_modo();
+}
+void Form1::Command6_Click() {
+    cambiar_modo();
+}
 
 void Form1::restaurar_modo(Temporizador* propio) {
     propio->setEnabled(false);
     enlace_.restaurar_modo(Check1->isChecked());
 }
 
-void Form1::Timer11_Timer() { restaurar_modo(Timer11); }
-void Form1::Timer12_Timer() { restaurar_modo(Timer12); }
+void Form1::Timer11_Timer() {
+    restaurar_modo(Timer11);
+}
+void Form1::Timer12_Timer() {
+    restaurar_modo(Timer12);
+}
 
 void Form1::Command7_Click() {
     contador_minutos = contador_minutos.value_or(0) + 1;

@@ -18,8 +18,7 @@ int main(int argc, char* argv[]) {
     quarvel::PuertoSerieQt puerto;
     quarvel::HoraDelSistema hora;
     quarvel::CajaMensajesQt mensajes;
-    quarvel38::Entorno entorno{&puerto, &hora, &mensajes,
-                               [&mensajes](QWidget* padre) {
+    quarvel38::Entorno entorno{&puerto, &hora, &mensajes, [&mensajes](QWidget* padre) {
                                    quarvel::abrir_configuracion(mensajes, padre);
                                }};
     quarvel38::Form1 ventana(entorno);

@@ -36,7 +36,9 @@ void escribir_lineas(const QString& nombre, const QStringList& lineas) {
     escribir_entero(nombre, contenido);
 }
 
-QString texto(const QByteArray& linea) { return QString::fromLatin1(linea); }
+QString texto(const QByteArray& linea) {
+    return QString::fromLatin1(linea);
+}
 
 } // namespace
 
@@ -45,8 +47,8 @@ void escribir_entero(const QString& nombre, const QByteArray& contenido) {
     // instead of being lost in a flush at commit.
     QSaveFile f(nombre);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw Fallo(QStringLiteral("No se pudo crear el archivo \"%1\": %2")
-                        .arg(nombre, f.errorString()));
+        throw Fallo(
+            QStringLiteral("No se pudo crear el archivo \"%1\": %2").arg(nombre, f.errorString()));
     if (f.write(contenido) != contenido.size()) {
         const QString error = f.errorString();
         f.cancelWriting();
@@ -102,8 +104,8 @@ configuracion_ini leer_configuracion() {
 
 void guardar_configuracion(const QString& port, const QString& baud, const QString& parity,
                            const QString& data, const QString& stop) {
-    QStringList lineas{QStringLiteral("[COM_PORT]"), port, QString(),
-                       QStringLiteral("[COM_CFG]"), unir_config_com(baud, parity, data, stop)};
+    QStringList lineas{QStringLiteral("[COM_PORT]"), port, QString(), QStringLiteral("[COM_CFG]"),
+                       unir_config_com(baud, parity, data, stop)};
     for (int i = 1; i <= 7; ++i) {
         lineas << QString() << QStringLiteral("[T%1]").arg(i) << kRetardoGuardado;
     }

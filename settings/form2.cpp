@@ -16,7 +16,9 @@ namespace quarvel {
 namespace {
 
 QLineEdit* campo(QWidget* p, int l, int t, int w, int h) {
-    return colocar(new QLineEdit(p), l, t, w, h);
+    auto* c = colocar(new QLineEdit(p), l, t, w, h);
+    c->setTextMargins(0, 0, 0, 0);
+    return c;
 }
 
 // What a settings string with fewer than three commas still tells.
@@ -33,10 +35,11 @@ config_com separar_lo_posible(const QString& t) {
 } // namespace
 
 Form2::Form2(CajaMensajes& mensajes, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                          Qt::CustomizeWindowHint)
+    : QDialog(parent,
+              Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint)
     , mensajes_(mensajes) {
     setObjectName(QStringLiteral("Form2"));
+    fuente_de_ventana(this);
     setWindowTitle(QStringLiteral("Configuracion"));
     setFixedSize(2970 / kTwipsPorPixel, 2040 / kTwipsPorPixel);
 
@@ -132,7 +135,9 @@ void Form2::Command5_Click() {
                       QStringLiteral("Configuracion"));
 }
 
-void Form2::Command1_Click() { reject(); }
+void Form2::Command1_Click() {
+    reject();
+}
 
 void abrir_configuracion(CajaMensajes& mensajes, QWidget* padre) {
     Form2 ventana(mensajes, padre);

@@ -61,7 +61,9 @@ CarpetaTemporal::CarpetaTemporal()
     QDir::setCurrent(dir_.path());
 }
 
-CarpetaTemporal::~CarpetaTemporal() { QDir::setCurrent(anterior_); }
+CarpetaTemporal::~CarpetaTemporal() {
+    QDir::setCurrent(anterior_);
+}
 
 void CarpetaTemporal::escribir(const QString& nombre, const QByteArray& contenido) {
     QFile f(nombre);
@@ -77,8 +79,8 @@ QByteArray CarpetaTemporal::leer(const QString& nombre) {
 }
 
 QByteArray qv_ini(const QString& port, const QString& cfg, const QStringList& retardos) {
-    QByteArray r = "[COM_PORT]\r\n" + port.toLatin1() + "\r\n\r\n[COM_CFG]\r\n" + cfg.toLatin1() +
-                   "\r\n";
+    QByteArray r =
+        "[COM_PORT]\r\n" + port.toLatin1() + "\r\n\r\n[COM_CFG]\r\n" + cfg.toLatin1() + "\r\n";
     for (int i = 0; i < 7; ++i) {
         const QString v = i < retardos.size() ? retardos[i] : QStringLiteral("100");
         r += "\r\n[T" + QByteArray::number(i + 1) + "]\r\n" + v.toLatin1() + "\r\n";

@@ -24,8 +24,8 @@ namespace {
 // The reply the clock gives: values at positions 4 to 14, "S" at 15.
 QByteArray respuesta(int d, int m, int y, int hh, int mm, int ss) {
     QByteArray r("CXd");
-    for (const auto& [valor, etiqueta] : {std::pair{d, 'm'}, {m, 'y'}, {y, 'h'}, {hh, 'n'},
-                                          {mm, 's'}, {ss, 'S'}}) {
+    for (const auto& [valor, etiqueta] :
+         {std::pair{d, 'm'}, {m, 'y'}, {y, 'h'}, {hh, 'n'}, {mm, 's'}, {ss, 'S'}}) {
         r += static_cast<char>(quarvel::bcd(valor));
         r += etiqueta;
     }
@@ -146,10 +146,10 @@ TEST_F(Checker, MissingIntervalFileLeavesOnlyTheDisplay) {
 TEST_F(Checker, CompleteUpdateSendsEightStepsAndClosesThePort) {
     Form1& f = cargar();
     actualizar();
-    EXPECT_EQ(puerto.escrituras(),
-              (std::vector<QByteArray>{QByteArray("D\x05", 2), "M\x12", QByteArray("Y\x08", 2),
-                                       "H\x14", QByteArray("m\x05", 2), QByteArray("S\x08", 2),
-                                       "CW", "CF"}));
+    EXPECT_EQ(
+        puerto.escrituras(),
+        (std::vector<QByteArray>{QByteArray("D\x05", 2), "M\x12", QByteArray("Y\x08", 2), "H\x14",
+                                 QByteArray("m\x05", 2), QByteArray("S\x08", 2), "CW", "CF"}));
     EXPECT_FALSE(puerto.PortOpen());
     EXPECT_FALSE(f.Timer4->Enabled());
     EXPECT_EQ(f.estado_chekeo, 3);
@@ -242,7 +242,8 @@ TEST_F(Checker, NoReplyWaitsTheBoundedPassesAndLogsAMismatch) {
     chequear(5, 12, 2008, 14, 5);
     EXPECT_EQ(puerto.esperas, 2000);
     EXPECT_EQ(CarpetaTemporal::leer("salida.txt"), QByteArray("\r\n"));
-    EXPECT_TRUE(CarpetaTemporal::leer("sincro.txt").startsWith("fecha reloj : 0/0/0  fecha prog : 05/12/2008"));
+    EXPECT_TRUE(CarpetaTemporal::leer("sincro.txt")
+                    .startsWith("fecha reloj : 0/0/0  fecha prog : 05/12/2008"));
     EXPECT_TRUE(f.Timer1->Enabled());
 }
 
@@ -308,7 +309,8 @@ TEST_F(Checker, ClosingDuringTheReadBackEndsItCleanly) {
 
 TEST_F(Checker, PortFailureIsShownInTheTipAndCheckingGoesOn) {
     Form1& f = cargar();
-    puerto.fallo_apertura = QStringLiteral("El puerto COM1 (/dev/ttyS0) esta en uso por otro programa");
+    puerto.fallo_apertura =
+        QStringLiteral("El puerto COM1 (/dev/ttyS0) esta en uso por otro programa");
     actualizar();
     EXPECT_TRUE(caja.mensajes.empty());
     EXPECT_EQ(f.StatusBar1->currentMessage(), puerto.fallo_apertura);

@@ -28,7 +28,8 @@ QStringList campos(const Form2& f) {
 } // namespace
 
 TEST_F(Configuracion, OpensFilledAndSaveRewritesTheLayout) {
-    const QByteArray viejo = "nota\r\n[T1]\r\n10\r\n[COM_CFG]\r\n19200,E,7,1.5\r\n[COM_PORT]\r\n2\r\n";
+    const QByteArray viejo =
+        "nota\r\n[T1]\r\n10\r\n[COM_CFG]\r\n19200,E,7,1.5\r\n[COM_PORT]\r\n2\r\n";
     CarpetaTemporal::escribir("qv.ini", viejo);
     auto f = abrir();
     EXPECT_EQ(f->windowTitle(), "Configuracion");
@@ -44,7 +45,8 @@ TEST_F(Configuracion, OpensFilledAndSaveRewritesTheLayout) {
     EXPECT_EQ(caja.mensajes[0].texto, "La configuracion fue guardada correctamente\nPara que los "
                                       "cambios tengan efecto debe reiniciar el programa");
     const QByteArray nuevo = CarpetaTemporal::leer("qv.ini");
-    EXPECT_TRUE(nuevo.startsWith("[COM_PORT]\r\n2\r\n\r\n[COM_CFG]\r\n19200,E,7,5\r\n\r\n[T1]\r\n 100 \r\n"));
+    EXPECT_TRUE(nuevo.startsWith(
+        "[COM_PORT]\r\n2\r\n\r\n[COM_CFG]\r\n19200,E,7,5\r\n\r\n[T1]\r\n 100 \r\n"));
     EXPECT_TRUE(nuevo.endsWith("[T7]\r\n 100 \r\n"));
     EXPECT_EQ(nuevo.count("\r\n"), 26);
     EXPECT_EQ(campos(*f)[4], "5") << "fields stay as they were";
@@ -87,7 +89,8 @@ TEST_F(Configuracion, MissingFileOpensEmptyAndCanSaveAGoodOne) {
     f->Text5->setText("1");
     f->Command5_Click();
     EXPECT_EQ(caja.mensajes.back().texto.left(16), "La configuracion");
-    EXPECT_TRUE(CarpetaTemporal::leer("qv.ini").startsWith("[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600,N,8,1\r\n"));
+    EXPECT_TRUE(CarpetaTemporal::leer("qv.ini").startsWith(
+        "[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600,N,8,1\r\n"));
 }
 
 TEST_F(Configuracion, ShortSettingsStringFillsWhatItCan) {

@@ -79,8 +79,8 @@ TEST(Puerto, PortNumberAndSettingsValidated) {
         EXPECT_EQ(p.Settings(), QString::fromLatin1(bueno));
     }
     const std::pair<const char*, const char*> malos[] = {
-        {"9600,N,8", "9600,N,8"}, {"0,N,8,1", "Velocidad"},  {"abc,N,8,1", "Velocidad"},
-        {"9600,X,8,1", "Paridad"}, {"9600,N,9,1", "datos"}, {"9600,N,8,3", "parada"},
+        {"9600,N,8", "9600,N,8"},  {"0,N,8,1", "Velocidad"}, {"abc,N,8,1", "Velocidad"},
+        {"9600,X,8,1", "Paridad"}, {"9600,N,9,1", "datos"},  {"9600,N,8,3", "parada"},
         {"", "Configuracion"},
     };
     for (const auto& [malo, campo] : malos) {

@@ -36,9 +36,9 @@ protected:
     }
     std::vector<int> intervalos() const {
         std::vector<int> r;
-        for (Temporizador* t : {form->Timer4, form->Timer5, form->Timer6, form->Timer7,
-                                form->Timer8, form->Timer9, form->Timer10, form->Timer11,
-                                form->Timer12})
+        for (Temporizador* t :
+             {form->Timer4, form->Timer5, form->Timer6, form->Timer7, form->Timer8, form->Timer9,
+              form->Timer10, form->Timer11, form->Timer12})
             r.push_back(t->Interval());
         return r;
     }
@@ -93,8 +93,8 @@ TEST_F(Sender, StartUpWithGoodFiles) {
     EXPECT_EQ(f.Text2->text(), "5");
     EXPECT_FALSE(f.Text2->isEnabled());
     EXPECT_EQ(intervalos(), std::vector<int>(9, 100));
-    EXPECT_EQ(paneles(), (QStringList{"Port", "1", "Baud", "9600", "Par.", "N", "Data", "8",
-                                      "Stop", "1"}));
+    EXPECT_EQ(paneles(),
+              (QStringList{"Port", "1", "Baud", "9600", "Par.", "N", "Data", "8", "Stop", "1"}));
     EXPECT_TRUE(caja.mensajes.empty());
     EXPECT_FALSE(puerto.PortOpen());
     EXPECT_EQ(puerto.cuenta(Tipo::Abrir), 0);
@@ -109,8 +109,8 @@ TEST_F(Sender, StartUpWithGoodFiles) {
 }
 
 TEST_F(Sender, DelaysGoToTheirTimersAndSettingsToThePanels) {
-    CarpetaTemporal::escribir("qv.ini", qv_ini("12", "19200,E,7,1.5",
-                                               {"10", "20", "30", "40", "50", "60", "70"}));
+    CarpetaTemporal::escribir(
+        "qv.ini", qv_ini("12", "19200,E,7,1.5", {"10", "20", "30", "40", "50", "60", "70"}));
     cargar();
     EXPECT_EQ(intervalos(), (std::vector<int>{10, 20, 30, 40, 50, 60, 70, 70, 70}));
     EXPECT_EQ(paneles()[1], "12");
@@ -177,10 +177,14 @@ TEST_F(Sender, EnviarSendsTheChainStepByStep) {
     f.Command4_Click();
     EXPECT_EQ(puerto.cuenta(Tipo::Abrir), 1);
     const std::vector<Paso> esperado = {
-        {"Timer4", QByteArray("D\x05", 2)}, {"Timer5", QByteArray("M\x12", 2)},
-        {"Timer6", QByteArray("Y\x26", 2)}, {"Timer7", QByteArray("H\x19", 2)},
-        {"Timer8", QByteArray("m\x33", 2)}, {"Timer9", QByteArray("S\x43", 2)},
-        {"Timer10", "CW"},                   {"Timer11", "CF"},
+        {"Timer4", QByteArray("D\x05", 2)},
+        {"Timer5", QByteArray("M\x12", 2)},
+        {"Timer6", QByteArray("Y\x26", 2)},
+        {"Timer7", QByteArray("H\x19", 2)},
+        {"Timer8", QByteArray("m\x33", 2)},
+        {"Timer9", QByteArray("S\x43", 2)},
+        {"Timer10", "CW"},
+        {"Timer11", "CF"},
     };
     EXPECT_EQ(correr_pasos(), esperado);
     EXPECT_FALSE(puerto.PortOpen());
@@ -344,13 +348,15 @@ TEST_F(Sender, PortThatCannotOpenIsReportedOnceAndRetried) {
 }
 
 TEST_F(Sender, ChainRunsOnTheRealTimers) {
-    CarpetaTemporal::escribir("qv.ini", qv_ini("1", "9600,N,8,1",
-                                               {"5", "5", "5", "5", "5", "5", "5"}));
+    CarpetaTemporal::escribir("qv.ini",
+                              qv_ini("1", "9600,N,8,1", {"5", "5", "5", "5", "5", "5", "5"}));
     Form1& f = cargar();
     f.Timer2_Timer();
     f.Command4_Click();
     esperar_eventos(250);
-    EXPECT_EQ(puerto.escritos(), QByteArray("D\x05M\x12Y\x26H\x19m\x33S\x43" "CWCF", 16));
+    EXPECT_EQ(puerto.escritos(), QByteArray("D\x05M\x12Y\x26H\x19m\x33S\x43"
+                                            "CWCF",
+                                            16));
     EXPECT_FALSE(puerto.PortOpen());
 }
 

@@ -122,7 +122,8 @@ TEST(Configuracion, SaveWritesTheTwentySixLinesAndReadsBack) {
         EXPECT_EQ(*t, QStringLiteral(" 100 "));
 
     guardar_configuracion("", "", "", "", "");
-    EXPECT_TRUE(CarpetaTemporal::leer("qv.ini").startsWith("[COM_PORT]\r\n\r\n\r\n[COM_CFG]\r\n,,,\r\n"));
+    EXPECT_TRUE(
+        CarpetaTemporal::leer("qv.ini").startsWith("[COM_PORT]\r\n\r\n\r\n[COM_CFG]\r\n,,,\r\n"));
 }
 
 TEST(Configuracion, SplitTakesOneCharBeforeEachCommaAndTheLast) {
@@ -137,8 +138,9 @@ TEST(Configuracion, SplitTakesOneCharBeforeEachCommaAndTheLast) {
     EXPECT_EQ(t.data, "8");
     EXPECT_EQ(t.stop, "5");
     EXPECT_EQ(separar_config_com(QStringLiteral(",,,")).baud, QString());
-    EXPECT_TRUE(descripcion_de([] { separar_config_com(QStringLiteral("9600,N,8")); })
-                    .contains("9600,N,8"));
+    EXPECT_TRUE(descripcion_de([] {
+                    separar_config_com(QStringLiteral("9600,N,8"));
+                }).contains("9600,N,8"));
     EXPECT_EQ(unir_config_com("a", "b", "c", "d"), QStringLiteral("a,b,c,d"));
 }
 
