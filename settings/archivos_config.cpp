@@ -59,8 +59,10 @@ void escribir_entero(const QString& nombre, const QByteArray& contenido) {
                         .arg(nombre, f.errorString()));
 }
 
-QString leer_intervalo() {
-    LectorLineas lector(leer_archivo(kArchivoIntervalo));
+QString leer_intervalo() { return intervalo_de_bytes(leer_archivo(kArchivoIntervalo)); }
+
+QString intervalo_de_bytes(const QByteArray& datos) {
+    LectorLineas lector(datos);
     if (lector.fin())
         throw Fallo(QStringLiteral("El archivo \"%1\" esta vacio: se esperaba la linea del "
                                    "intervalo")
@@ -73,7 +75,11 @@ void guardar_intervalo(const QString& valor) {
 }
 
 configuracion_ini leer_configuracion() {
-    LectorLineas lector(leer_archivo(kArchivoConfiguracion));
+    return configuracion_de_bytes(leer_archivo(kArchivoConfiguracion));
+}
+
+configuracion_ini configuracion_de_bytes(const QByteArray& datos) {
+    LectorLineas lector(datos);
     configuracion_ini c;
     const std::array<std::pair<const char*, std::optional<QString>*>, 9> secciones{{
         {"[COM_PORT]", &c.com_port},

@@ -25,6 +25,10 @@ struct config_com {
 QString leer_intervalo();
 void guardar_intervalo(const QString& texto);
 configuracion_ini leer_configuracion();
+// The same readings on a file's bytes, for callers that have them already.
+QString intervalo_de_bytes(const QByteArray& datos);
+configuracion_ini configuracion_de_bytes(const QByteArray& datos);
+
 void guardar_configuracion(const QString& port, const QString& baud, const QString& parity,
                            const QString& data, const QString& stop);
 
