@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 #include <cmath>
 #include <cstring>
 
@@ -38,6 +39,8 @@ namespace {
 constexpr int kAvisoMs = 8000;
 // Passes of the reply wait, each up to about 1 ms.
 constexpr int kPasosEspera = 2000;
+// How long start-up waits for a tray that is not there yet: 10 s.
+constexpr int kIntentosBandeja = 20;
 const QString kTitulo = QStringLiteral("Quarvel 4.3");
 
 QPushButton* boton(QWidget* p, const QString& texto, int l, int t, int w, int h) {
@@ -123,6 +126,10 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     connect(MSComm1, &PuertoSerie::perdido, this,
             [this](const QString& descripcion) { enlace_.fallo(descripcion); });
 
+    espera_bandeja_ = new QTimer(this);
+    espera_bandeja_->setInterval(500);
+    connect(espera_bandeja_, &QTimer::timeout, this, [this] { reintentar_bandeja(); });
+
     hwnd_ = registrar_ventana(this);
 }
 
@@ -164,15 +171,27 @@ void Form1::Form_Load() {
         icono_bandeja.uCallbackMessage = WM_MOUSEMOVE;
         icono_bandeja.hIcon = registrar_icono(icono_programa());
         fijar_tip(windowTitle());
-        icono_agregado_ = entorno_.notificar(NIM_ADD, &icono_bandeja);
-
-        // Without a tray the window stays, so the user always has one.
-        en_bandeja_ = icono_agregado_ && entorno_.hay_bandeja();
-        if (en_bandeja_)
-            hide();
+        // Without a tray the window stays, so the user always has one; a
+        // panel that comes up a little late still gets the icon.
+        if (!reintentar_bandeja())
+            espera_bandeja_->start();
     } catch (const Fallo& f) {
         entorno_.mensajes->mostrar(this, f.descripcion(), QStringLiteral("Inicio"));
     }
+}
+
+bool Form1::reintentar_bandeja() {
+    if (!icono_agregado_ && entorno_.hay_bandeja())
+        icono_agregado_ = entorno_.notificar(NIM_ADD, &icono_bandeja);
+    if (!icono_agregado_) {
+        if (++intentos_bandeja_ >= kIntentosBandeja)
+            espera_bandeja_->stop();
+        return false;
+    }
+    espera_bandeja_->stop();
+    en_bandeja_ = true;
+    hide();
+    return true;
 }
 
 void Form1::fijar_tip(const QString& texto) {
@@ -192,6 +211,7 @@ void Form1::Form_Unload() {
     } catch (const Fallo& f) {
         entorno_.mensajes->mostrar(this, f.descripcion(), kTitulo);
     }
+    espera_bandeja_->stop();
     entorno_.notificar(NIM_DELETE, &icono_bandeja);
     icono_agregado_ = false;
 }

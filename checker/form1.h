@@ -16,6 +16,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QStatusBar;
+class QTimer;
 
 namespace quarvel {
 class CajaMensajes;
@@ -67,6 +68,9 @@ public:
 
     // Whether start-up sent the window to the tray.
     bool enBandeja() const { return en_bandeja_; }
+    // Adds the icon if there is a tray now and hides the window; start-up
+    // keeps trying for a few seconds while there is none.
+    bool reintentar_bandeja();
 
     QLabel* Label1;
     QLabel* Label2;
@@ -132,6 +136,8 @@ private:
     bool tip_con_aviso_ = false;
     bool descargado_ = false;
     bool en_chekeo_ = false;
+    int intentos_bandeja_ = 0;
+    QTimer* espera_bandeja_ = nullptr;
     QString ultimo_fallo_;
 };
 

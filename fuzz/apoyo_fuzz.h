@@ -17,10 +17,10 @@ namespace quarvel_fuzz {
     std::abort();
 }
 
-#define EXIGIR(cond)                                                                             \
-    do {                                                                                         \
-        if (!(cond))                                                                             \
-            ::quarvel_fuzz::fallo_propiedad(#cond, __FILE__, __LINE__);                          \
+#define EXIGIR(cond)                                                                               \
+    do {                                                                                           \
+        if (!(cond))                                                                               \
+            ::quarvel_fuzz::fallo_propiedad(#cond, __FILE__, __LINE__);                            \
     } while (0)
 
 // Copies, so a read past the input's end shows up under ASan instead of

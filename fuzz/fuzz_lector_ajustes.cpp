@@ -6,6 +6,8 @@
 #include "fallo.h"
 #include "lector_lineas.h"
 
+#include <QList>
+
 #include <array>
 
 using quarvel::configuracion_ini;

@@ -44,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* datos, std::size_t lar
     // The first byte picks how the rest becomes text, so characters past
     // Latin-1 reach the parsers too.
     const QByteArray resto = quarvel_fuzz::bytes(datos + 1, largo - 1);
-    const QString texto =
-        (datos[0] & 1) ? QString::fromUtf8(resto) : QString::fromLatin1(resto);
+    const QString texto = (datos[0] & 1) ? QString::fromUtf8(resto) : QString::fromLatin1(resto);
 
     const double n = quarvel::numero_de_texto(texto);
     EXIGIR(!std::isnan(n));
@@ -87,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* datos, std::size_t lar
     const QString hora = barra < 0 ? texto : texto.mid(barra + 1);
     const auto modo = (datos[0] & 2) ? quarvel::Segundo::Siguiente : quarvel::Segundo::ComoSeLee;
     const quarvel::DatosEnvio envio = quarvel::cargar_datos_envio(fecha, hora, modo);
-    for (const auto& v : {envio.dia, envio.mes, envio.anio, envio.hora, envio.minutos,
-                          envio.segundos}) {
+    for (const auto& v :
+         {envio.dia, envio.mes, envio.anio, envio.hora, envio.minutos, envio.segundos}) {
         EXIGIR(!v || (*v >= 0 && *v <= 0x59));
     }
     EXIGIR(envio.segundos == quarvel::segundos_de_envio(hora, modo));

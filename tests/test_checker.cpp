@@ -123,9 +123,21 @@ TEST_F(Checker, StartUpAddsTheTrayIconAndArmsTheFirstUpdate) {
     EXPECT_EQ(QByteArray(d.szTip, 64), QByteArray("Quarvel 4.3\0", 12) + QByteArray(52, ' '));
 }
 
-TEST_F(Checker, WithoutATrayTheWindowStays) {
+TEST_F(Checker, WithoutATrayTheWindowStaysUntilOneComes) {
     hay_bandeja = false;
-    EXPECT_FALSE(cargar().enBandeja());
+    Form1& f = cargar();
+    f.show();
+    EXPECT_FALSE(f.enBandeja());
+    EXPECT_TRUE(llamadas.empty());
+    f.reintentar_bandeja();
+    EXPECT_TRUE(f.isVisible());
+    // A panel that starts late still gets the icon and the window hides.
+    hay_bandeja = true;
+    EXPECT_TRUE(f.reintentar_bandeja());
+    EXPECT_TRUE(f.enBandeja());
+    EXPECT_FALSE(f.isVisible());
+    ASSERT_EQ(llamadas.size(), 1u);
+    EXPECT_EQ(llamadas[0].mensaje, quarvel::NIM_ADD);
 }
 
 TEST_F(Checker, MissingIntervalFileLeavesOnlyTheDisplay) {

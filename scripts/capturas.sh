@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Screenshots for the README, taken on a virtual X display with a tray host
+# (trayer) and the clock simulator: the sender after "Inicio", its
+# configuration window, the tray menu and the checker restored from the tray.
+#   scripts/capturas.sh [build-dir]     -> share/capturas/*.png
+# Needs Xvfb, trayer, xdotool, xwininfo and ImageMagick (make deps).
+set -euo pipefail
+
+raiz=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath "${1:-$raiz/build}")
+destino=$raiz/share/capturas
+sender=$build/sender/Quarvel38
+checker=$build/checker/Quarvel430
+simulador=$build/simulator/simulador_reloj
+
+for c in Xvfb trayer xdotool xwininfo import; do
+    command -v "$c" >/dev/null || { echo "falta $c (make deps lo instala)" >&2; exit 1; }
+done
+for b in "$sender" "$checker" "$simulador"; do
+    [ -x "$b" ] || { echo "falta $b: compile antes (make build)" >&2; exit 1; }
+done
+# ImageMagick's own convert, not a stand-in earlier in PATH.
+convert=/usr/bin/convert
+[ -x "$convert" ] || convert=convert
+
+tmp=$(mktemp -d)
+pids=()
+parar() {
+    local p
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$tmp"
+}
+trap parar EXIT INT TERM
+
+fondo() {  # fondo COMMAND...: start in the background, stopped on exit
+    "$@" &
+    pids+=($!)
+}
+
+# window_of TITLE: id of the top-level window with that exact title.
+ventana_de() {
+    local titulo=$1 id=""
+    for _ in $(seq 100); do
+        id=$(xwininfo -root -children 2>/dev/null |
+            awk -v t="\"$titulo\":" 'index($0, t) {print $1; exit}')
+        if [ -n "$id" ] && xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "no aparece la ventana \"$titulo\"" >&2
+    return 1
+}
+
+# geometry ID: X Y W H of a window on the screen.
+geometria() {
+    xwininfo -id "$1" | awk '
+        /Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+        /Width:/ {w=$NF} /Height:/ {h=$NF} END {print x, y, w, h}'
+}
+
+# A shot of the whole screen cropped to a rectangle, so popups and
+# override-redirect windows in it come out too.
+capturar() {  # capturar FILE X Y W H
+    local f=$1 x=$2 y=$3 w=$4 h=$5
+    import -window root "$tmp/pantalla.png"
+    "$convert" "$tmp/pantalla.png" -crop "${w}x${h}+${x}+${y}" +repage -strip "$f"
+    echo "  $f (${w}x${h})"
+}
+capturar_ventana() {  # capturar_ventana FILE ID
+    local x y w h
+    read -r x y w h < <(geometria "$2")
+    capturar "$1" "$x" "$y" "$w" "$h"
+}
+
+# Virtual display, no window manager: windows come out without frames.
+Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$tmp/pantalla" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$tmp/pantalla" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$tmp/pantalla")
+unset QT_QPA_PLATFORM
+# A plain grey desktop instead of black.
+xsetroot -solid '#5f7f9f' 2>/dev/null || true
+
+# Settings as the launcher seeds them, with the simulator as COM1.
+trabajo=$tmp/trabajo
+mkdir -p "$trabajo"
+printf '[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600,N,8,1\r\n' >"$trabajo/qv.ini"
+for i in 1 2 3 4 5 6 7; do printf '\r\n[T%d]\r\n 100 \r\n' "$i" >>"$trabajo/qv.ini"; done
+printf '5\r\n' >"$trabajo/qv_int.ini"
+cd "$trabajo"
+fondo "$simulador" --quiet --offset -125 >simulador.log 2>&1
+for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
+
+mkdir -p "$destino"
+echo "capturas en $destino:"
+
+# --- sender ---
+fondo "$sender" 2>sender.log
+v=$(ventana_de "Quarvel 3.8")
+sleep 1
+xdotool mousemove --window "$v" 301 12 click 1      # Inicio
+sleep 3                                             # the setting chain runs
+xdotool mousemove 0 0
+capturar_ventana "$destino/sender.png" "$v"
+
+xdotool mousemove --window "$v" 301 68 click 1      # Configurar
+c=$(ventana_de "Configuracion")
+sleep 1
+xdotool mousemove 0 0
+capturar_ventana "$destino/configuracion.png" "$c"
+kill "${pids[-1]}" 2>/dev/null || true
+wait "${pids[-1]}" 2>/dev/null || true
+unset 'pids[-1]'
+
+# --- checker, with a tray host at the top right ---
+fondo trayer --edge top --align right --widthtype request --height 32 \
+    --transparent false --tint 0x303030 --SetDockType true --expand true >/dev/null 2>&1
+bandeja=$(ventana_de panel)
+fondo "$checker" 2>checker.log
+# The checker goes to the tray when there is one: wait for its icon.
+icono=""
+for _ in $(seq 100); do
+    icono=$(xwininfo -id "$bandeja" -tree 2>/dev/null |
+        awk '/Quarvel430|"Quarvel 4.3"/ && /[0-9]+x[0-9]+\+/ {print $1; exit}')
+    [ -n "$icono" ] && break
+    sleep 0.1
+done
+[ -n "$icono" ] || { echo "el icono de la bandeja no aparece" >&2; xwininfo -id "$bandeja" -tree >&2; exit 1; }
+sleep 2
+read -r bx by bw bh < <(geometria "$icono")
+xdotool mousemove $((bx + bw / 2)) $((by + bh / 2)) click 1
+sleep 1
+# The popup menu is the newest override-redirect top-level near the icon.
+menu=$(xwininfo -root -children | awk '/"Quarvel430"|\(has no name\)/ && /[0-9]+x[0-9]+\+/ {print $1}' |
+    while read -r id; do
+        xwininfo -id "$id" | grep -q 'Override Redirect State: yes' &&
+            xwininfo -id "$id" | grep -q 'Map State: IsViewable' && echo "$id"
+    done | tail -n 1)
+[ -n "$menu" ] || { echo "el menu de la bandeja no aparece" >&2; exit 1; }
+read -r mx my mw mh < <(geometria "$menu")
+read -r px py pw ph < <(geometria "$bandeja")
+# The menu together with the tray it drops from.
+x0=$((mx < px ? mx : px)); y0=$((my < py ? my : py))
+x1=$((mx + mw > px + pw ? mx + mw : px + pw)); y1=$((my + mh > py + ph ? my + mh : py + ph))
+capturar "$destino/bandeja.png" $((x0 > 10 ? x0 - 10 : 0)) "$y0" $((x1 - x0 + 10)) $((y1 - y0 + 10))
+
+# "Restaurar" is the first (only) item.
+xdotool mousemove $((mx + mw / 2)) $((my + 14)) click 1
+w=$(ventana_de "Quarvel 4.3")
+sleep 1
+xdotool mousemove 0 0
+capturar_ventana "$destino/checker.png" "$w"

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Static checks of the project's own C++: clang-format (no changes allowed),
+# clang-tidy (.clang-tidy, with build/compile_commands.json) and cppcheck.
+# Exits non-zero when any of them reports something; each tool still runs so
+# one pass shows everything.
+#   scripts/lint.sh                 the lot
+#   LINT_SOLO=formato|tidy|cppcheck scripts/lint.sh   one tool
+set -uo pipefail
+
+raiz=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD:-$raiz/build}
+jobs=${JOBS:-2}
+solo=${LINT_SOLO:-}
+cd "$raiz"
+
+faltan=()
+for p in clang-format clang-tidy cppcheck; do
+  command -v "$p" >/dev/null || faltan+=("$p")
+done
+if [ ${#faltan[@]} -ne 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Instalando: ${faltan[*]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq &&
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+      "${faltan[@]}" >/dev/null || exit 1
+fi
+
+directorios=(settings platform clock_link sender checker simulator fuzz)
+fallos=()
+
+# Every .cpp/.h of the project, outside build folders.
+mapfile -t todos < <(find . \( -path './build*' -o -path ./.git -o -path ./demo \) -prune -o \
+  -type f \( -name '*.cpp' -o -name '*.h' \) -print | sed 's|^\./||' | sort)
+mapfile -t propios < <(find "${directorios[@]}" -type f \( -name '*.cpp' -o -name '*.h' \) \
+  2>/dev/null | sort)
+mapfile -t fuentes < <(printf '%s\n' "${propios[@]}" | grep '\.cpp$')
+
+if [ -z "$solo" ] || [ "$solo" = formato ]; then
+  echo "== clang-format (${#todos[@]} archivos)"
+  clang-format --dry-run -Werror "${todos[@]}" || fallos+=(clang-format)
+fi
+
+if [ -z "$solo" ] || [ "$solo" = tidy ]; then
+  # A source is checked with the compile command of the build that has it:
+  # the fuzz targets only exist in build-fuzz.
+  tidy_en() {
+    local db=$1
+    shift
+    [ $# -eq 0 ] && return 0
+    printf '%s\n' "$@" | xargs -P "$jobs" -n 1 \
+      clang-tidy -p "$db" --quiet --warnings-as-errors='*' 2> >(grep -v -E \
+      '^[0-9]+ warnings? (and [0-9]+ errors? )?generated|^Suppressed [0-9]+ warnings|^Use -header-filter|NOLINT|^$' >&2)
+  }
+  if [ ! -f "$build/compile_commands.json" ]; then
+    echo "falta $build/compile_commands.json: ejecute antes make build" >&2
+    fallos+=(clang-tidy)
+  else
+    en_build=()
+    en_fuzz=()
+    sin_db=()
+    for f in "${fuentes[@]}"; do
+      if grep -q "\"$raiz/$f\"" "$build/compile_commands.json"; then
+        en_build+=("$f")
+      elif [ -f "$raiz/build-fuzz/compile_commands.json" ] &&
+        grep -q "\"$raiz/$f\"" "$raiz/build-fuzz/compile_commands.json"; then
+        en_fuzz+=("$f")
+      else
+        sin_db+=("$f")
+      fi
+    done
+    echo "== clang-tidy (${#en_build[@]} + ${#en_fuzz[@]} archivos)"
+    [ ${#sin_db[@]} -eq 0 ] ||
+      echo "   sin orden de compilacion, no revisados: ${sin_db[*]}" \
+        "(fuzz/: ejecute scripts/fuzz-smoke.sh)"
+    tidy_en "$build" "${en_build[@]}" || fallos+=(clang-tidy)
+    tidy_en "$raiz/build-fuzz" "${en_fuzz[@]}" || fallos+=(clang-tidy-fuzz)
+  fi
+fi
+
+if [ -z "$solo" ] || [ "$solo" = cppcheck ]; then
+  # Headers are checked through the sources that include them; given alone
+  # cppcheck would read them as C.
+  echo "== cppcheck (${#fuentes[@]} archivos)"
+  incluir=()
+  for d in "${directorios[@]}"; do
+    [ -d "$d" ] && incluir+=(-I "$d")
+  done
+  cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr \
+    --std=c++20 --library=qt --quiet -j "$jobs" -D__GNUC__ -D__linux__ \
+    --suppress=missingIncludeSystem --suppress=unmatchedSuppression \
+    --template='{file}:{line}: {severity}: {message} [{id}]' \
+    "${incluir[@]}" "${fuentes[@]}" || fallos+=(cppcheck)
+fi
+
+if [ ${#fallos[@]} -ne 0 ]; then
+  echo "lint: avisos de ${fallos[*]}" >&2
+  exit 1
+fi
+echo "lint: limpio"
