@@ -81,8 +81,10 @@ pids+=($!)
 for _ in $(seq 50); do [ -s "$tmp/pantalla" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$tmp/pantalla")
 unset QT_QPA_PLATFORM
-# A plain grey desktop instead of black.
-xsetroot -solid '#5f7f9f' 2>/dev/null || true
+# A plain blue-grey desktop instead of black (display tiles it on the root
+# window and returns non-zero even when it worked).
+"$convert" -size 64x64 xc:'#5f7f9f' "$tmp/fondo.png"
+display -window root "$tmp/fondo.png" 2>/dev/null || true
 
 # Settings as the launcher seeds them, with the simulator as COM1.
 trabajo=$tmp/trabajo
@@ -133,19 +135,21 @@ sleep 2
 read -r bx by bw bh < <(geometria "$icono")
 xdotool mousemove $((bx + bw / 2)) $((by + bh / 2)) click 1
 sleep 1
-# The popup menu is the newest override-redirect top-level near the icon.
-menu=$(xwininfo -root -children | awk '/"Quarvel430"|\(has no name\)/ && /[0-9]+x[0-9]+\+/ {print $1}' |
+# The popup menu: the checker's mapped override-redirect top-level
+# (xwininfo lists the top of the stack first).
+menu=$(xwininfo -root -children | awk '/"Quarvel430": \("Quarvel430"/ {print $1}' |
     while read -r id; do
         xwininfo -id "$id" | grep -q 'Override Redirect State: yes' &&
             xwininfo -id "$id" | grep -q 'Map State: IsViewable' && echo "$id"
-    done | tail -n 1)
+    done | head -n 1)
 [ -n "$menu" ] || { echo "el menu de la bandeja no aparece" >&2; exit 1; }
 read -r mx my mw mh < <(geometria "$menu")
 read -r px py pw ph < <(geometria "$bandeja")
-# The menu together with the tray it drops from.
-x0=$((mx < px ? mx : px)); y0=$((my < py ? my : py))
-x1=$((mx + mw > px + pw ? mx + mw : px + pw)); y1=$((my + mh > py + ph ? my + mh : py + ph))
-capturar "$destino/bandeja.png" $((x0 > 10 ? x0 - 10 : 0)) "$y0" $((x1 - x0 + 10)) $((y1 - y0 + 10))
+# The top right corner of the desktop: the tray and the menu dropping from it.
+ancho=$(xwininfo -root | awk '/Width:/ {print $NF}')
+x0=$((mx < px ? mx : px)); x0=$((x0 > 40 ? x0 - 40 : 0))
+y1=$((my + mh > py + ph ? my + mh : py + ph)); y1=$((y1 + 30))
+capturar "$destino/bandeja.png" "$x0" 0 $((ancho - x0)) "$y1"
 
 # "Restaurar" is the first (only) item.
 xdotool mousemove $((mx + mw / 2)) $((my + 14)) click 1

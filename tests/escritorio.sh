@@ -33,6 +33,8 @@ for n in $(seq 91 120); do
   [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { pantalla=":$n"; break; }
 done
 export DISPLAY=$pantalla
+# The programs must draw on this display, whatever the test runner set.
+unset QT_QPA_PLATFORM
 Xvfb "$DISPLAY" -screen 0 1024x600x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
