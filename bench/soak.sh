@@ -35,7 +35,7 @@ cada=${SOAK_CADA:-$((minutos / 3))}
 if [ -n "${SOAK_DIR:-}" ]; then
   dir=$SOAK_DIR
   mkdir -p "$dir"
-  rm -f "$dir"/sim-*.log "$dir"/sim-*.out "$dir"/sincro.txt "$dir"/salida.txt
+  rm -f "$dir"/sim-*.log "$dir"/sim-*.out "$dir"/sim.log "$dir"/sincro.txt "$dir"/salida.txt
 else
   dir=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-soak.XXXXXX")
 fi
@@ -43,11 +43,13 @@ fi
 pid_sim=""
 pid_chk=""
 terminar() {
+  local rc=$?
+  set +e
   # Only the processes this script started, by their id.
-  [ -n "$pid_chk" ] && kill "$pid_chk" 2>/dev/null && wait "$pid_chk" 2>/dev/null
-  [ -n "$pid_sim" ] && kill "$pid_sim" 2>/dev/null && wait "$pid_sim" 2>/dev/null
+  if [ -n "$pid_chk" ]; then kill "$pid_chk" 2>/dev/null; wait "$pid_chk" 2>/dev/null; fi
+  if [ -n "$pid_sim" ]; then kill "$pid_sim" 2>/dev/null; wait "$pid_sim" 2>/dev/null; fi
   [ -z "${SOAK_DIR:-}" ] && rm -rf "$dir"
-  return 0
+  exit $rc
 }
 trap terminar EXIT
 trap 'exit 130' INT TERM

@@ -59,22 +59,25 @@ void Temporizador::armar(bool primero) {
         return;
     }
     const qint64 ahora = QDateTime::currentMSecsSinceEpoch();
-    qint64 objetivo;
-    if (primero) {
-        // First boundary at phase `fase_ms_` within the second, at least one
-        // interval away.
-        const qint64 minimo = ahora + intervalo_;
-        objetivo = (minimo / 1000) * 1000 + fase_ms_;
-        while (objetivo < minimo)
-            objetivo += intervalo_;
-    } else {
-        // The next boundary more than half an interval away, so a tick that
-        // came a little late does not bring a second one right after it.
-        const qint64 minimo = ahora + intervalo_ / 2;
-        const qint64 base = ((minimo - fase_ms_) / intervalo_) * intervalo_ + fase_ms_;
-        objetivo = base < minimo ? base + intervalo_ : base;
-    }
+    const qint64 objetivo = proximo_disparo(ahora, intervalo_, fase_ms_, primero);
     timer_.start(static_cast<int>(objetivo - ahora + kMargenMs));
+}
+
+qint64 proximo_disparo(qint64 ahora, int intervalo, int fase_ms, bool primero) {
+    if (primero) {
+        // First tick at phase `fase_ms` within a second, at least one
+        // interval away: later ticks keep their place within the second.
+        const qint64 minimo = ahora + intervalo;
+        qint64 objetivo = (minimo / 1000) * 1000 + fase_ms;
+        while (objetivo < minimo)
+            objetivo += 1000;
+        return objetivo;
+    }
+    // The next boundary more than half an interval away, so a tick that came
+    // a little late does not bring a second one right after it.
+    const qint64 minimo = ahora + intervalo / 2;
+    const qint64 base = ((minimo - fase_ms) / intervalo) * intervalo + fase_ms;
+    return base < minimo ? base + intervalo : base;
 }
 
 void Temporizador::disparo() {

@@ -45,4 +45,7 @@ private:
     int fase_ms_ = 0;
 };
 
+// When an aligned timer fires next (wall-clock milliseconds).
+qint64 proximo_disparo(qint64 ahora, int intervalo, int fase_ms, bool primero);
+
 } // namespace quarvel

@@ -76,15 +76,16 @@ capturar_ventana() {  # capturar_ventana FILE ID
 }
 
 # Virtual display, no window manager: windows come out without frames.
-Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$tmp/pantalla" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp -noreset 3>"$tmp/pantalla" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -s "$tmp/pantalla" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$tmp/pantalla")
+DISPLAY=:$(cat "$tmp/pantalla")
+export DISPLAY
 unset QT_QPA_PLATFORM
 # A plain blue-grey desktop instead of black (display tiles it on the root
 # window and returns non-zero even when it worked).
 "$convert" -size 64x64 xc:'#5f7f9f' "$tmp/fondo.png"
-display -window root "$tmp/fondo.png" 2>/dev/null || true
+display -window root "$tmp/fondo.png" </dev/null 2>/dev/null || true
 
 # Settings as the launcher seeds them, with the simulator as COM1.
 trabajo=$tmp/trabajo
@@ -102,9 +103,20 @@ echo "capturas en $destino:"
 # --- sender ---
 fondo "$sender" 2>sender.log
 v=$(ventana_de "Quarvel 3.8")
+# "Inicio" only acts once the first second has shown; press it until the
+# simulator reports the end of the setting chain ("CW").
+puesto=no
+for _ in 1 2 3; do
+    sleep 2.5
+    xdotool mousemove --window "$v" 301 12 click 1  # Inicio
+    for _ in $(seq 40); do
+        grep -q 'recibido CW' simulador.log && { puesto=si; break; }
+        sleep 0.1
+    done
+    [ "$puesto" = si ] && break
+done
+[ "$puesto" = si ] || { echo "Inicio no puso el reloj en hora" >&2; exit 1; }
 sleep 1
-xdotool mousemove --window "$v" 301 12 click 1      # Inicio
-sleep 3                                             # the setting chain runs
 xdotool mousemove 0 0
 capturar_ventana "$destino/sender.png" "$v"
 
@@ -119,7 +131,7 @@ unset 'pids[-1]'
 
 # --- checker, with a tray host at the top right ---
 fondo trayer --edge top --align right --widthtype request --height 32 \
-    --transparent false --tint 0x303030 --SetDockType true --expand true >/dev/null 2>&1
+    --transparent false --SetDockType true --expand true >/dev/null 2>&1
 bandeja=$(ventana_de panel)
 fondo "$checker" 2>checker.log
 # The checker goes to the tray when there is one: wait for its icon.
@@ -132,8 +144,10 @@ for _ in $(seq 100); do
 done
 [ -n "$icono" ] || { echo "el icono de la bandeja no aparece" >&2; xwininfo -id "$bandeja" -tree >&2; exit 1; }
 sleep 2
-read -r bx by bw bh < <(geometria "$icono")
-xdotool mousemove $((bx + bw / 2)) $((by + bh / 2)) click 1
+read -r bx by _ bh < <(geometria "$icono")
+# Clicked at its bottom left corner, the menu opens beside the icon
+# rather than over it.
+xdotool mousemove $((bx + 2)) $((by + bh - 3)) click 1
 sleep 1
 # The popup menu: the checker's mapped override-redirect top-level
 # (xwininfo lists the top of the stack first).
@@ -144,11 +158,11 @@ menu=$(xwininfo -root -children | awk '/"Quarvel430": \("Quarvel430"/ {print $1}
     done | head -n 1)
 [ -n "$menu" ] || { echo "el menu de la bandeja no aparece" >&2; exit 1; }
 read -r mx my mw mh < <(geometria "$menu")
-read -r px py pw ph < <(geometria "$bandeja")
+read -r px py _ ph < <(geometria "$bandeja")
 # The top right corner of the desktop: the tray and the menu dropping from it.
 ancho=$(xwininfo -root | awk '/Width:/ {print $NF}')
-x0=$((mx < px ? mx : px)); x0=$((x0 > 40 ? x0 - 40 : 0))
-y1=$((my + mh > py + ph ? my + mh : py + ph)); y1=$((y1 + 30))
+x0=$((mx < px ? mx : px)); x0=$((x0 > 120 ? x0 - 120 : 0))
+y1=$((my + mh > py + ph ? my + mh : py + ph)); y1=$((y1 + 50))
 capturar "$destino/bandeja.png" "$x0" 0 $((ancho - x0)) "$y1"
 
 # "Restaurar" is the first (only) item.

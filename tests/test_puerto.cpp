@@ -183,3 +183,21 @@ TEST(Temporizador, TicksNeverPileUpBehindABusyHandler) {
     EXPECT_LE(ticks, 3);
     EXPECT_GE(ticks, 1);
 }
+
+TEST(Temporizador, AlignedTicksKeepTheirPlaceWithinTheSecond) {
+    // The display tick: first on a whole second at least 1 s away.
+    EXPECT_EQ(proximo_disparo(10'000'400, 1000, 0, true), 10'002'000);
+    EXPECT_EQ(proximo_disparo(10'000'000, 1000, 0, true), 10'001'000);
+    EXPECT_EQ(proximo_disparo(10'001'003, 1000, 0, false), 10'002'000);
+    // A tick delivered 700 ms late skips to the next second, never twice.
+    EXPECT_EQ(proximo_disparo(10'001'700, 1000, 0, false), 10'003'000);
+    // 100 ms ticks whose tenth falls on the second: the first is at .100.
+    for (qint64 ahora : {10'000'000LL, 10'000'050LL, 10'000'450LL, 10'000'999LL}) {
+        const qint64 primero = proximo_disparo(ahora, 100, 100, true);
+        EXPECT_EQ(primero % 1000, 100) << ahora;
+        EXPECT_GE(primero - ahora, 100);
+        EXPECT_LE(primero - ahora, 1100);
+    }
+    EXPECT_EQ(proximo_disparo(10'000'103, 100, 100, false), 10'000'200);
+    EXPECT_EQ(proximo_disparo(10'000'098, 100, 100, false), 10'000'200);
+}

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers shared by the package tests (sourced, not run).
 
 fallos=0

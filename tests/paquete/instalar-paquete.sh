@@ -4,6 +4,7 @@
 # QUARVEL_TEST_PAQUETE=1 (as root); otherwise it is skipped (77).
 #   instalar-paquete.sh DEB_DIR
 set -uo pipefail
+# shellcheck source=tests/paquete/comun.sh
 . "$(dirname "$0")/comun.sh"
 
 if [ "${QUARVEL_TEST_PAQUETE:-}" != 1 ]; then

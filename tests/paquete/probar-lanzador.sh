@@ -3,6 +3,7 @@
 # folder it starts them in, XDG rules and autostart on/off.
 #   probar-lanzador.sh PATH_TO_quarvel-lanzar
 set -uo pipefail
+# shellcheck source=tests/paquete/comun.sh
 . "$(dirname "$0")/comun.sh"
 
 lanzador=$1
@@ -23,6 +24,7 @@ mkdir -p "$prefijo/bin" "$prefijo/share/quarvel/autostart"
 cp "$lanzador" "$prefijo/bin/quarvel-lanzar"
 chmod +x "$prefijo/bin/quarvel-lanzar"
 for p in Quarvel38 Quarvel430; do
+    # shellcheck disable=SC2016  # expanded by the stand-in, not here
     printf '#!/bin/sh\necho "%s|$(pwd)|$*"\n' "$p" >"$prefijo/bin/$p"
     chmod +x "$prefijo/bin/$p"
 done
@@ -40,7 +42,7 @@ comprobar "programa en la carpeta XDG (salida: $salida)" \
 comprobar "qv.ini sembrado con los bytes exactos" iguala_bytes "$cfg/quarvel/qv.ini" qv_esperado
 comprobar "qv_int.ini sembrado con los bytes exactos" iguala_bytes "$cfg/quarvel/qv_int.ini" qv_int_esperado
 comprobar "qv.ini de 26 lineas CR LF" test "$(tr -cd '\n' <"$cfg/quarvel/qv.ini" | wc -c)" -eq 26
-comprobar "nada mas en la carpeta" test "$(ls -A "$cfg/quarvel" | tr '\n' ' ')" = "qv.ini qv_int.ini "
+comprobar "nada mas en la carpeta" test "$(find "$cfg/quarvel" -mindepth 1 -printf '%f\n' | sort | tr '\n' ' ')" = "qv.ini qv_int.ini "
 
 # Existing files are never overwritten; only the missing one is seeded.
 printf '[COM_PORT]\r\n7\r\n' >"$cfg/quarvel/qv.ini"

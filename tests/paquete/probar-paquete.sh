@@ -5,6 +5,7 @@
 # really starting.
 #   probar-paquete.sh DEB_DIR
 set -uo pipefail
+# shellcheck source=tests/paquete/comun.sh
 . "$(dirname "$0")/comun.sh"
 
 if ! command -v dpkg-deb >/dev/null; then
@@ -106,6 +107,13 @@ if command -v desktop-file-validate >/dev/null; then
 else
     echo "nota: desktop-file-validate no esta; entradas sin validar"
 fi
+meta=$usr/share/metainfo/io.github.quarvel.Quarvel.metainfo.xml
+while read -r d; do
+    comprobar "metainfo lanza $d instalado" test -f "$apps/$d"
+done < <(sed -n 's|.*<launchable type="desktop-id">\(.*\)</launchable>.*|\1|p' "$meta")
+comprobar "metainfo con dos lanzadores" test "$(grep -c '<launchable' "$meta")" -eq 2
+comprobar "metainfo icono instalado" \
+    test -f "$usr/share/icons/hicolor/scalable/apps/$(sed -n 's|.*<icon type="stock">\(.*\)</icon>.*|\1|p' "$meta").svg"
 if command -v appstreamcli >/dev/null; then
     comprobar "appstreamcli validate" \
         appstreamcli validate --no-net "$usr/share/metainfo/io.github.quarvel.Quarvel.metainfo.xml"
@@ -161,7 +169,8 @@ if command -v Xvfb >/dev/null && command -v xwininfo >/dev/null && command -v xp
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/pantalla" >/dev/null 2>&1 &
     pids+=($!)
     for _ in $(seq 50); do [ -s "$tmp/pantalla" ] && break; sleep 0.1; done
-    export DISPLAY=:$(cat "$tmp/pantalla")
+    DISPLAY=:$(cat "$tmp/pantalla")
+    export DISPLAY
     for prog in Quarvel38 Quarvel430; do
         titulo="Quarvel 3.8"
         [ "$prog" = Quarvel430 ] && titulo="Quarvel 4.3"
