@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all deps build test demo demo-sender clean
+.PHONY: all deps build test demo demo-sender package capturas bench clean
 
 all: build
 
@@ -22,6 +22,15 @@ demo: build
 
 demo-sender: build
 	@bash scripts/demo.sh sender $(BUILD)
+
+package: build
+	@cd $(BUILD) && cpack -G DEB
+
+capturas: build
+	@bash scripts/capturas.sh $(BUILD)
+
+bench: build
+	@$(BUILD)/bench/quarvel_bench
 
 clean:
 	rm -rf $(BUILD)
