@@ -1,0 +1,216 @@
+// Faults the programs must survive: missing, busy and forbidden ports, a
+// clock that vanishes, says nothing or talks garbage, a slow line, files that
+// cannot be written, and two programs writing at once.
+#include "apoyo.h"
+#include "archivos_config.h"
+#include "fallo.h"
+#include "simulador_proceso.h"
+
+#include "../checker/form1.h"
+#include "../sender/form1.h"
+#include "puerto_serie_qt.h"
+#include "temporizador.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QStatusBar>
+#include <QThread>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using quarvel::SimuladorProceso;
+
+namespace {
+
+class Fallas : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Port 200: where its link is missing, /dev/ttyS199 surely is too.
+        CarpetaTemporal::escribir("qv.ini", quarvel::contenido_qv_ini(200, "9600,N,8,1", 50));
+        CarpetaTemporal::escribir("qv_int.ini", "5\r\n");
+    }
+    quarvel430::Form1& checker() {
+        quarvel430::Entorno e;
+        e.puerto = &puerto;
+        e.hora = &hora;
+        e.mensajes = &caja;
+        e.notificar = [](std::uint32_t, const quarvel::NotifyIconData*) { return false; };
+        e.hay_bandeja = [] { return false; };
+        chk = std::make_unique<quarvel430::Form1>(e);
+        chk->Form_Load();
+        chk->Timer1->setEnabled(false);
+        chk->Timer2->setEnabled(false);
+        return *chk;
+    }
+    quarvel38::Form1& sender() {
+        snd = std::make_unique<quarvel38::Form1>(quarvel38::Entorno{&puerto, &hora, &caja, {}});
+        snd->Form_Load();
+        snd->Timer2->setEnabled(false);
+        snd->Timer2_Timer();
+        return *snd;
+    }
+    void chequear() {
+        hora.t = QDateTime::currentDateTime();
+        hora.t.setTime(QTime(hora.t.time().hour(), hora.t.time().minute(), 31));
+        chk->contador_reloj = 9;
+        chk->chekeo_pendiente = 1;
+        chk->Timer2_Timer();
+    }
+    // Runs a complete update on the real timers.
+    void actualizar() {
+        chk->Timer1_Timer();
+        esperar_eventos(600);
+    }
+
+    CarpetaTemporal dir;
+    SimuladorProceso simulador{quarvel::ruta_simulador(), dir.ruta()};
+    quarvel::PuertoSerieQt puerto;
+    HoraFija hora;
+    CajaFalsa caja;
+    std::unique_ptr<quarvel430::Form1> chk;
+    std::unique_ptr<quarvel38::Form1> snd;
+};
+
+} // namespace
+
+TEST_F(Fallas, MissingPortIsReportedAndTheNextExchangeRecovers) {
+    auto& f = checker();
+    actualizar();
+    EXPECT_TRUE(f.ultimoFalloPuerto().contains("No existe")) << f.ultimoFalloPuerto().toStdString();
+    EXPECT_TRUE(caja.mensajes.empty());
+    EXPECT_EQ(f.estado_chekeo, 3) << "checking goes on";
+    chequear();
+    EXPECT_TRUE(QFile::exists("sincro.txt")) << "no clock is a wrong clock";
+
+    ASSERT_TRUE(simulador.iniciar({"--port", "200"}));
+    actualizar();
+    EXPECT_TRUE(simulador.esperarComando("CF", 1, 2000));
+}
+
+TEST_F(Fallas, PortHeldByAnotherProgramIsReportedAsBusy) {
+    ASSERT_TRUE(simulador.iniciar({"--port", "200"}));
+    quarvel::PuertoSerieQt otro;
+    otro.setCommPort(200);
+    ASSERT_TRUE(otro.setPortOpen(true));
+    auto& f = sender();
+    f.Command4_Click();
+    EXPECT_TRUE(f.ultimoFalloPuerto().contains("en uso")) << f.ultimoFalloPuerto().toStdString();
+    esperar_eventos(500);
+    otro.setPortOpen(false);
+    f.Command4_Click();
+    EXPECT_TRUE(simulador.esperarComando("CF", 1, 2000));
+}
+
+TEST_F(Fallas, PortWithoutPermissionNamesTheDialoutGroup) {
+    ASSERT_TRUE(simulador.iniciar({"--port", "200"}));
+    const QByteArray enlace = QFile::symLinkTarget("COM200").toLocal8Bit();
+    ASSERT_EQ(chmod(enlace.constData(), 0600), 0);
+    // The folder must be open to others so the link itself is seen.
+    ASSERT_EQ(chmod(dir.ruta().toLocal8Bit().constData(), 0755), 0);
+    // Root opens anything: the attempt runs as an ordinary user.
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && setuid(65534) != 0)
+            _exit(2);
+        quarvel::PuertoSerieQt p;
+        p.setCommPort(200);
+        const bool abierto = p.setPortOpen(true);
+        _exit(!abierto && p.ultimoError().contains("dialout") ? 0 : 1);
+    }
+    int estado = 0;
+    waitpid(pid, &estado, 0);
+    EXPECT_TRUE(WIFEXITED(estado) && WEXITSTATUS(estado) == 0);
+}
+
+TEST_F(Fallas, ClockVanishingInTheChainAndComingBack) {
+    CarpetaTemporal::escribir("qv.ini", quarvel::contenido_qv_ini(200, "9600,N,8,1", 150));
+    ASSERT_TRUE(simulador.iniciar({"--port", "200", "--vanish-after", "0.4"}));
+    auto& f = sender();
+    f.Command4_Click();
+    esperar_eventos(1500);
+    EXPECT_FALSE(f.ultimoFalloPuerto().isEmpty());
+    EXPECT_FALSE(puerto.PortOpen());
+
+    SimuladorProceso nuevo(quarvel::ruta_simulador(), dir.ruta());
+    ASSERT_TRUE(nuevo.iniciar({"--port", "200"}));
+    f.Command4_Click();
+    EXPECT_TRUE(nuevo.esperarComando("CF", 1, 3000));
+}
+
+TEST_F(Fallas, ClockVanishingDuringTheReadBack) {
+    ASSERT_TRUE(simulador.iniciar({"--port", "200", "--no-reply", "--vanish-after", "0.5"}));
+    auto& f = checker();
+    esperar_eventos(300);
+    QElapsedTimer t;
+    t.start();
+    chequear();
+    EXPECT_LT(t.elapsed(), 8000);
+    EXPECT_TRUE(QFile::exists("sincro.txt"));
+    EXPECT_TRUE(f.Timer1->Enabled());
+    actualizar();
+    EXPECT_FALSE(f.ultimoFalloPuerto().isEmpty());
+}
+
+TEST_F(Fallas, GarbageReplyIsAWrongClockAndNothingBreaks) {
+    ASSERT_TRUE(simulador.iniciar({"--port", "200", "--garbage-reply"}));
+    auto& f = checker();
+    chequear();
+    EXPECT_EQ(CarpetaTemporal::leer("salida.txt").size(), 17);
+    EXPECT_TRUE(CarpetaTemporal::leer("sincro.txt").startsWith("fecha reloj : "));
+    EXPECT_EQ(f.estado_chekeo, 0);
+}
+
+TEST_F(Fallas, SlowLineStillReadsTheWholeReply) {
+    const int s = QTime::currentTime().second();
+    if (s >= 55)
+        QThread::sleep(static_cast<unsigned long>(61 - s));
+    ASSERT_TRUE(simulador.iniciar({"--port", "200", "--slow-line"}));
+    auto& f = checker();
+    chequear();
+    EXPECT_EQ(CarpetaTemporal::leer("salida.txt").size(), 17);
+    EXPECT_FALSE(QFile::exists("sincro.txt")) << CarpetaTemporal::leer("sincro.txt").toStdString();
+    EXPECT_EQ(f.estado_chekeo, 3);
+}
+
+TEST_F(Fallas, UnwritableLogIsReportedNotFatal) {
+    ASSERT_TRUE(simulador.iniciar({"--port", "200", "--offset", "-7200"}));
+    QDir().mkdir("sincro.txt");
+    auto& f = checker();
+    chequear();
+    EXPECT_TRUE(f.ultimoFalloPuerto().contains("sincro.txt"))
+        << f.ultimoFalloPuerto().toStdString();
+    EXPECT_TRUE(f.Timer1->Enabled()) << "the clock is still set right";
+}
+
+TEST(Concurrencia, TwoProgramsClosingAtOnceLeaveOneWholeFile) {
+    CarpetaTemporal dir;
+    CarpetaTemporal::escribir("qv_int.ini", "5\r\n");
+    const QString textos[2] = {QString(300, u'a'), QString(500, u'b')};
+    pid_t hijos[2];
+    for (int i = 0; i < 2; ++i) {
+        hijos[i] = fork();
+        if (hijos[i] == 0) {
+            for (int k = 0; k < 200; ++k)
+                quarvel::guardar_intervalo(textos[i]);
+            _exit(0);
+        }
+    }
+    int vistos = 0;
+    bool entero = true;
+    for (int k = 0; k < 400; ++k) {
+        const QByteArray c = CarpetaTemporal::leer("qv_int.ini");
+        entero = entero && (c == "5\r\n" || c == textos[0].toLatin1() + "\r\n" ||
+                            c == textos[1].toLatin1() + "\r\n");
+        ++vistos;
+    }
+    for (pid_t h : hijos)
+        waitpid(h, nullptr, 0);
+    EXPECT_TRUE(entero);
+    const QByteArray final = CarpetaTemporal::leer("qv_int.ini");
+    EXPECT_TRUE(final == textos[0].toLatin1() + "\r\n" || final == textos[1].toLatin1() + "\r\n");
+    EXPECT_EQ(QDir().entryList(QDir::Files).size(), 1) << "no temporary file left";
+    EXPECT_EQ(vistos, 400);
+}
