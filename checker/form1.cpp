@@ -43,16 +43,6 @@ constexpr int kPasosEspera = 2000;
 constexpr int kIntentosBandeja = 20;
 const QString kTitulo = QStringLiteral("Quarvel 4.3");
 
-QPushButton* boton(QWidget* p, const QString& texto, int l, int t, int w, int h) {
-    return colocar(new QPushButton(texto, p), l, t, w, h);
-}
-
-QLineEdit* campo(QWidget* p, int l, int t, int w, int h) {
-    auto* c = colocar(new QLineEdit(p), l, t, w, h);
-    c->setTextMargins(0, 0, 0, 0);
-    return c;
-}
-
 bool es(const std::optional<long>& v, long n) {
     return v && *v == n;
 }

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStatusBar>
 
 namespace quarvel {
@@ -14,6 +15,16 @@ QLabel* etiqueta(QWidget* padre, const QString& texto, int izq, int arriba, int 
     if (!label->wordWrap() && label->sizeHint().width() > label->width())
         label->resize(label->sizeHint().width(), label->height());
     return label;
+}
+
+QPushButton* boton(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto) {
+    return colocar(new QPushButton(texto, padre), izq, arriba, ancho, alto);
+}
+
+QLineEdit* campo(QWidget* padre, int izq, int arriba, int ancho, int alto) {
+    auto* c = colocar(new QLineEdit(padre), izq, arriba, ancho, alto);
+    c->setTextMargins(0, 0, 0, 0);
+    return c;
 }
 
 void fuente_de_ventana(QWidget* ventana) {

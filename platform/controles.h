@@ -6,6 +6,8 @@
 #include <array>
 
 class QLabel;
+class QLineEdit;
+class QPushButton;
 class QStatusBar;
 class QWidget;
 
@@ -21,6 +23,8 @@ template <typename W> W* colocar(W* w, int izq, int arriba, int ancho, int alto)
 }
 
 QLabel* etiqueta(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto);
+QPushButton* boton(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto);
+QLineEdit* campo(QWidget* padre, int izq, int arriba, int ancho, int alto);
 
 // The small dialog font the twip layouts were drawn for (about 8 points).
 void fuente_de_ventana(QWidget* ventana);

@@ -28,16 +28,6 @@ namespace {
 // How long a port failure stays across the status bar.
 constexpr int kAvisoMs = 8000;
 
-QPushButton* boton(QWidget* p, const QString& texto, int l, int t, int w, int h) {
-    return colocar(new QPushButton(texto, p), l, t, w, h);
-}
-
-QLineEdit* campo(QWidget* p, int l, int t, int w, int h) {
-    auto* c = colocar(new QLineEdit(p), l, t, w, h);
-    c->setTextMargins(0, 0, 0, 0);
-    return c;
-}
-
 } // namespace
 
 Form1::Form1(Entorno entorno, QWidget* parent)

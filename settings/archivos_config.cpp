@@ -59,7 +59,9 @@ void escribir_entero(const QString& nombre, const QByteArray& contenido) {
                         .arg(nombre, f.errorString()));
 }
 
-QString leer_intervalo() { return intervalo_de_bytes(leer_archivo(kArchivoIntervalo)); }
+QString leer_intervalo() {
+    return intervalo_de_bytes(leer_archivo(kArchivoIntervalo));
+}
 
 QString intervalo_de_bytes(const QByteArray& datos) {
     LectorLineas lector(datos);

@@ -15,12 +15,6 @@ namespace quarvel {
 
 namespace {
 
-QLineEdit* campo(QWidget* p, int l, int t, int w, int h) {
-    auto* c = colocar(new QLineEdit(p), l, t, w, h);
-    c->setTextMargins(0, 0, 0, 0);
-    return c;
-}
-
 // What a settings string with fewer than three commas still tells.
 config_com separar_lo_posible(const QString& t) {
     config_com c;

@@ -1,6 +1,7 @@
 // The real programs and windows against the clock simulator on a real
 // pseudo-terminal.
 #include "apoyo.h"
+#include "formas.h"
 #include "simulador_proceso.h"
 
 #include "../checker/form1.h"
@@ -94,16 +95,7 @@ namespace {
 class CheckerReal : public ExtremoAExtremo {
 protected:
     quarvel430::Form1& cargar() {
-        quarvel430::Entorno e;
-        e.puerto = &puerto;
-        e.hora = &hora;
-        e.mensajes = &caja;
-        e.notificar = [](std::uint32_t, const quarvel::NotifyIconData*) { return false; };
-        e.hay_bandeja = [] { return false; };
-        form = std::make_unique<quarvel430::Form1>(e);
-        form->Form_Load();
-        form->Timer1->setEnabled(false);
-        form->Timer2->setEnabled(false);
+        form = checker_quieto(puerto, hora, caja);
         return *form;
     }
     // Starts a read-back now, as the scheduler does at second 31.

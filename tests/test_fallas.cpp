@@ -4,6 +4,7 @@
 #include "apoyo.h"
 #include "archivos_config.h"
 #include "fallo.h"
+#include "formas.h"
 #include "simulador_proceso.h"
 
 #include "../checker/form1.h"
@@ -33,16 +34,7 @@ protected:
         CarpetaTemporal::escribir("qv_int.ini", "5\r\n");
     }
     quarvel430::Form1& checker() {
-        quarvel430::Entorno e;
-        e.puerto = &puerto;
-        e.hora = &hora;
-        e.mensajes = &caja;
-        e.notificar = [](std::uint32_t, const quarvel::NotifyIconData*) { return false; };
-        e.hay_bandeja = [] { return false; };
-        chk = std::make_unique<quarvel430::Form1>(e);
-        chk->Form_Load();
-        chk->Timer1->setEnabled(false);
-        chk->Timer2->setEnabled(false);
+        chk = checker_quieto(puerto, hora, caja);
         return *chk;
     }
     quarvel38::Form1& sender() {
