@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all deps build test demo demo-sender package capturas bench clean
+.PHONY: all deps build test unit fuzz sanitizers lint soak demo demo-sender package capturas bench clean
 
 all: build
 
@@ -14,8 +14,27 @@ build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+FUZZ_SECONDS ?= 15
+SOAK_MINUTES ?= 60
+
+# Every test: the suite, a short fuzzing run of each target, and the whole
+# suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+test: unit fuzz sanitizers
+
+unit: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+fuzz: deps
+	@bash scripts/fuzz-smoke.sh $(FUZZ_SECONDS)
+
+sanitizers: deps
+	@bash scripts/sanitizers.sh
+
+lint: build
+	@bash scripts/lint.sh
+
+soak: build
+	@bash bench/soak.sh $(SOAK_MINUTES)
 
 demo: build
 	@bash scripts/demo.sh checker $(BUILD)

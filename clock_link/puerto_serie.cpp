@@ -84,7 +84,7 @@ ConfigLinea validar_settings(const QString& settings) {
 }
 
 QString ruta_de_puerto(int numero) {
-    const QString enlace = QDir::current().absoluteFilePath(QStringLiteral("COM%1").arg(numero));
+    QString enlace = QDir::current().absoluteFilePath(QStringLiteral("COM%1").arg(numero));
     const QFileInfo info(enlace);
     if (info.exists() || info.isSymLink())
         return enlace;

@@ -7,7 +7,7 @@
 namespace quarvel {
 
 // The real port, on QSerialPort.
-class PuertoSerieQt : public PuertoSerie {
+class PuertoSerieQt final : public PuertoSerie {
     Q_OBJECT
 public:
     explicit PuertoSerieQt(QObject* parent = nullptr);

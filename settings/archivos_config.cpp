@@ -72,8 +72,8 @@ QString intervalo_de_bytes(const QByteArray& datos) {
     return texto(lector.leerLinea());
 }
 
-void guardar_intervalo(const QString& valor) {
-    escribir_lineas(kArchivoIntervalo, QStringList{valor});
+void guardar_intervalo(const QString& texto) {
+    escribir_lineas(kArchivoIntervalo, QStringList{texto});
 }
 
 configuracion_ini leer_configuracion() {
@@ -129,7 +129,7 @@ config_com separar_config_com(const QString& t) {
                                    "velocidad,paridad,datos,parada")
                         .arg(t));
     // c2 > c1 and c3 > c2, so the characters before them exist.
-    return config_com{t.left(c1), QString(t[c2 - 1]), QString(t[c3 - 1]), QString(t.back())};
+    return config_com{t.left(c1), t.mid(c2 - 1, 1), t.mid(c3 - 1, 1), t.right(1)};
 }
 
 QString unir_config_com(const QString& baud, const QString& parity, const QString& data,

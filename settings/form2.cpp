@@ -22,7 +22,7 @@ config_com separar_lo_posible(const QString& t) {
     c.baud = c1 < 0 ? t : t.left(c1);
     const qsizetype c2 = c1 < 0 ? -1 : t.indexOf(u',', c1 + 1);
     if (c2 >= 0)
-        c.parity = QString(t[c2 - 1]);
+        c.parity = t.mid(c2 - 1, 1);
     return c;
 }
 
