@@ -17,9 +17,10 @@ build: deps
 FUZZ_SECONDS ?= 15
 SOAK_MINUTES ?= 60
 
-# Every test: the suite, a short fuzzing run of each target, and the whole
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
-test: unit fuzz sanitizers
+# Every test: the suite, a short fuzzing run of each target, the whole suite
+# again under AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# format, clang-tidy and cppcheck checks.
+test: unit fuzz sanitizers lint
 
 unit: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

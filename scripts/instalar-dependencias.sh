@@ -9,7 +9,7 @@ paquetes=(
   libgtest-dev
   xvfb xauth trayer xdotool x11-utils imagemagick
   desktop-file-utils appstream
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy cppcheck
 )
 
 faltan=()
