@@ -273,8 +273,10 @@ void Form1::Timer2_Timer() {
         contador_reloj = 0;
         if (!Command1->isEnabled())
             Command1->setEnabled(true);
-        Text1->setText(formato_hora(entorno_.hora->ahora()));
-        Text4->setText(formato_fecha(entorno_.hora->ahora()));
+        // One reading for both fields, so at midnight the date matches.
+        const QDateTime ahora = entorno_.hora->ahora();
+        Text1->setText(formato_hora(ahora));
+        Text4->setText(formato_fecha(ahora));
     }
 
     contador_intervalo = contador_intervalo.value_or(0) + 1;
@@ -359,24 +361,30 @@ void Form1::actualizacion_completa(long envio_de_dato) {
         dato = eval_dato_salida(numero);
         enlace_.escribir(QByteArray(1, letra) + dato);
     };
+    // Steps 1 to 6 send the display as it stood at step 1: read at each
+    // step, a minute changing halfway would set the clock a minute wrong.
+    if (envio_de_dato == 1) {
+        fecha_envio_ = Text4->text();
+        hora_envio_ = Text1->text();
+    }
     switch (envio_de_dato) {
     case 1:
-        enviar('D', dato_dia, numero_de_pieza(Text4->text(), 1, 2));
+        enviar('D', dato_dia, numero_de_pieza(fecha_envio_, 1, 2));
         break;
     case 2:
-        enviar('M', dato_mes, numero_de_pieza(Text4->text(), 4, 2));
+        enviar('M', dato_mes, numero_de_pieza(fecha_envio_, 4, 2));
         break;
     case 3:
-        enviar('Y', dato_anio, numero_de_pieza(Text4->text(), 0, 2));
+        enviar('Y', dato_anio, numero_de_pieza(fecha_envio_, 0, 2));
         break;
     case 4:
-        enviar('H', dato_hora, numero_de_pieza(Text1->text(), 1, 2));
+        enviar('H', dato_hora, numero_de_pieza(hora_envio_, 1, 2));
         break;
     case 5:
-        enviar('m', dato_minutos, numero_de_pieza(Text1->text(), 4, 2));
+        enviar('m', dato_minutos, numero_de_pieza(hora_envio_, 4, 2));
         break;
     case 6:
-        enviar('S', dato_segundos, segundo_siguiente(numero_de_pieza(Text1->text(), 0, 2)));
+        enviar('S', dato_segundos, segundo_siguiente(numero_de_pieza(hora_envio_, 0, 2)));
         break;
     case 7:
         enlace_.escribir(QByteArray("CW"));

@@ -137,6 +137,8 @@ private:
     bool descargado_ = false;
     bool en_chekeo_ = false;
     int intentos_bandeja_ = 0;
+    // The date and time an update sends, taken at its first step.
+    QString fecha_envio_, hora_envio_;
     QTimer* espera_bandeja_ = nullptr;
     QString ultimo_fallo_;
 };

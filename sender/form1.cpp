@@ -179,8 +179,10 @@ void Form1::Timer2_Timer() {
         Command1->setEnabled(true);
     if (!Command4->isEnabled())
         Command4->setEnabled(true);
-    Text1->setText(formato_hora(entorno_.hora->ahora()));
-    Text4->setText(formato_fecha(entorno_.hora->ahora()));
+    // One reading for both fields, so at midnight the date matches the time.
+    const QDateTime ahora = entorno_.hora->ahora();
+    Text1->setText(formato_hora(ahora));
+    Text4->setText(formato_fecha(ahora));
 }
 
 void Form1::Command1_Click() {

@@ -175,6 +175,24 @@ TEST_F(Checker, CompleteUpdateSendsEightStepsAndClosesThePort) {
     EXPECT_EQ(puerto.escrituras()[7], "CH");
 }
 
+TEST_F(Checker, UpdateSendsTheTimeOfItsFirstStepAcrossAMinuteChange) {
+    Form1& f = cargar();
+    f.Text1->setText("14:05:59");
+    f.Timer1_Timer();
+    f.Timer4_Timer();
+    // The display turns to the next minute and day while the steps run.
+    f.Text1->setText("14:06:00");
+    f.Text4->setText("06/12/2008");
+    for (int i = 0; i < 7; ++i)
+        f.Timer4_Timer();
+    const auto w = puerto.escrituras();
+    ASSERT_EQ(w.size(), 8u);
+    EXPECT_EQ(w[0], QByteArray("D\x05", 2));
+    EXPECT_EQ(w[1], "M\x12");
+    EXPECT_EQ(w[4], QByteArray("m\x05", 2));
+    EXPECT_EQ(w[5], QByteArray("S\x59", 2));
+}
+
 TEST_F(Checker, ChecksFallDueByIntervalCount) {
     for (const auto& [intervalo, esperado] : {std::pair{"5", 2701}, {"2", 900}}) {
         CarpetaTemporal::escribir("qv_int.ini", QByteArray(intervalo) + "\r\n");
