@@ -120,6 +120,15 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     espera_bandeja_->setInterval(500);
     connect(espera_bandeja_, &QTimer::timeout, this, [this] { reintentar_bandeja(); });
 
+    enlace_.alRecuperar([this] {
+        // The port works again: the tip stops showing the old failure.
+        if (tip_con_aviso_ && icono_agregado_) {
+            fijar_tip(windowTitle());
+            entorno_.notificar(NIM_MODIFY, &icono_bandeja);
+        }
+        tip_con_aviso_ = false;
+    });
+
     hwnd_ = registrar_ventana(this);
 }
 
@@ -260,7 +269,9 @@ void Form1::indicador(bool encendido) {
 }
 
 void Form1::sumar_contador(QLabel* contador) {
-    contador->setText(QString::number(numero_de_texto(contador->text()) + 1));
+    // Whole numbers: a double would turn into "1e+06" at a million.
+    const auto n = static_cast<qlonglong>(numero_de_texto(contador->text()));
+    contador->setText(QString::number(n + 1));
 }
 
 void Form1::MSComm1_OnComm() {}
@@ -268,6 +279,10 @@ void Form1::MSComm1_OnComm() {}
 // --- Display and scheduler ------------------------------------------------
 
 void Form1::Timer2_Timer() {
+    // A tick on a whole second is the refresh tick, even after a late tick
+    // was skipped or the PC's clock stepped: the display stays on the second.
+    if (Timer2->ultimoLimite() >= 0 && Timer2->ultimoLimite() % 1000 == 0)
+        contador_reloj = 9;
     contador_reloj = contador_reloj.value_or(0) + 1;
     if (es(contador_reloj, 10)) {
         contador_reloj = 0;
@@ -352,6 +367,8 @@ void Form1::Command5_Click() {
 
 void Form1::Check1_Click() {
     Label6->setText(enlace_.cambiar_modo(Label6->text()));
+    // A switch that never reached the clock leaves the box as the label.
+    Check1->setChecked(Label6->text() == QStringLiteral("Hora"));
 }
 
 // --- Complete update ------------------------------------------------------

@@ -16,6 +16,9 @@ bool EnlaceReloj::reabrir() {
         fallo(puerto_->ultimoError());
         return false;
     }
+    if (fallando_ && recuperado_)
+        recuperado_();
+    fallando_ = false;
     return true;
 }
 
@@ -29,6 +32,7 @@ void EnlaceReloj::cerrar() {
 }
 
 void EnlaceReloj::fallo(const QString& descripcion) {
+    fallando_ = true;
     if (informado_)
         return;
     informado_ = true;
@@ -37,7 +41,9 @@ void EnlaceReloj::fallo(const QString& descripcion) {
 }
 
 QString EnlaceReloj::cambiar_modo(const QString& caption) {
-    reabrir();
+    // Nothing reached the clock: the caption keeps showing what it shows.
+    if (!reabrir())
+        return caption;
     if (caption == QStringLiteral("Fecha y Hora")) {
         escribir(QByteArray("CH"));
         cerrar();

@@ -22,9 +22,12 @@ public:
     // A failure outside a handler (the device went away).
     void fallo(const QString& descripcion);
 
+    // Called when an exchange opens the port again after a failure.
+    void alRecuperar(std::function<void()> recuperado) { recuperado_ = std::move(recuperado); }
+
     // The display-mode switch: sends "C" "H" on "Fecha y Hora" or "C" "F" on
     // "Hora", closes the port and returns the new caption (unchanged for any
-    // other caption).
+    // other caption, or when the port could not be opened).
     QString cambiar_modo(const QString& caption);
 
     // The restore that ends an exchange: "C" "H" or "C" "F", then close.
@@ -33,7 +36,9 @@ public:
 private:
     PuertoSerie* puerto_;
     std::function<void(const QString&)> avisar_;
+    std::function<void()> recuperado_;
     bool informado_ = false;
+    bool fallando_ = false;
 };
 
 } // namespace quarvel

@@ -60,6 +60,7 @@ void Temporizador::armar(bool primero) {
     }
     const qint64 ahora = QDateTime::currentMSecsSinceEpoch();
     const qint64 objetivo = proximo_disparo(ahora, intervalo_, fase_ms_, primero);
+    limite_siguiente_ = objetivo;
     timer_.start(static_cast<int>(objetivo - ahora + kMargenMs));
 }
 
@@ -85,6 +86,7 @@ void Temporizador::disparo() {
         return;
     // Re-arm before the handler runs: a handler that lets events run (the
     // read-back) still sees later ticks.
+    limite_actual_ = alineado_ ? limite_siguiente_ : -1;
     armar(false);
     emit Timer();
 }

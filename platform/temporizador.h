@@ -29,6 +29,9 @@ public:
     void alinearAlReloj(int fase_ms);
 
     const QString& nombre() const { return nombre_; }
+    // The wall-clock boundary (ms) the current aligned tick was set for; -1
+    // when none has fired.
+    qint64 ultimoLimite() const { return limite_actual_; }
 
 signals:
     void Timer();
@@ -43,6 +46,8 @@ private:
     bool activo_ = false;
     bool alineado_ = false;
     int fase_ms_ = 0;
+    qint64 limite_siguiente_ = -1;
+    qint64 limite_actual_ = -1;
 };
 
 // When an aligned timer fires next (wall-clock milliseconds).

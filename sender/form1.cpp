@@ -281,6 +281,8 @@ void Form1::cambiar_modo() {
 
 void Form1::Check1_Click() {
     cambiar_modo();
+    // A switch that never reached the clock leaves the box as the label.
+    Check1->setChecked(Label6->text() == QStringLiteral("Hora"));
 }
 void Form1::Command6_Click() {
     cambiar_modo();

@@ -3,6 +3,7 @@
 #include "codificacion.h"
 #include "controles.h"
 #include "form1.h"
+#include "fuente_hora.h"
 #include "temporizador.h"
 
 #include <QCheckBox>
@@ -349,4 +350,58 @@ TEST_F(Checker, PortFailureIsShownInTheTipAndCheckingGoesOn) {
     EXPECT_TRUE(QByteArray(llamadas[1].datos.szTip).startsWith("Quarvel 4.3: El puerto COM1"));
     EXPECT_EQ(f.estado_chekeo, 3);
     EXPECT_TRUE(puerto.escritos().isEmpty());
+
+    // The port works again: the tip shows the title alone once more.
+    puerto.fallo_apertura.clear();
+    actualizar();
+    ASSERT_EQ(llamadas.size(), 3u);
+    EXPECT_EQ(llamadas[2].mensaje, quarvel::NIM_MODIFY);
+    EXPECT_EQ(QByteArray(llamadas[2].datos.szTip, 64),
+              QByteArray("Quarvel 4.3\0", 12) + QByteArray(52, ' '));
+}
+
+TEST_F(Checker, CambiarThatCannotReachTheClockChangesNothing) {
+    Form1& f = cargar();
+    puerto.fallo_apertura = QStringLiteral("No existe el puerto COM1");
+    f.Check1->click();
+    EXPECT_EQ(f.Label6->text(), "Fecha y Hora");
+    EXPECT_FALSE(f.Check1->isChecked());
+    puerto.fallo_apertura.clear();
+    f.Check1->click();
+    EXPECT_EQ(f.Label6->text(), "Hora");
+    EXPECT_TRUE(f.Check1->isChecked());
+    EXPECT_EQ(puerto.escritos(), "CH");
+}
+
+TEST_F(Checker, HiddenCountersStayWholeNumbers) {
+    Form1& f = cargar();
+    f.Label8->setText("999999");
+    contestar = respuesta(5, 12, 8, 14, 5, 33);
+    chequear(5, 12, 2008, 14, 5);
+    EXPECT_EQ(f.Label8->text(), "1000000");
+}
+
+TEST_F(Checker, DisplayFindsItsSecondAgainAfterLostTicks) {
+    quarvel::HoraDelSistema reloj;
+    quarvel430::Entorno e;
+    e.puerto = &puerto;
+    e.hora = &reloj;
+    e.mensajes = &caja;
+    e.notificar = [](std::uint32_t, const NotifyIconData*) { return false; };
+    e.hay_bandeja = [] { return false; };
+    Form1 f(e);
+    f.Form_Load();
+    f.Timer1->setEnabled(false);
+    esperar_eventos(1300);
+    // Knock the tick count out of step, as ticks lost behind a slow handler
+    // would.
+    f.contador_reloj = 4;
+    std::vector<int> ms;
+    QObject::connect(f.Text1, &QLineEdit::textChanged,
+                     [&ms] { ms.push_back(QTime::currentTime().msec()); });
+    esperar_eventos(2300);
+    ASSERT_GE(ms.size(), 2u);
+    // Every refresh comes right after the second changes, none at .600.
+    for (int m : ms)
+        EXPECT_LT(m, 150) << "refresh at ." << m;
 }

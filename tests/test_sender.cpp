@@ -327,6 +327,15 @@ TEST_F(Sender, CambiarTwiceSwitchesTheClockDisplay) {
     EXPECT_EQ(configuraciones, 1);
 }
 
+TEST_F(Sender, CambiarThatCannotReachTheClockChangesNothing) {
+    Form1& f = cargar();
+    puerto.fallo_apertura = QStringLiteral("No existe el puerto COM1");
+    f.Check1->click();
+    EXPECT_EQ(f.Label6->text(), "Fecha y Hora");
+    EXPECT_FALSE(f.Check1->isChecked());
+    EXPECT_EQ(f.ultimoFalloPuerto(), puerto.fallo_apertura);
+}
+
 TEST_F(Sender, PortThatCannotOpenIsReportedOnceAndRetried) {
     Form1& f = cargar();
     f.Timer2_Timer();
