@@ -29,25 +29,7 @@ objetivos=(
   fuzz_respuesta:64
 )
 
-instalar() {
-  local faltan=()
-  for p in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltan+=("$p")
-  done
-  [ ${#faltan[@]} -eq 0 ] && return 0
-  local sudo=""
-  if [ "$(id -u)" -ne 0 ]; then
-    command -v sudo >/dev/null || { echo "faltan ${faltan[*]} y no hay sudo" >&2; exit 1; }
-    sudo="sudo"
-  fi
-  echo "Instalando: ${faltan[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${faltan[@]}" >/dev/null
-}
-
 bash "$raiz/scripts/instalar-dependencias.sh"
-instalar
 
 if ! grep -q QUARVEL_FUZZ "$raiz/CMakeLists.txt"; then
   echo "CMakeLists.txt no tiene la opcion QUARVEL_FUZZ (add_subdirectory(fuzz))" >&2

@@ -13,18 +13,7 @@ jobs=${JOBS:-2}
 solo=${LINT_SOLO:-}
 cd "$raiz"
 
-faltan=()
-for p in clang-format clang-tidy cppcheck; do
-  command -v "$p" >/dev/null || faltan+=("$p")
-done
-if [ ${#faltan[@]} -ne 0 ]; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  echo "Instalando: ${faltan[*]}"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq &&
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-      "${faltan[@]}" >/dev/null || exit 1
-fi
+bash "$raiz/scripts/instalar-dependencias.sh"
 
 directorios=(settings platform clock_link sender checker simulator fuzz)
 fallos=()
