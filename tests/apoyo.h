@@ -96,5 +96,12 @@ private:
 // "qv.ini" as a save writes it, with the given port, settings and delays.
 QByteArray qv_ini(const QString& port, const QString& cfg, const QStringList& retardos = {});
 
+// "salida.txt" of a read-back that got its reply: the whole 15 bytes, or
+// fewer when a minute or second of 53 (the code of "S") ended the wait early;
+// either way the last byte before CR LF is that "S".
+inline bool respuesta_entera(const QByteArray& salida) {
+    return salida.size() >= 14 && salida.size() <= 17 && salida.endsWith("S\r\n");
+}
+
 // Runs the event loop for `ms` milliseconds.
 void esperar_eventos(int ms);

@@ -362,7 +362,7 @@ TEST_F(Sender, ChainRunsOnTheRealTimers) {
     Form1& f = cargar();
     f.Timer2_Timer();
     f.Command4_Click();
-    esperar_eventos(250);
+    esperar_eventos(600);
     EXPECT_EQ(puerto.escritos(), QByteArray("D\x05M\x12Y\x26H\x19m\x33S\x43"
                                             "CWCF",
                                             16));
