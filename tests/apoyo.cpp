@@ -1,5 +1,7 @@
 #include "apoyo.h"
 
+#include "fallo.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -94,4 +96,13 @@ void esperar_eventos(int ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(1);
     }
+}
+
+QString descripcion_de(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const quarvel::Fallo& e) {
+        return e.descripcion();
+    }
+    return QStringLiteral("<no failure>");
 }

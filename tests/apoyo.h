@@ -103,5 +103,8 @@ inline bool respuesta_entera(const QByteArray& salida) {
     return salida.size() >= 14 && salida.size() <= 17 && salida.endsWith("S\r\n");
 }
 
+// The description of the Fallo that `f` throws, or "<no failure>".
+QString descripcion_de(const std::function<void()>& f);
+
 // Runs the event loop for `ms` milliseconds.
 void esperar_eventos(int ms);

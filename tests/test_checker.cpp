@@ -3,6 +3,7 @@
 #include "codificacion.h"
 #include "controles.h"
 #include "form1.h"
+#include "formas.h"
 #include "fuente_hora.h"
 #include "temporizador.h"
 
@@ -384,15 +385,9 @@ TEST_F(Checker, HiddenCountersStayWholeNumbers) {
 
 TEST_F(Checker, DisplayFindsItsSecondAgainAfterLostTicks) {
     quarvel::HoraDelSistema reloj;
-    quarvel430::Entorno e;
-    e.puerto = &puerto;
-    e.hora = &reloj;
-    e.mensajes = &caja;
-    e.notificar = [](std::uint32_t, const NotifyIconData*) { return false; };
-    e.hay_bandeja = [] { return false; };
-    Form1 f(e);
-    f.Form_Load();
-    f.Timer1->setEnabled(false);
+    auto form = checker_quieto(puerto, reloj, caja);
+    Form1& f = *form;
+    f.Timer2->setEnabled(true);
     esperar_eventos(1300);
     // Knock the tick count out of step, as ticks lost behind a slow handler
     // would.

@@ -57,20 +57,11 @@ private:
     QString esclavo_;
 };
 
-QString fallo_de(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Fallo& e) {
-        return e.descripcion();
-    }
-    return QStringLiteral("<none>");
-}
-
 } // namespace
 
 TEST(Puerto, PortNumberAndSettingsValidated) {
     PuertoFalso p;
-    EXPECT_TRUE(fallo_de([&] { p.setCommPort(0); }).contains("0"));
+    EXPECT_TRUE(descripcion_de([&] { p.setCommPort(0); }).contains("0"));
     EXPECT_THROW(p.setCommPort(256), Fallo);
     p.setCommPort(255);
     EXPECT_EQ(p.CommPort(), 255);
@@ -84,7 +75,7 @@ TEST(Puerto, PortNumberAndSettingsValidated) {
         {"", "Configuracion"},
     };
     for (const auto& [malo, campo] : malos) {
-        const QString d = fallo_de([&] { p.setSettings(QString::fromLatin1(malo)); });
+        const QString d = descripcion_de([&] { p.setSettings(QString::fromLatin1(malo)); });
         EXPECT_TRUE(d.contains(QString::fromLatin1(campo))) << malo << " -> " << d.toStdString();
     }
     EXPECT_EQ(p.Settings(), QStringLiteral("19200,M,6,1"));

@@ -22,15 +22,6 @@ std::vector<QByteArray> lineas(const QByteArray& datos) {
     return r;
 }
 
-QString descripcion_de(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Fallo& e) {
-        return e.descripcion();
-    }
-    return QStringLiteral("<no failure>");
-}
-
 // Runs `f` in a child process and returns its exit status.
 int en_hijo(const std::function<int()>& f) {
     const pid_t pid = fork();
