@@ -2,13 +2,13 @@
 // how close the clock is set, how exact the chain's spacing is, how fast a
 // read-back ends, how soon a new second shows, idle CPU and memory, and
 // start-up time. Run by hand: quarvel_bench [--rapido]
-#include "../checker/form1.h"
-#include "../sender/form1.h"
-#include "caja_mensajes.h"
-#include "fuente_hora.h"
-#include "puerto_serie_qt.h"
-#include "simulador_proceso.h"
-#include "temporizador.h"
+#include "checker/form1.h"
+#include "clock_link/puerto_serie_qt.h"
+#include "platform/fuente_hora.h"
+#include "platform/gui/caja_mensajes.h"
+#include "platform/temporizador.h"
+#include "sender/form1.h"
+#include "simulator/control/simulador_proceso.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

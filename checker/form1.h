@@ -1,7 +1,7 @@
 #pragma once
 
-#include "bandeja.h"
-#include "enlace_reloj.h"
+#include "clock_link/enlace_reloj.h"
+#include "platform/gui/bandeja.h"
 
 #include <QByteArray>
 #include <QWidget>

@@ -1,9 +1,9 @@
-#include "caja_mensajes.h"
-#include "controles.h"
-#include "form1.h"
-#include "form2.h"
-#include "fuente_hora.h"
-#include "puerto_serie_qt.h"
+#include "checker/form1.h"
+#include "clock_link/puerto_serie_qt.h"
+#include "platform/fuente_hora.h"
+#include "platform/gui/caja_mensajes.h"
+#include "platform/gui/controles.h"
+#include "settings/gui/form2.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "codificacion.h"
+#include "clock_link/codificacion.h"
 
 #include <cmath>
 

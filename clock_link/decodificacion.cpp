@@ -1,6 +1,6 @@
-#include "decodificacion.h"
+#include "clock_link/decodificacion.h"
 
-#include "codificacion.h"
+#include "clock_link/codificacion.h"
 
 #include <QDate>
 #include <QTime>

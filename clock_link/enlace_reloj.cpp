@@ -1,6 +1,6 @@
-#include "enlace_reloj.h"
+#include "clock_link/enlace_reloj.h"
 
-#include "puerto_serie.h"
+#include "clock_link/puerto_serie.h"
 
 namespace quarvel {
 

@@ -1,6 +1,6 @@
-#include "puerto_serie.h"
+#include "clock_link/puerto_serie.h"
 
-#include "fallo.h"
+#include "platform/fallo.h"
 
 #include <QDir>
 #include <QFileInfo>

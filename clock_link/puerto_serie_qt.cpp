@@ -1,4 +1,4 @@
-#include "puerto_serie_qt.h"
+#include "clock_link/puerto_serie_qt.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>

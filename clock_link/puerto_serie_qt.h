@@ -1,6 +1,6 @@
 #pragma once
 
-#include "puerto_serie.h"
+#include "clock_link/puerto_serie.h"
 
 #include <QSerialPort>
 

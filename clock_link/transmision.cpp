@@ -1,7 +1,7 @@
-#include "transmision.h"
+#include "clock_link/transmision.h"
 
-#include "codificacion.h"
-#include "numeros.h"
+#include "clock_link/codificacion.h"
+#include "platform/numeros.h"
 
 namespace quarvel {
 

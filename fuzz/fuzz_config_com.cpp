@@ -1,10 +1,10 @@
 // The [COM_CFG] text: split into its fields and validated for the port, on
 // any Latin-1 text (the settings files are one byte per character).
-#include "apoyo_fuzz.h"
+#include "fuzz/apoyo_fuzz.h"
 
-#include "archivos_config.h"
-#include "fallo.h"
-#include "puerto_serie.h"
+#include "clock_link/puerto_serie.h"
+#include "platform/fallo.h"
+#include "settings/archivos_config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* datos, std::size_t largo) {
     const QString texto = QString::fromLatin1(quarvel_fuzz::bytes(datos, largo));

@@ -1,10 +1,10 @@
 // Settings files as bytes: qv_int.ini and qv.ini readers on anything a disk
 // could hold (NUL bytes, lone CR or LF, huge lines, no final line end).
-#include "apoyo_fuzz.h"
+#include "fuzz/apoyo_fuzz.h"
 
-#include "archivos_config.h"
-#include "fallo.h"
-#include "lector_lineas.h"
+#include "platform/fallo.h"
+#include "settings/archivos_config.h"
+#include "settings/lector_lineas.h"
 
 #include <QList>
 

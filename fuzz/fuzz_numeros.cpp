@@ -1,11 +1,11 @@
 // Number parsing of display and settings texts, the BCD encoders and the
 // send values loaded from the date and time texts.
-#include "apoyo_fuzz.h"
+#include "fuzz/apoyo_fuzz.h"
 
-#include "codificacion.h"
-#include "fallo.h"
-#include "numeros.h"
-#include "transmision.h"
+#include "clock_link/codificacion.h"
+#include "clock_link/transmision.h"
+#include "platform/fallo.h"
+#include "platform/numeros.h"
 
 #include <cmath>
 #include <cstring>

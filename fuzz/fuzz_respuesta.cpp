@@ -1,9 +1,9 @@
 // The clock's reply to "CX": completion test, decoding of the value bytes,
 // the texts compared with the PC's and the mismatch line of sincro.txt.
-#include "apoyo_fuzz.h"
+#include "fuzz/apoyo_fuzz.h"
 
-#include "codificacion.h"
-#include "decodificacion.h"
+#include "clock_link/codificacion.h"
+#include "clock_link/decodificacion.h"
 
 #include <QDate>
 #include <QTime>

@@ -1,4 +1,4 @@
-#include "fuente_hora.h"
+#include "platform/fuente_hora.h"
 
 namespace quarvel {
 

@@ -1,6 +1,6 @@
-#include "numeros.h"
+#include "platform/numeros.h"
 
-#include "fallo.h"
+#include "platform/fallo.h"
 
 #include <cfenv>
 #include <cmath>

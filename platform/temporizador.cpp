@@ -1,6 +1,6 @@
-#include "temporizador.h"
+#include "platform/temporizador.h"
 
-#include "fallo.h"
+#include "platform/fallo.h"
 
 #include <QDateTime>
 

@@ -1,15 +1,15 @@
-#include "form1.h"
+#include "sender/form1.h"
 
-#include "archivos_config.h"
-#include "barra_puerto.h"
-#include "caja_mensajes.h"
-#include "codificacion.h"
-#include "controles.h"
-#include "fallo.h"
-#include "fuente_hora.h"
-#include "numeros.h"
-#include "puerto_serie.h"
-#include "temporizador.h"
+#include "clock_link/codificacion.h"
+#include "clock_link/puerto_serie.h"
+#include "main_window/barra_puerto.h"
+#include "platform/fallo.h"
+#include "platform/fuente_hora.h"
+#include "platform/gui/caja_mensajes.h"
+#include "platform/gui/controles.h"
+#include "platform/numeros.h"
+#include "platform/temporizador.h"
+#include "settings/archivos_config.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "enlace_reloj.h"
-#include "transmision.h"
+#include "clock_link/enlace_reloj.h"
+#include "clock_link/transmision.h"
 
 #include <QWidget>
 #include <array>

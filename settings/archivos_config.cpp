@@ -1,7 +1,7 @@
-#include "archivos_config.h"
+#include "settings/archivos_config.h"
 
-#include "fallo.h"
-#include "lector_lineas.h"
+#include "platform/fallo.h"
+#include "settings/lector_lineas.h"
 
 #include <QFile>
 #include <QSaveFile>

@@ -1,4 +1,4 @@
-#include "lector_lineas.h"
+#include "settings/lector_lineas.h"
 
 namespace quarvel {
 

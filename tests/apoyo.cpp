@@ -1,6 +1,6 @@
-#include "apoyo.h"
+#include "tests/apoyo.h"
 
-#include "fallo.h"
+#include "platform/fallo.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

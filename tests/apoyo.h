@@ -1,8 +1,8 @@
 #pragma once
 
-#include "caja_mensajes.h"
-#include "fuente_hora.h"
-#include "puerto_serie.h"
+#include "clock_link/puerto_serie.h"
+#include "platform/fuente_hora.h"
+#include "platform/gui/caja_mensajes.h"
 
 #include <QByteArray>
 #include <QDateTime>

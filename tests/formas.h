@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../checker/form1.h"
-#include "temporizador.h"
+#include "checker/form1.h"
+#include "platform/temporizador.h"
 
 #include <memory>
 

@@ -1,11 +1,11 @@
-#include "apoyo.h"
-#include "bandeja.h"
-#include "codificacion.h"
-#include "controles.h"
-#include "form1.h"
-#include "formas.h"
-#include "fuente_hora.h"
-#include "temporizador.h"
+#include "checker/form1.h"
+#include "clock_link/codificacion.h"
+#include "platform/fuente_hora.h"
+#include "platform/gui/bandeja.h"
+#include "platform/gui/controles.h"
+#include "platform/temporizador.h"
+#include "tests/apoyo.h"
+#include "tests/formas.h"
 
 #include <QCheckBox>
 #include <QLabel>

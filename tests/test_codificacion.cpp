@@ -1,8 +1,8 @@
-#include "codificacion.h"
-#include "decodificacion.h"
-#include "fallo.h"
-#include "numeros.h"
-#include "transmision.h"
+#include "clock_link/codificacion.h"
+#include "clock_link/decodificacion.h"
+#include "clock_link/transmision.h"
+#include "platform/fallo.h"
+#include "platform/numeros.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The real programs and windows against the clock simulator on a real
 // pseudo-terminal.
-#include "apoyo.h"
-#include "formas.h"
-#include "simulador_proceso.h"
+#include "simulator/control/simulador_proceso.h"
+#include "tests/apoyo.h"
+#include "tests/formas.h"
 
-#include "../checker/form1.h"
-#include "../sender/form1.h"
-#include "puerto_serie_qt.h"
-#include "temporizador.h"
+#include "checker/form1.h"
+#include "clock_link/puerto_serie_qt.h"
+#include "platform/temporizador.h"
+#include "sender/form1.h"
 
 #include <QCheckBox>
 #include <QFile>

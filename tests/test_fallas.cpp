@@ -1,16 +1,16 @@
 // Faults the programs must survive: missing, busy and forbidden ports, a
 // clock that vanishes, says nothing or talks garbage, a slow line, files that
 // cannot be written, and two programs writing at once.
-#include "apoyo.h"
-#include "archivos_config.h"
-#include "fallo.h"
-#include "formas.h"
-#include "simulador_proceso.h"
+#include "platform/fallo.h"
+#include "settings/archivos_config.h"
+#include "simulator/control/simulador_proceso.h"
+#include "tests/apoyo.h"
+#include "tests/formas.h"
 
-#include "../checker/form1.h"
-#include "../sender/form1.h"
-#include "puerto_serie_qt.h"
-#include "temporizador.h"
+#include "checker/form1.h"
+#include "clock_link/puerto_serie_qt.h"
+#include "platform/temporizador.h"
+#include "sender/form1.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
-#include "apoyo.h"
-#include "form2.h"
+#include "settings/gui/form2.h"
+#include "tests/apoyo.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,7 +1,7 @@
-#include "apoyo.h"
-#include "fallo.h"
-#include "puerto_serie_qt.h"
-#include "temporizador.h"
+#include "clock_link/puerto_serie_qt.h"
+#include "platform/fallo.h"
+#include "platform/temporizador.h"
+#include "tests/apoyo.h"
 
 #include <QFile>
 #include <fcntl.h>

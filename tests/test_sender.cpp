@@ -1,7 +1,7 @@
-#include "apoyo.h"
-#include "controles.h"
-#include "form1.h"
-#include "temporizador.h"
+#include "platform/gui/controles.h"
+#include "platform/temporizador.h"
+#include "sender/form1.h"
+#include "tests/apoyo.h"
 
 #include <QCheckBox>
 #include <QLabel>

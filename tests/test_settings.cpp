@@ -1,7 +1,7 @@
-#include "apoyo.h"
-#include "archivos_config.h"
-#include "fallo.h"
-#include "lector_lineas.h"
+#include "platform/fallo.h"
+#include "settings/archivos_config.h"
+#include "settings/lector_lineas.h"
+#include "tests/apoyo.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

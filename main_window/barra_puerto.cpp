@@ -1,6 +1,6 @@
-#include "barra_puerto.h"
+#include "main_window/barra_puerto.h"
 
-#include "archivos_config.h"
+#include "settings/archivos_config.h"
 
 #include <QLabel>
 

@@ -1,4 +1,4 @@
-#include "controles.h"
+#include "platform/gui/controles.h"
 
 #include <QFont>
 #include <QLabel>

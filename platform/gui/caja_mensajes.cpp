@@ -1,4 +1,4 @@
-#include "caja_mensajes.h"
+#include "platform/gui/caja_mensajes.h"
 
 #include <QMessageBox>
 

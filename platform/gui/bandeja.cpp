@@ -1,4 +1,4 @@
-#include "bandeja.h"
+#include "platform/gui/bandeja.h"
 
 #include <QSystemTrayIcon>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "form2.h"
+#include "settings/gui/form2.h"
 
-#include "archivos_config.h"
-#include "caja_mensajes.h"
-#include "controles.h"
-#include "fallo.h"
+#include "platform/fallo.h"
+#include "platform/gui/caja_mensajes.h"
+#include "platform/gui/controles.h"
+#include "settings/archivos_config.h"
 
 #include <QGuiApplication>
 #include <QLabel>
