@@ -8,7 +8,7 @@ paquetes=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   libgtest-dev
   xvfb xauth trayer xdotool x11-utils imagemagick
-  desktop-file-utils appstream
+  desktop-file-utils appstream lintian
   clang libclang-rt-14-dev clang-format clang-tidy cppcheck
 )
 

@@ -90,6 +90,14 @@ salida=$(env -i HOME="$tmp/casa" XDG_CONFIG_HOME="$tmp/cfg4" PATH="$prefijo/bin:
     /bin/sh "$solo/quarvel-lanzar" Quarvel430)
 comprobar "programa buscado en PATH ($salida)" test "$salida" = "Quarvel430|$tmp/cfg4/quarvel|"
 
+# Relative paths still name the program after the launcher changes folder.
+salida=$(cd "$prefijo/bin" && env -i HOME="$tmp/casa" XDG_CONFIG_HOME="$tmp/cfg4" PATH="$herr" \
+    /bin/sh ./quarvel-lanzar Quarvel38 2>&1)
+comprobar "lanzador llamado como ./quarvel-lanzar ($salida)" test "$salida" = "Quarvel38|$tmp/cfg4/quarvel|"
+salida=$(cd "$tmp" && env -i HOME="$tmp/casa" XDG_CONFIG_HOME="$tmp/cfg4" PATH="prefijo/bin:$herr" \
+    /bin/sh "$solo/quarvel-lanzar" Quarvel430 2>&1)
+comprobar "programa en una entrada relativa de PATH ($salida)" test "$salida" = "Quarvel430|$tmp/cfg4/quarvel|"
+
 # Autostart: opt-in copy into the user's autostart folder, and back off.
 auto=$cfg/autostart/io.github.quarvel.Quarvel430.desktop
 comprobar "autostart apagado al principio" \

@@ -41,6 +41,18 @@ echo "Depends: $depende"
 for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6; do
     comprobar "Depends incluye $lib" grep -Eq "(^|, )$lib( |,|$)" <<<"$depende"
 done
+comprobar "Recommends qt6-wayland" grep -Eq "(^|, )qt6-wayland( |,|$)" <<<"$(campo Recommends)"
+
+# Errors and warnings only: infos and pedantic tags are advice.
+if command -v lintian >/dev/null; then
+    lintian --pedantic "$deb" >"$tmp/lintian.log" 2>"$tmp/lintian.err"
+    estado=$?
+    comprobar "lintian termina bien (estado $estado; $(tail -n 3 "$tmp/lintian.err"))" test "$estado" -eq 0
+    comprobar "lintian sin E: ni W: ($(grep -E '^[EW]: ' "$tmp/lintian.log" | tr '\n' ' '))" \
+        bash -c "! grep -Eq '^[EW]: ' '$tmp/lintian.log'"
+else
+    echo "nota: lintian no esta; paquete sin revisar con lintian"
+fi
 
 # --- file list ---
 lista=$tmp/lista
@@ -55,6 +67,7 @@ for d in Quarvel38 Quarvel430; do
     comprobar "$d.desktop" tiene "./usr/share/applications/io.github.quarvel.$d.desktop"
 done
 comprobar "autostart opcional" tiene ./usr/share/quarvel/autostart/io.github.quarvel.Quarvel430.desktop
+comprobar "copyright" tiene ./usr/share/doc/quarvel/copyright
 comprobar "metainfo" tiene ./usr/share/metainfo/io.github.quarvel.Quarvel.metainfo.xml
 comprobar "icono svg" tiene ./usr/share/icons/hicolor/scalable/apps/io.github.quarvel.Quarvel.svg
 for n in 16 32 48 64 128 256; do
@@ -79,6 +92,11 @@ for n in 16 32 48 64 128 256; do
     comprobar "PNG $n de ${n}x${n} ($(lado_png "$f"))" test "$(lado_png "$f")" = "${n}x${n}"
 done
 comprobar "SVG" grep -q '<svg' "$usr/share/icons/hicolor/scalable/apps/io.github.quarvel.Quarvel.svg"
+
+copyright=$usr/share/doc/quarvel/copyright
+comprobar "copyright legible por maquina, MIT" \
+    test "$(head -n 1 "$copyright")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" \
+    -a "$(sed -n 's/^License: //p' "$copyright" | sort -u)" = MIT
 
 for f in "$usr"/share/man/man1/*.1.gz; do
     comprobar "$(basename "$f") es roff con .TH" grep -q '^\.TH ' <(gzip -dc "$f")
