@@ -1,8 +1,9 @@
-#include "clock_device.h"
+#include "simulator/clock_device.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace quarvel::sim {
 
@@ -337,82 +338,96 @@ bool ClockDevice::takeIgnoreTurn() {
 Event ClockDevice::finish(Event event, Micros pcNow) {
     event.device = clock_.now(pcNow);
     event.mode = mode_;
+    if (event.command == Command::Query && !event.ignored) {
+        auto reply = buildReply(event.device);
+        event.reply.assign(reply.begin(), reply.end());
+    }
     return event;
+}
+
+std::optional<Event> ClockDevice::onCommandByte(std::uint8_t b) {
+    if (auto field = fieldFromLetter(b)) {
+        pendingField_ = *field;
+        state_ = State::Value;
+        return std::nullopt;
+    }
+    if (b == 'C') {
+        state_ = State::SecondLetter;
+        return std::nullopt;
+    }
+    Event e;
+    e.byte = b;
+    e.error = ErrorKind::UnknownCommand;
+    return e;
+}
+
+Event ClockDevice::onValueByte(std::uint8_t b, Micros pcNow) {
+    // Whatever this byte is (even 'D' or 'S'), it is the value.
+    state_ = State::Command;
+    Event e;
+    e.byte = b;
+    e.field = pendingField_;
+    e.value = decodeField(pendingField_, b);
+    if (!e.value) {
+        e.error = ErrorKind::InvalidValue;
+        return e;
+    }
+    e.command = commandFor(pendingField_);
+    if (takeIgnoreTurn()) {
+        e.ignored = true;
+    } else if (!clock_.setField(pendingField_, *e.value, pcNow)) {
+        e.command = Command::Error;
+        e.error = ErrorKind::NonexistentDate;
+    }
+    return e;
+}
+
+Event ClockDevice::onSecondLetter(std::uint8_t b) {
+    state_ = State::Command;
+    Event e;
+    switch (b) {
+    case 'W':
+        e.command = Command::EndSetting;
+        break;
+    case 'H':
+        e.command = Command::ShowTime;
+        break;
+    case 'F':
+        e.command = Command::ShowDateTime;
+        break;
+    case 'X':
+        e.command = Command::Query;
+        break;
+    default:
+        e.byte = b;
+        e.error = ErrorKind::UnknownSecondByte;
+        return e;
+    }
+    e.ignored = takeIgnoreTurn();
+    if (!e.ignored && e.command == Command::ShowTime)
+        mode_ = DisplayMode::TimeOnly;
+    if (!e.ignored && e.command == Command::ShowDateTime)
+        mode_ = DisplayMode::DateTime;
+    return e;
 }
 
 std::vector<Event> ClockDevice::feed(std::span<const std::uint8_t> bytes, Micros pcNow) {
     std::vector<Event> events;
     for (std::uint8_t b : bytes) {
-        Event e;
-        e.byte = b;
+        std::optional<Event> e;
         switch (state_) {
         case State::Command:
-            if (auto field = fieldFromLetter(b)) {
-                pendingField_ = *field;
-                state_ = State::Value;
-            } else if (b == 'C') {
-                state_ = State::SecondLetter;
-            } else {
-                e.error = ErrorKind::UnknownCommand;
-                events.push_back(finish(e, pcNow));
-            }
+            e = onCommandByte(b);
             break;
-
         case State::Value:
-            // Whatever this byte is (even 'D' or 'S'), it is the value.
-            state_ = State::Command;
-            e.field = pendingField_;
-            e.value = decodeField(pendingField_, b);
-            if (!e.value) {
-                e.error = ErrorKind::InvalidValue;
-            } else {
-                e.command = commandFor(pendingField_);
-                if (takeIgnoreTurn()) {
-                    e.ignored = true;
-                } else if (!clock_.setField(pendingField_, *e.value, pcNow)) {
-                    e.command = Command::Error;
-                    e.error = ErrorKind::NonexistentDate;
-                }
-            }
-            events.push_back(finish(e, pcNow));
+            e = onValueByte(b, pcNow);
             break;
-
         case State::SecondLetter:
-            state_ = State::Command;
-            e.byte.reset();
-            switch (b) {
-            case 'W':
-                e.command = Command::EndSetting;
-                break;
-            case 'H':
-                e.command = Command::ShowTime;
-                break;
-            case 'F':
-                e.command = Command::ShowDateTime;
-                break;
-            case 'X':
-                e.command = Command::Query;
-                break;
-            default:
-                e.byte = b;
-                e.error = ErrorKind::UnknownSecondByte;
-                break;
-            }
-            if (e.error == ErrorKind::None) {
-                e.ignored = takeIgnoreTurn();
-                if (!e.ignored && e.command == Command::ShowTime)
-                    mode_ = DisplayMode::TimeOnly;
-                if (!e.ignored && e.command == Command::ShowDateTime)
-                    mode_ = DisplayMode::DateTime;
-            }
-            e = finish(e, pcNow);
-            if (e.command == Command::Query && !e.ignored) {
-                auto reply = buildReply(e.device);
-                e.reply.assign(reply.begin(), reply.end());
-            }
-            events.push_back(e);
+            e = onSecondLetter(b);
             break;
         }
+        if (e)
+            events.push_back(finish(std::move(*e), pcNow));
     }
     return events;
 }

@@ -123,7 +123,8 @@ struct Event {
 };
 
 std::string describeError(const Event& event);
-// One JSON object (no trailing newline). tUs: PC arrival time since the epoch.
+// One JSON object (no trailing newline). tUs: PC time since the epoch when the
+// command's last byte finished arriving.
 std::string toJsonLine(const Event& event, Micros tUs);
 
 class ClockDevice {
@@ -147,6 +148,9 @@ public:
 private:
     enum class State { Command, Value, SecondLetter };
 
+    std::optional<Event> onCommandByte(std::uint8_t b);
+    Event onValueByte(std::uint8_t b, Micros pcNow);
+    Event onSecondLetter(std::uint8_t b);
     Event finish(Event event, Micros pcNow);
     bool takeIgnoreTurn();
 

@@ -1,4 +1,4 @@
-#include "simulador_proceso.h"
+#include "simulator/control/simulador_proceso.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include "clock_device.h"
+#include "simulator/clock_device.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -109,6 +109,7 @@ TEST(Parser, FullSettingThenQuery) {
                            "CX",
                        kPcNow);
     std::vector<std::string> names;
+    names.reserve(events.size());
     for (const auto& e : events)
         names.emplace_back(commandName(e.command));
     EXPECT_EQ(names, (std::vector<std::string>{"D", "M", "Y", "H", "m", "S", "CW", "CX"}));

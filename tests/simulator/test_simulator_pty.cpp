@@ -52,6 +52,7 @@ public:
             dup2(out[1], STDOUT_FILENO);
             close(out[0]);
             std::vector<char*> argv;
+            argv.reserve(args.size() + 1);
             for (auto& a : args)
                 argv.push_back(a.data());
             argv.push_back(nullptr);
@@ -171,6 +172,55 @@ Received query(const std::string& link, std::chrono::milliseconds limit = 2s) {
     return r;
 }
 
+struct Finished {
+    int status;
+    std::string out;
+};
+
+// Runs the simulator to completion with stderr discarded.
+Finished runSimulator(std::vector<std::string> args) {
+    int out[2];
+    if (pipe(out) != 0)
+        return {-1, ""};
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, STDERR_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        std::vector<char*> argv{simulatorPath.data()};
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    Finished r{-1, ""};
+    char buf[256];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+        r.out.append(buf, static_cast<std::size_t>(n));
+    close(out[0]);
+    r.status = waitExit(pid, 5s);
+    return r;
+}
+
+// A number or string field of one log line.
+std::string logField(const std::string& line, const std::string& name) {
+    std::size_t at = line.find("\"" + name + "\":");
+    if (at == std::string::npos)
+        return {};
+    at += name.size() + 3;
+    if (line[at] == '"')
+        return line.substr(at + 1, line.find('"', at + 1) - at - 1);
+    return line.substr(at, line.find_first_of(",}", at) - at);
+}
+
+long long nowMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace
 
 TEST(SimulatorPty, SetQueryLogAndTerminate) {
@@ -209,7 +259,7 @@ TEST(SimulatorPty, SetQueryLogAndTerminate) {
     }
     EXPECT_NE(lines[6].find("\"device\":\"05/12/2026 14:05:07."), std::string::npos) << lines[6];
 
-    // t_us is the PC arrival time in microseconds since the epoch.
+    // t_us is a PC time in microseconds since the epoch.
     long long tUs = std::stoll(lines[0].substr(lines[0].find("\"t_us\":") + 7));
     long long beforeUs =
         std::chrono::duration_cast<std::chrono::microseconds>(before.time_since_epoch()).count();
@@ -273,25 +323,109 @@ TEST(SimulatorPty, Faults) {
     }
 }
 
+// Each byte takes 10 bit times to arrive: a command is logged when its last
+// byte is in, and a line left idle starts again from the next write.
+TEST(SimulatorPty, CommandsArriveAtLineSpeed) {
+    struct Row {
+        const char* baud;
+        std::string input;
+        std::vector<int> bytesPerCommand;
+    };
+    std::string burst;
+    for (int i = 0; i < 30; ++i)
+        burst += "S\x07";
+    const Row rows[] = {{"9600", "S\x07", {2}},
+                        {"9600", "S\x07zCW", {2, 1, 2}},
+                        {"1200", "S\x07S\x08", {2, 2}},
+                        {"9600", burst, std::vector<int>(30, 2)}};
+    for (const Row& row : rows) {
+        Simulator sim({"--baud", row.baud});
+        ASSERT_TRUE(sim.ready());
+        const double byteUs = 10e6 / std::stod(row.baud);
+        const std::size_t n = row.bytesPerCommand.size();
+        int fd = openPort(sim.link());
+        ASSERT_GE(fd, 0);
+        std::vector<long long> written;
+        for (int w = 0; w < 2; ++w) {
+            std::this_thread::sleep_for(150ms);
+            written.push_back(nowMicros());
+            writeAll(fd, row.input);
+        }
+        auto until = Clock::now() + 3s;
+        while (sim.logLines().size() < 2 * n && Clock::now() < until)
+            std::this_thread::sleep_for(10ms);
+        close(fd);
+        auto lines = sim.logLines();
+        ASSERT_EQ(lines.size(), 2 * n) << row.input;
+        for (std::size_t w = 0; w < 2; ++w) {
+            long long first = std::stoll(logField(lines[w * n], "t_us"));
+            double firstBytes = row.bytesPerCommand[0];
+            EXPECT_GE(first - written[w], firstBytes * byteUs - 1) << row.baud << " write " << w;
+            EXPECT_LT(first - written[w], firstBytes * byteUs + 100'000) << row.baud;
+            double bytes = firstBytes;
+            for (std::size_t i = 1; i < n; ++i) {
+                bytes += row.bytesPerCommand[i];
+                long long t = std::stoll(logField(lines[w * n + i], "t_us"));
+                EXPECT_NEAR(static_cast<double>(t - first), (bytes - firstBytes) * byteUs, 1.0)
+                    << row.baud << " command " << i;
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::string& line = lines[w * n + i];
+                if (logField(line, "cmd") == "S") {
+                    EXPECT_EQ(logField(line, "device").substr(17),
+                              "0" + logField(line, "value") + ".000")
+                        << line;
+                }
+            }
+        }
+    }
+}
+
+// Filler flows at the requested rate, or as fast as the line goes, and a reply
+// still goes out whole once the line is free.
+TEST(SimulatorPty, FloodSendsFillerAroundReplies) {
+    struct Row {
+        const char* rate;
+        double perSecond;
+    };
+    for (Row row : {Row{"300", 300}, Row{"5000", 960}}) {
+        Simulator sim({"--flood", row.rate});
+        ASSERT_TRUE(sim.ready());
+        int fd = openPort(sim.link());
+        ASSERT_GE(fd, 0);
+        const auto isFiller = [](unsigned char b) { return b == 0x00; };
+        Received filler = readBytes(fd, SIZE_MAX, 500ms);
+        EXPECT_NEAR(static_cast<double>(filler.bytes.size()), row.perSecond / 2, row.perSecond / 10)
+            << row.rate;
+        EXPECT_TRUE(std::all_of(filler.bytes.begin(), filler.bytes.end(), isFiller));
+
+        writeAll(fd, "CX");
+        Received r = readBytes(fd, SIZE_MAX, 300ms);
+        close(fd);
+        const std::string start = "CXd";
+        auto reply = std::search(r.bytes.begin(), r.bytes.end(), start.begin(), start.end());
+        ASSERT_GE(r.bytes.end() - reply, 15) << row.rate;
+        EXPECT_EQ(reply[14], 'S');
+        EXPECT_TRUE(std::all_of(r.bytes.begin(), reply, isFiller));
+        EXPECT_TRUE(std::all_of(reply + 15, r.bytes.end(), isFiller));
+    }
+}
+
 TEST(SimulatorPty, BadOptionsExitWithStatusTwo) {
     for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
                                           {"--baud", "abc"},
                                           {"--port", "-1"},
                                           {"--offset"},
-                                          {"--dir", "/nonexistent/dir"}}) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, STDERR_FILENO);
-            std::vector<char*> argv{simulatorPath.data()};
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        EXPECT_EQ(waitExit(pid, 5s), 2) << args[0];
-    }
+                                          {"--flood", "0"},
+                                          {"--flood", "100001"},
+                                          {"--dir", "/nonexistent/dir"}})
+        EXPECT_EQ(runSimulator(args).status, 2) << args[0];
+}
+
+TEST(SimulatorPty, VersionComesFromTheProject) {
+    Finished r = runSimulator({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "simulador_reloj " QUARVEL_VERSION "\n");
 }
 
 int main(int argc, char** argv) {
