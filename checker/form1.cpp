@@ -4,10 +4,7 @@
 #include "clock_link/decodificacion.h"
 #include "clock_link/puerto_serie.h"
 #include "clock_link/transmision.h"
-#include "main_window/barra_puerto.h"
 #include "platform/fallo.h"
-#include "platform/fuente_hora.h"
-#include "platform/gui/caja_mensajes.h"
 #include "platform/gui/controles.h"
 #include "platform/numeros.h"
 #include "platform/temporizador.h"
@@ -36,11 +33,12 @@ namespace quarvel430 {
 
 namespace {
 
-constexpr int kAvisoMs = 8000;
 // Passes of the reply wait, each up to about 1 ms.
 constexpr int kPasosEspera = 2000;
 // How long start-up waits for a tray that is not there yet: 10 s.
 constexpr int kIntentosBandeja = 20;
+// The update's six value steps, Timer4 apart; the sixth is the seconds.
+constexpr std::size_t kPasosConValor = 6;
 const QString kTitulo = QStringLiteral("Quarvel 4.3");
 
 bool es(const std::optional<long>& v, long n) {
@@ -50,16 +48,9 @@ bool es(const std::optional<long>& v, long n) {
 } // namespace
 
 Form1::Form1(Entorno entorno, QWidget* parent)
-    : QWidget(parent)
-    , MSComm1(entorno.puerto)
-    , entorno_(std::move(entorno))
-    , enlace_(MSComm1, [this](const QString& descripcion) { informar_fallo(descripcion); }) {
-    setObjectName(QStringLiteral("Form1"));
-    fuente_de_ventana(this);
-    setWindowTitle(kTitulo);
-    setWindowIcon(icono_programa());
-    resize(6090 / kTwipsPorPixel, 1710 / kTwipsPorPixel);
-
+    : VentanaPrincipal(entorno, kTitulo, 6090, 1710, parent)
+    , notificar_(std::move(entorno.notificar))
+    , hay_bandeja_(std::move(entorno.hay_bandeja)) {
     Label5 = etiqueta(this, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
     Text4 = campo(this, 1080, 60, 1035, 315);
     Label1 = etiqueta(this, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
@@ -97,12 +88,14 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     menu = new QMenu(QStringLiteral("menu"), this);
     restaurar = menu->addAction(QStringLiteral("Restaurar"));
 
-    Timer1 = new Temporizador(QStringLiteral("Timer1"), 1000, false, this);
-    Timer2 = new Temporizador(QStringLiteral("Timer2"), 100, true, this);
-    // Ticks on 100 ms boundaries, the tenth on the second: the display then
-    // changes right after the PC's second does.
-    Timer2->alinearAlReloj(100);
-    Timer4 = new Temporizador(QStringLiteral("Timer4"), 100, false, this);
+    Timer1 = temporizador(QStringLiteral("Timer1"), 1000, false);
+    Timer2 = temporizador(QStringLiteral("Timer2"), 100, true);
+    // Ticks on the clock's tenths from the very next one: the tick on a whole
+    // second refreshes the display right after the PC's second changes, the
+    // first one within a second of start-up.
+    Timer2->alinearAlReloj(Temporizador::PrimerTick::EnElProximoLimite);
+    Timer4 = temporizador(QStringLiteral("Timer4"), 100, false);
+    Timer4->setPrecision(FuenteHora::Precision::Exacta);
 
     connect(Timer1, &Temporizador::Timer, this, &Form1::Timer1_Timer);
     connect(Timer2, &Temporizador::Timer, this, &Form1::Timer2_Timer);
@@ -113,8 +106,6 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
     connect(restaurar, &QAction::triggered, this, &Form1::restaurar_Click);
     connect(MSComm1, &PuertoSerie::OnComm, this, &Form1::MSComm1_OnComm);
-    connect(MSComm1, &PuertoSerie::perdido, this,
-            [this](const QString& descripcion) { enlace_.fallo(descripcion); });
 
     espera_bandeja_ = new QTimer(this);
     espera_bandeja_->setInterval(500);
@@ -124,7 +115,7 @@ Form1::Form1(Entorno entorno, QWidget* parent)
         // The port works again: the tip stops showing the old failure.
         if (tip_con_aviso_ && icono_agregado_) {
             fijar_tip(windowTitle());
-            entorno_.notificar(NIM_MODIFY, &icono_bandeja);
+            notificar_(NIM_MODIFY, &icono_bandeja);
         }
         tip_con_aviso_ = false;
     });
@@ -147,14 +138,9 @@ void Form1::Form_Load() {
         contador_reloj = 0;
         chekeo_pendiente = 0;
         Timer4->setInterval(entero_estricto(c.t1, QStringLiteral("[T1]")));
-        const QString seccion = QStringLiteral("[COM_PORT]");
-        MSComm1->setCommPort(a_entero16(entero_estricto(c.com_port, seccion), seccion));
-        MSComm1->setSettings(c.com_cfg.value_or(QString()));
-        llenar_barra_puerto(Panels, MSComm1->CommPort(), MSComm1->Settings());
+        configurar_puerto(c);
         contador_intervalo = 0;
-        const QDateTime ahora = entorno_.hora->ahora();
-        Text1->setText(formato_hora(ahora));
-        Text4->setText(formato_fecha(ahora));
+        refrescar_pantalla();
         paso_actualizacion = 0;
         parpadeo_activo = 1;
         Timer1->setEnabled(true);
@@ -175,13 +161,13 @@ void Form1::Form_Load() {
         if (!reintentar_bandeja())
             espera_bandeja_->start();
     } catch (const Fallo& f) {
-        entorno_.mensajes->mostrar(this, f.descripcion(), QStringLiteral("Inicio"));
+        fallo_de_inicio(f);
     }
 }
 
 bool Form1::reintentar_bandeja() {
-    if (!icono_agregado_ && entorno_.hay_bandeja())
-        icono_agregado_ = entorno_.notificar(NIM_ADD, &icono_bandeja);
+    if (!icono_agregado_ && hay_bandeja_())
+        icono_agregado_ = notificar_(NIM_ADD, &icono_bandeja);
     if (!icono_agregado_) {
         if (++intentos_bandeja_ >= kIntentosBandeja)
             espera_bandeja_->stop();
@@ -202,16 +188,10 @@ void Form1::fijar_tip(const QString& texto) {
 }
 
 void Form1::Form_Unload() {
-    if (descargado_)
+    if (!guardar_al_cerrar())
         return;
-    descargado_ = true;
-    try {
-        guardar_intervalo(Text2->text());
-    } catch (const Fallo& f) {
-        entorno_.mensajes->mostrar(this, f.descripcion(), kTitulo);
-    }
     espera_bandeja_->stop();
-    entorno_.notificar(NIM_DELETE, &icono_bandeja);
+    notificar_(NIM_DELETE, &icono_bandeja);
     icono_agregado_ = false;
 }
 
@@ -219,11 +199,6 @@ void Form1::closeEvent(QCloseEvent* evento) {
     Form_Unload();
     evento->accept();
     emit cerrada();
-}
-
-void Form1::resizeEvent(QResizeEvent* evento) {
-    QWidget::resizeEvent(evento);
-    StatusBar1->setGeometry(0, height() - StatusBar1->height(), width(), StatusBar1->height());
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* evento) {
@@ -253,19 +228,14 @@ void Form1::restaurar_Click() {
 }
 
 void Form1::informar_fallo(const QString& descripcion) {
-    ultimo_fallo_ = descripcion;
-    StatusBar1->showMessage(descripcion, kAvisoMs);
+    VentanaPrincipal::informar_fallo(descripcion);
     if (icono_agregado_) {
         // Hidden in the tray, the tip and a balloon are what the user sees.
         fijar_tip(kTitulo + QStringLiteral(": ") + descripcion);
-        entorno_.notificar(NIM_MODIFY, &icono_bandeja);
+        notificar_(NIM_MODIFY, &icono_bandeja);
         tip_con_aviso_ = true;
         aviso_bandeja(hwnd_, icono_bandeja.uID, kTitulo, descripcion);
     }
-}
-
-void Form1::indicador(bool encendido) {
-    fijar_indicador(Label4, encendido);
 }
 
 void Form1::sumar_contador(QLabel* contador) {
@@ -279,21 +249,27 @@ void Form1::MSComm1_OnComm() {}
 // --- Display and scheduler ------------------------------------------------
 
 void Form1::Timer2_Timer() {
+    refresco_del_reloj();
+    cuenta_del_intervalo();
+    chequeo_debido();
+    parpadeo();
+}
+
+void Form1::refresco_del_reloj() {
     // A tick on a whole second is the refresh tick, even after a late tick
     // was skipped or the PC's clock stepped: the display stays on the second.
-    if (Timer2->ultimoLimite() >= 0 && Timer2->ultimoLimite() % 1000 == 0)
+    if (Timer2->vencimiento_us() >= 0 && Timer2->vencimiento_us() % 1'000'000 == 0)
         contador_reloj = 9;
     contador_reloj = contador_reloj.value_or(0) + 1;
     if (es(contador_reloj, 10)) {
         contador_reloj = 0;
         if (!Command1->isEnabled())
             Command1->setEnabled(true);
-        // One reading for both fields, so at midnight the date matches.
-        const QDateTime ahora = entorno_.hora->ahora();
-        Text1->setText(formato_hora(ahora));
-        Text4->setText(formato_fecha(ahora));
+        refrescar_pantalla();
     }
+}
 
+void Form1::cuenta_del_intervalo() {
     contador_intervalo = contador_intervalo.value_or(0) + 1;
     if (es(estado_chekeo, 3)) {
         const double minutos = std::nearbyint(static_cast<double>(*contador_intervalo) / 600.0);
@@ -302,9 +278,17 @@ void Form1::Timer2_Timer() {
             chekeo_pendiente = 1;
         }
     }
+}
 
-    // A read-back never starts inside another one; the due check waits.
-    if (es(chekeo_pendiente, 1) && !en_chekeo_ && numero_de_pieza(Text1->text(), 0, 2) == 31) {
+bool Form1::actualizando() const {
+    return Timer1->Enabled() || (Timer4->Enabled() && Timer4->Interval() > 0);
+}
+
+void Form1::chequeo_debido() {
+    // A read-back never starts inside another one, nor while an update is on
+    // its way: the due check waits.
+    if (es(chekeo_pendiente, 1) && !en_chekeo_ && !actualizando() &&
+        numero_final(Text1->text(), 2) == 31) {
         chekeo_pendiente = 0;
         Text3->setText(Text1->text());
         en_chekeo_ = true;
@@ -312,17 +296,14 @@ void Form1::Timer2_Timer() {
         en_chekeo_ = false;
         sumar_contador(Label7);
     }
+}
 
+void Form1::parpadeo() {
     contador_parpadeo = contador_parpadeo.value_or(0) + 1;
     if (es(contador_parpadeo, 5)) {
         contador_parpadeo = 0;
-        if (es(parpadeo_activo, 1)) {
-            const QColor fondo = color_de_fondo(Label4);
-            if (fondo == kRojoClaro)
-                indicador(false);
-            else if (fondo == kNegro)
-                indicador(true);
-        }
+        if (es(parpadeo_activo, 1))
+            parpadear();
     }
 }
 
@@ -330,7 +311,13 @@ void Form1::Timer1_Timer() {
     Timer1->setEnabled(false);
     enlace_.reabrir();
     paso_actualizacion = 0;
-    Timer4->setEnabled(true);
+    iniciar_actualizacion();
+}
+
+void Form1::iniciar_actualizacion() {
+    const std::vector<PasoDeCadena> pasos(kPasosConValor, PasoDeCadena{Timer4->Interval(), 2});
+    plan_ = planificar_envio(hora().ahora_us(), pasos, kPasosConValor - 1, us_por_byte());
+    Timer4->activarDesde(plan_.inicio_us);
 }
 
 void Form1::Timer4_Timer() {
@@ -349,7 +336,7 @@ void Form1::Command1_Click() {
     estado_chekeo = 3;
     // Counting starts over, so checking resumes however long "Parar" held.
     contador_intervalo = 0;
-    Timer4->setEnabled(true);
+    iniciar_actualizacion();
     indicador(true);
 }
 
@@ -361,14 +348,11 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Command5_Click() {
-    if (entorno_.configurar)
-        entorno_.configurar(this);
+    configurar();
 }
 
 void Form1::Check1_Click() {
-    Label6->setText(enlace_.cambiar_modo(Label6->text()));
-    // A switch that never reached the clock leaves the box as the label.
-    Check1->setChecked(Label6->text() == QStringLiteral("Hora"));
+    cambiar_modo();
 }
 
 // --- Complete update ------------------------------------------------------
@@ -378,30 +362,28 @@ void Form1::actualizacion_completa(long envio_de_dato) {
         dato = eval_dato_salida(numero);
         enlace_.escribir(QByteArray(1, letra) + dato);
     };
-    // Steps 1 to 6 send the display as it stood at step 1: read at each
-    // step, a minute changing halfway would set the clock a minute wrong.
-    if (envio_de_dato == 1) {
-        fecha_envio_ = Text4->text();
-        hora_envio_ = Text1->text();
-    }
+    // Every step sends the second the update was planned for: its seconds
+    // byte lands on it.
+    const QDate fecha = plan_.borde.date();
+    const QTime hora = plan_.borde.time();
     switch (envio_de_dato) {
     case 1:
-        enviar('D', dato_dia, numero_de_pieza(fecha_envio_, 1, 2));
+        enviar('D', dato_dia, fecha.day());
         break;
     case 2:
-        enviar('M', dato_mes, numero_de_pieza(fecha_envio_, 4, 2));
+        enviar('M', dato_mes, fecha.month());
         break;
     case 3:
-        enviar('Y', dato_anio, numero_de_pieza(fecha_envio_, 0, 2));
+        enviar('Y', dato_anio, fecha.year() % 100);
         break;
     case 4:
-        enviar('H', dato_hora, numero_de_pieza(hora_envio_, 1, 2));
+        enviar('H', dato_hora, hora.hour());
         break;
     case 5:
-        enviar('m', dato_minutos, numero_de_pieza(hora_envio_, 4, 2));
+        enviar('m', dato_minutos, hora.minute());
         break;
     case 6:
-        enviar('S', dato_segundos, segundo_siguiente(numero_de_pieza(hora_envio_, 0, 2)));
+        enviar('S', dato_segundos, hora.second());
         break;
     case 7:
         enlace_.escribir(QByteArray("CW"));
@@ -430,7 +412,7 @@ void Form1::chekeo_de_datos() {
     // bytes: about 2 s at most on any machine, and the window stays alive.
     for (int n = 1; n <= kPasosEspera; ++n) {
         QCoreApplication::processEvents();
-        if (descargado_)
+        if (descargada())
             return; // The window closed meanwhile: nothing more to check.
         if (MSComm1->PortOpen())
             MSComm1->esperarDatos(1);

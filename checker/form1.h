@@ -1,47 +1,28 @@
 #pragma once
 
-#include "clock_link/enlace_reloj.h"
+#include "clock_link/plan_envio.h"
+#include "main_window/ventana_principal.h"
 #include "platform/gui/bandeja.h"
 
 #include <QByteArray>
-#include <QWidget>
-#include <array>
-#include <functional>
 #include <optional>
 
 class QAction;
-class QCheckBox;
-class QLabel;
-class QLineEdit;
 class QMenu;
-class QPushButton;
-class QStatusBar;
 class QTimer;
-
-namespace quarvel {
-class CajaMensajes;
-class FuenteHora;
-class PuertoSerie;
-class Temporizador;
-} // namespace quarvel
 
 namespace quarvel430 {
 
-// What the window talks to; the program passes the real ones, tests fakes.
-struct Entorno {
-    quarvel::PuertoSerie* puerto = nullptr;
-    const quarvel::FuenteHora* hora = nullptr;
-    quarvel::CajaMensajes* mensajes = nullptr;
-    // Opens the configuration window modally.
-    std::function<void(QWidget*)> configurar;
-    // The shell's notify-icon call and whether there is a tray at all.
+// What the window talks to; the tray's notify-icon call and whether there is
+// a tray at all besides the rest.
+struct Entorno : quarvel::Entorno {
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar =
         quarvel::Shell_NotifyIconA;
     std::function<bool()> hay_bandeja = quarvel::bandeja_disponible;
 };
 
 // The checker's main window, "Quarvel 4.3".
-class Form1 : public QWidget, public quarvel::ReceptorBandeja {
+class Form1 : public quarvel::VentanaPrincipal, public quarvel::ReceptorBandeja {
     Q_OBJECT
 public:
     explicit Form1(Entorno entorno, QWidget* parent = nullptr);
@@ -72,29 +53,12 @@ public:
     // keeps trying for a few seconds while there is none.
     bool reintentar_bandeja();
 
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label4;
-    QLabel* Label5;
-    QLabel* Label6;
     QLabel* Label7;
     QLabel* Label8;
     QLabel* Image1;
-    QLineEdit* Text1;
-    QLineEdit* Text2;
-    QLineEdit* Text3;
-    QLineEdit* Text4;
-    QPushButton* Command1;
-    QPushButton* Command2;
     QPushButton* Command3;
-    QPushButton* Command5;
-    QCheckBox* Check1;
-    QStatusBar* StatusBar1;
-    std::array<QLabel*, 10> Panels{};
     QMenu* menu;
     QAction* restaurar;
-    quarvel::PuertoSerie* MSComm1;
 
     quarvel::Temporizador* Timer1;
     quarvel::Temporizador* Timer2;
@@ -111,7 +75,8 @@ public:
     QByteArray dato_dia, dato_mes, dato_anio, dato_hora, dato_minutos, dato_segundos;
     quarvel::NotifyIconData icono_bandeja{};
 
-    QString ultimoFalloPuerto() const { return ultimo_fallo_; }
+    // The last update planned.
+    const quarvel::PlanDeEnvio& planActualizacion() const { return plan_; }
 
 signals:
     // The window was closed: the program ends.
@@ -119,28 +84,31 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* evento) override;
-    void resizeEvent(QResizeEvent* evento) override;
     void mouseMoveEvent(QMouseEvent* evento) override;
+    void informar_fallo(const QString& descripcion) override;
 
 private:
-    void informar_fallo(const QString& descripcion);
-    void indicador(bool encendido);
+    // A complete update: planned from now, its date and time kept for the
+    // steps, Timer4 started at its moment.
+    void iniciar_actualizacion();
+    bool actualizando() const;
+    void refresco_del_reloj();
+    void cuenta_del_intervalo();
+    void chequeo_debido();
+    void parpadeo();
     void fijar_tip(const QString& texto);
     void sumar_contador(QLabel* contador);
 
-    Entorno entorno_;
-    quarvel::EnlaceReloj enlace_;
+    std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar_;
+    std::function<bool()> hay_bandeja_;
     std::uint32_t hwnd_ = 0;
     bool en_bandeja_ = false;
     bool icono_agregado_ = false;
     bool tip_con_aviso_ = false;
-    bool descargado_ = false;
     bool en_chekeo_ = false;
     int intentos_bandeja_ = 0;
-    // The date and time an update sends, taken at its first step.
-    QString fecha_envio_, hora_envio_;
+    quarvel::PlanDeEnvio plan_;
     QTimer* espera_bandeja_ = nullptr;
-    QString ultimo_fallo_;
 };
 
 } // namespace quarvel430

@@ -6,8 +6,6 @@
 #include "settings/gui/form2.h"
 
 #include <QApplication>
-#include <QGuiApplication>
-#include <QScreen>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -31,11 +29,7 @@ int main(int argc, char* argv[]) {
     quarvel430::Form1 ventana(entorno);
     QObject::connect(&ventana, &quarvel430::Form1::cerrada, &app, &QApplication::quit);
     ventana.Form_Load();
-    if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
-        QRect r = ventana.frameGeometry();
-        r.moveCenter(pantalla->availableGeometry().center());
-        ventana.move(r.topLeft());
-    }
+    quarvel::centrar(&ventana);
     if (!ventana.enBandeja())
         ventana.show();
     return QApplication::exec();

@@ -66,9 +66,4 @@ int eval_dato_entrada(int dato) {
     return dato - 6 * decenas;
 }
 
-double segundo_siguiente(double segundo) {
-    const double siguiente = segundo + 1;
-    return siguiente == 60 ? 59 : siguiente;
-}
-
 } // namespace quarvel

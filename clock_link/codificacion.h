@@ -28,9 +28,4 @@ QByteArray eval_dato_salida(double dato);
 // The checker's decoder of one reply byte (0x1A gives 26, 0xFF 255).
 int eval_dato_entrada(int dato);
 
-// The second to send when the caller adds one to the displayed second: at 59
-// that would be 60, which has no value and would set the clock a minute
-// slow, so it stays 59.
-double segundo_siguiente(double segundo);
-
 } // namespace quarvel

@@ -1,8 +1,9 @@
-// Number parsing of display and settings texts, the BCD encoders and the
-// send values loaded from the date and time texts.
+// Number parsing of display and settings texts, the BCD encoders, the pieces
+// of the display texts and the planning of a setting of the clock.
 #include "fuzz/apoyo_fuzz.h"
 
 #include "clock_link/codificacion.h"
+#include "clock_link/plan_envio.h"
 #include "clock_link/transmision.h"
 #include "platform/fallo.h"
 #include "platform/numeros.h"
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -33,7 +35,30 @@ void comprobar_codificadores(double d) {
         EXIGIR(v ? static_cast<unsigned char>(b) == *v : b == 0);
     }
     EXIGIR(quarvel::eval_dato_salida(d).size() == 1);
-    (void)quarvel::segundo_siguiente(d);
+}
+
+// A plan's seconds byte lands on a whole second less than a second after the
+// earliest the steps allow, and the chain never starts in the past.
+void comprobar_plan(const std::uint8_t* datos, std::size_t largo) {
+    if (largo < 8 + 6 * 2 + 1)
+        return;
+    qint64 ahora = 0;
+    std::memcpy(&ahora, datos, sizeof ahora);
+    // Years 1970 to about 2100, any microsecond.
+    ahora = static_cast<qint64>(static_cast<quint64>(ahora) % 4'102'444'800'000'000ULL);
+    std::vector<quarvel::PasoDeCadena> pasos;
+    for (int i = 0; i < 6; ++i)
+        pasos.push_back({datos[8 + 2 * i] | (datos[9 + 2 * i] << 8), 2});
+    const double us_byte = 1e7 / (50 + datos[20] * 1000.0);
+    const quarvel::PlanDeEnvio p = quarvel::planificar_envio(ahora, pasos, 5, us_byte);
+    EXIGIR(p.borde_us % 1'000'000 == 0 || !p.llega);
+    EXIGIR(p.inicio_us >= ahora - 1);
+    EXIGIR(!p.llega || p.inicio_us < ahora + 1'000'000);
+    EXIGIR(p.borde.toMSecsSinceEpoch() == p.borde_us / 1000);
+    const quarvel::PlanDeEnvio s = quarvel::planificar_segundos(ahora, us_byte);
+    const int segundo = s.borde.time().second();
+    EXIGIR(segundo >= quarvel::kPrimerSegundoSolo && segundo <= quarvel::kUltimoSegundoSolo);
+    EXIGIR(s.inicio_us >= ahora - 1 && s.inicio_us < ahora + 61'000'000);
 }
 
 } // namespace
@@ -80,16 +105,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* datos, std::size_t lar
     for (int i = 0; i <= 255; i += (datos[0] | 1))
         (void)quarvel::eval_dato_entrada(i);
 
-    // Date and time texts, cut where the input holds a '|'.
-    const qsizetype barra = texto.indexOf(u'|');
-    const QString fecha = barra < 0 ? texto : texto.left(barra);
-    const QString hora = barra < 0 ? texto : texto.mid(barra + 1);
-    const auto modo = (datos[0] & 2) ? quarvel::Segundo::Siguiente : quarvel::Segundo::ComoSeLee;
-    const quarvel::DatosEnvio envio = quarvel::cargar_datos_envio(fecha, hora, modo);
-    for (const auto& v :
-         {envio.dia, envio.mes, envio.anio, envio.hora, envio.minutos, envio.segundos}) {
-        EXIGIR(!v || (*v >= 0 && *v <= 0x59));
-    }
-    EXIGIR(envio.segundos == quarvel::segundos_de_envio(hora, modo));
+    // Pieces of the display texts, from anywhere, of any length.
+    const int desde = datos[0] % 12;
+    const int cuantos = (datos[0] >> 4) % 5;
+    EXIGIR(!std::isnan(quarvel::numero_de_pieza(texto, desde, cuantos)));
+    EXIGIR(!std::isnan(quarvel::numero_final(texto, cuantos)));
+    comprobar_plan(datos, largo);
     return 0;
 }

@@ -1,19 +1,68 @@
 #pragma once
 
 #include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <map>
 
 namespace quarvel {
 
-// Where the windows read the computer's date and time.
+// The PC's clock, and calls made at given moments of it. Windows and their
+// timers take one, so tests can run on a clock they move by hand.
 class FuenteHora {
 public:
+    // How close to its moment a call must come.
+    enum class Precision {
+        // Not before it, and soon after (about a millisecond).
+        NoAntes,
+        // On it, to a small fraction of a millisecond: the last moments are
+        // waited awake. For the writes that set the clock.
+        Exacta,
+    };
+    using Id = quint64;
+
+    FuenteHora() = default;
+    FuenteHora(const FuenteHora&) = delete;
+    FuenteHora& operator=(const FuenteHora&) = delete;
     virtual ~FuenteHora() = default;
-    virtual QDateTime ahora() const = 0;
+
+    // Microseconds since 1970, UTC.
+    virtual qint64 ahora_us() const = 0;
+    // The local date and time, to the millisecond.
+    QDateTime ahora() const;
+
+    // Calls `accion` once at `cuando_us` (soon, when that has passed).
+    virtual Id programar(qint64 cuando_us, Precision precision, std::function<void()> accion) = 0;
+    // Forgets a call not made yet; an unknown id is ignored.
+    virtual void cancelar(Id id) = 0;
 };
 
-class HoraDelSistema : public FuenteHora {
+// The real clock. Calls wait on Qt's precise timers, so a step of the PC's
+// clock while one waits does not move it.
+class HoraDelSistema final : public QObject, public FuenteHora {
+    Q_OBJECT
 public:
-    QDateTime ahora() const override;
+    HoraDelSistema() = default;
+    qint64 ahora_us() const override;
+    Id programar(qint64 cuando_us, Precision precision, std::function<void()> accion) override;
+    void cancelar(Id id) override;
+
+protected:
+    void timerEvent(QTimerEvent* evento) override;
+
+private:
+    struct Cita {
+        Id id;
+        qint64 cuando_us;
+        Precision precision;
+        std::function<void()> accion;
+    };
+    void armar(Cita cita);
+
+    // By Qt timer id.
+    std::map<int, Cita> citas_;
+    Id siguiente_ = 0;
 };
 
 // "HH:MM:SS" and "DD/MM/YYYY", the display formats of both windows.

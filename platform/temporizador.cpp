@@ -2,23 +2,31 @@
 
 #include "platform/fallo.h"
 
-#include <QDateTime>
-
 namespace quarvel {
 
 namespace {
-// Fire a little after the boundary so the new second has surely begun.
-constexpr qint64 kMargenMs = 3;
+
+// The first multiple of `paso` after `t` (after or at it when `incluido`).
+qint64 multiplo_tras(qint64 t, qint64 paso, bool incluido) {
+    qint64 m = t / paso * paso;
+    if (m < t || (!incluido && m == t))
+        m += paso;
+    return m;
+}
+
 } // namespace
 
-Temporizador::Temporizador(QString nombre, int intervalo, bool activo, QObject* parent)
+Temporizador::Temporizador(QString nombre, int intervalo, bool activo, FuenteHora& hora,
+                           QObject* parent)
     : QObject(parent)
     , nombre_(std::move(nombre))
+    , hora_(hora)
     , intervalo_(intervalo) {
-    timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setSingleShot(true);
-    connect(&timer_, &QTimer::timeout, this, &Temporizador::disparo);
     setEnabled(activo);
+}
+
+Temporizador::~Temporizador() {
+    desarmar();
 }
 
 void Temporizador::setInterval(long ms) {
@@ -28,9 +36,8 @@ void Temporizador::setInterval(long ms) {
                         .arg(ms)
                         .arg(kIntervaloMaximo));
     intervalo_ = static_cast<int>(ms);
-    // A new interval restarts the count, as a window timer does.
     if (activo_)
-        armar(true);
+        armar(primer_tick(hora_.ahora_us()));
 }
 
 void Temporizador::setEnabled(bool activo) {
@@ -38,57 +45,66 @@ void Temporizador::setEnabled(bool activo) {
         return;
     activo_ = activo;
     if (activo_)
-        armar(true);
+        armar(primer_tick(hora_.ahora_us()));
     else
-        timer_.stop();
+        desarmar();
 }
 
-void Temporizador::alinearAlReloj(int fase_ms) {
+void Temporizador::activarDesde(qint64 base_us) {
+    activo_ = true;
+    armar(primer_tick(base_us));
+}
+
+void Temporizador::alinearAlReloj(PrimerTick primero) {
     alineado_ = true;
-    fase_ms_ = fase_ms;
+    primero_ = primero;
     if (activo_)
-        armar(true);
+        armar(primer_tick(hora_.ahora_us()));
 }
 
-void Temporizador::armar(bool primero) {
-    timer_.stop();
+qint64 Temporizador::primer_tick(qint64 base_us) const {
+    const qint64 intervalo_us = qint64{intervalo_} * 1000;
+    if (!alineado_ || intervalo_us <= 0)
+        return base_us + intervalo_us;
+    if (primero_ == PrimerTick::EnElProximoLimite)
+        return multiplo_tras(base_us, intervalo_us, false);
+    return multiplo_tras(base_us + intervalo_us, intervalo_us, true);
+}
+
+void Temporizador::armar(qint64 cuando_us) {
+    desarmar();
     if (!activo_ || intervalo_ <= 0)
         return;
-    if (!alineado_) {
-        timer_.start(intervalo_);
-        return;
-    }
-    const qint64 ahora = QDateTime::currentMSecsSinceEpoch();
-    const qint64 objetivo = proximo_disparo(ahora, intervalo_, fase_ms_, primero);
-    limite_siguiente_ = objetivo;
-    timer_.start(static_cast<int>(objetivo - ahora + kMargenMs));
+    proximo_us_ = cuando_us;
+    armado_ = true;
+    cita_ = hora_.programar(cuando_us, precision_, [this] { disparo(); });
 }
 
-qint64 proximo_disparo(qint64 ahora, int intervalo, int fase_ms, bool primero) {
-    if (primero) {
-        // First tick at phase `fase_ms` within a second, at least one
-        // interval away: later ticks keep their place within the second.
-        const qint64 minimo = ahora + intervalo;
-        qint64 objetivo = (minimo / 1000) * 1000 + fase_ms;
-        while (objetivo < minimo)
-            objetivo += 1000;
-        return objetivo;
-    }
-    // The next boundary more than half an interval away, so a tick that came
-    // a little late does not bring a second one right after it.
-    const qint64 minimo = ahora + intervalo / 2;
-    const qint64 base = ((minimo - fase_ms) / intervalo) * intervalo + fase_ms;
-    return base < minimo ? base + intervalo : base;
+void Temporizador::desarmar() {
+    if (armado_)
+        hora_.cancelar(cita_);
+    armado_ = false;
 }
 
 void Temporizador::disparo() {
-    if (!activo_)
-        return;
-    // Re-arm before the handler runs: a handler that lets events run (the
-    // read-back) still sees later ticks.
-    limite_actual_ = alineado_ ? limite_siguiente_ : -1;
-    armar(false);
+    armado_ = false;
+    vencimiento_us_ = proximo_us_;
+    // Armed again before the handler runs: a handler that lets events run
+    // (the read-back) still sees later ticks.
+    armar(siguiente_tick(vencimiento_us_, hora_.ahora_us(), qint64{intervalo_} * 1000, alineado_));
     emit Timer();
+}
+
+qint64 siguiente_tick(qint64 vencido_us, qint64 ahora_us, qint64 intervalo_us, bool alineado) {
+    if (intervalo_us <= 0)
+        return vencido_us;
+    qint64 siguiente = vencido_us + intervalo_us;
+    if (siguiente <= ahora_us)
+        siguiente += ((ahora_us - siguiente) / intervalo_us + 1) * intervalo_us;
+    else if (siguiente - ahora_us > intervalo_us)
+        siguiente =
+            alineado ? multiplo_tras(ahora_us, intervalo_us, false) : ahora_us + intervalo_us;
+    return siguiente;
 }
 
 } // namespace quarvel

@@ -1,56 +1,83 @@
 #pragma once
 
+#include "platform/fuente_hora.h"
+
 #include <QObject>
-#include <QTimer>
+#include <QString>
 
 namespace quarvel {
 
-// A window timer: an interval in milliseconds and an enabled flag. An
-// interval of 0 never fires; enabling a running timer does not restart it;
-// at most one tick is ever pending, all on the UI thread.
+// A window timer: an interval in milliseconds and an enabled flag, ticking on
+// the clock it is given. An interval of 0 never fires; enabling a running
+// timer does not restart it; ticks lost behind a slow handler are not made
+// up, so at most one is ever pending.
 class Temporizador : public QObject {
     Q_OBJECT
 public:
     static constexpr long kIntervaloMaximo = 65535;
 
-    Temporizador(QString nombre, int intervalo, bool activo, QObject* parent = nullptr);
+    // Where the first tick of a timer aligned to the clock falls.
+    enum class PrimerTick {
+        // On the first boundary at least one interval away.
+        TrasUnIntervalo,
+        // On the very next boundary.
+        EnElProximoLimite,
+    };
+
+    Temporizador(QString nombre, int intervalo, bool activo, FuenteHora& hora,
+                 QObject* parent = nullptr);
+    ~Temporizador() override;
 
     int Interval() const { return intervalo_; }
-    // Throws Fallo for a negative interval or one above kIntervaloMaximo.
+    // Throws Fallo for a negative interval or one above kIntervaloMaximo. A
+    // new interval restarts the count of a running timer.
     void setInterval(long ms);
 
     bool Enabled() const { return activo_; }
     void setEnabled(bool activo);
 
-    // Put ticks on wall-clock boundaries: every tick falls on a multiple of
-    // the interval plus `fase_ms` (mod 1000 for the first tick after
-    // enabling), never sooner than one interval after enabling. Used by the
-    // display ticks so a new second shows right after it begins.
-    void alinearAlReloj(int fase_ms);
+    // Enabled with its first tick one interval after `base_us` instead of
+    // after now: a step of a chain keeps its spacing from the moment the one
+    // before it was due, however late that one ran, and a chain can start at
+    // a planned moment.
+    void activarDesde(qint64 base_us);
+
+    // Ticks on the clock's multiples of the interval (whole seconds for a
+    // 1000 ms timer), so a display shows a new second right after it begins.
+    void alinearAlReloj(PrimerTick primero);
+    void setPrecision(FuenteHora::Precision precision) { precision_ = precision; }
 
     const QString& nombre() const { return nombre_; }
-    // The wall-clock boundary (ms) the current aligned tick was set for; -1
-    // when none has fired.
-    qint64 ultimoLimite() const { return limite_actual_; }
+    // When the tick being handled, or the last one, was due; -1 before any.
+    qint64 vencimiento_us() const { return vencimiento_us_; }
+    // When the next tick is due; -1 when none will come.
+    qint64 proximo_us() const { return armado_ ? proximo_us_ : -1; }
 
 signals:
     void Timer();
 
 private:
-    void armar(bool primero);
+    void armar(qint64 cuando_us);
+    void desarmar();
     void disparo();
+    qint64 primer_tick(qint64 base_us) const;
 
     QString nombre_;
-    QTimer timer_;
+    FuenteHora& hora_;
     int intervalo_;
     bool activo_ = false;
     bool alineado_ = false;
-    int fase_ms_ = 0;
-    qint64 limite_siguiente_ = -1;
-    qint64 limite_actual_ = -1;
+    PrimerTick primero_ = PrimerTick::TrasUnIntervalo;
+    FuenteHora::Precision precision_ = FuenteHora::Precision::NoAntes;
+    bool armado_ = false;
+    FuenteHora::Id cita_ = 0;
+    qint64 proximo_us_ = -1;
+    qint64 vencimiento_us_ = -1;
 };
 
-// When an aligned timer fires next (wall-clock milliseconds).
-qint64 proximo_disparo(qint64 ahora, int intervalo, int fase_ms, bool primero);
+// The tick after one due at `vencido_us`, one interval later; ticks already
+// missed at `ahora_us` are skipped, and a clock stepped back starts over from
+// now (on the next boundary when aligned).
+qint64 siguiente_tick(qint64 vencido_us, qint64 ahora_us, qint64 intervalo_us, bool alineado);
 
 } // namespace quarvel

@@ -2,10 +2,7 @@
 
 #include "clock_link/codificacion.h"
 #include "clock_link/puerto_serie.h"
-#include "main_window/barra_puerto.h"
 #include "platform/fallo.h"
-#include "platform/fuente_hora.h"
-#include "platform/gui/caja_mensajes.h"
 #include "platform/gui/controles.h"
 #include "platform/numeros.h"
 #include "platform/temporizador.h"
@@ -25,22 +22,13 @@ namespace quarvel38 {
 
 namespace {
 
-// How long a port failure stays across the status bar.
-constexpr int kAvisoMs = 8000;
+// The day to seconds steps: Timer4 to Timer9.
+constexpr std::size_t kPasoSegundos = 5;
 
 } // namespace
 
 Form1::Form1(Entorno entorno, QWidget* parent)
-    : QWidget(parent)
-    , MSComm1(entorno.puerto)
-    , entorno_(std::move(entorno))
-    , enlace_(MSComm1, [this](const QString& descripcion) { informar_fallo(descripcion); }) {
-    setObjectName(QStringLiteral("Form1"));
-    fuente_de_ventana(this);
-    setWindowTitle(QStringLiteral("Quarvel 3.8"));
-    setWindowIcon(icono_programa());
-    resize(6075 / kTwipsPorPixel, 1620 / kTwipsPorPixel);
-
+    : VentanaPrincipal(std::move(entorno), QStringLiteral("Quarvel 3.8"), 6075, 1620, parent) {
     Label5 = etiqueta(this, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
     Text4 = campo(this, 1080, 60, 1035, 315);
     Label1 = etiqueta(this, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
@@ -77,19 +65,22 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     Command6->setVisible(false);
     Command7 = boton(this, QStringLiteral("Command7"), 3360, 3000, 1095, 255);
 
-    Timer1 = new Temporizador(QStringLiteral("Timer1"), 60000, false, this);
-    Timer2 = new Temporizador(QStringLiteral("Timer2"), 1000, true, this);
-    Timer2->alinearAlReloj(0);
-    Timer3 = new Temporizador(QStringLiteral("Timer3"), 700, false, this);
-    Timer4 = new Temporizador(QStringLiteral("Timer4"), 3, false, this);
-    Timer5 = new Temporizador(QStringLiteral("Timer5"), 3, false, this);
-    Timer6 = new Temporizador(QStringLiteral("Timer6"), 3, false, this);
-    Timer7 = new Temporizador(QStringLiteral("Timer7"), 5, false, this);
-    Timer8 = new Temporizador(QStringLiteral("Timer8"), 3, false, this);
-    Timer9 = new Temporizador(QStringLiteral("Timer9"), 3, false, this);
-    Timer10 = new Temporizador(QStringLiteral("Timer10"), 3, false, this);
-    Timer11 = new Temporizador(QStringLiteral("Timer11"), 3, false, this);
-    Timer12 = new Temporizador(QStringLiteral("Timer12"), 3, false, this);
+    Timer1 = temporizador(QStringLiteral("Timer1"), 60000, false);
+    Timer2 = temporizador(QStringLiteral("Timer2"), 1000, true);
+    Timer2->alinearAlReloj(Temporizador::PrimerTick::TrasUnIntervalo);
+    Timer3 = temporizador(QStringLiteral("Timer3"), 700, false);
+    Timer4 = temporizador(QStringLiteral("Timer4"), 3, false);
+    Timer5 = temporizador(QStringLiteral("Timer5"), 3, false);
+    Timer6 = temporizador(QStringLiteral("Timer6"), 3, false);
+    Timer7 = temporizador(QStringLiteral("Timer7"), 5, false);
+    Timer8 = temporizador(QStringLiteral("Timer8"), 3, false);
+    Timer9 = temporizador(QStringLiteral("Timer9"), 3, false);
+    Timer10 = temporizador(QStringLiteral("Timer10"), 3, false);
+    Timer11 = temporizador(QStringLiteral("Timer11"), 3, false);
+    Timer12 = temporizador(QStringLiteral("Timer12"), 3, false);
+    // The steps that set the clock write on their moment, not a little after.
+    for (Temporizador* t : {Timer4, Timer5, Timer6, Timer7, Timer8, Timer9, Timer10})
+        t->setPrecision(FuenteHora::Precision::Exacta);
 
     connect(Timer1, &Temporizador::Timer, this, &Form1::Timer1_Timer);
     connect(Timer2, &Temporizador::Timer, this, &Form1::Timer2_Timer);
@@ -111,11 +102,12 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
     connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
     connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
-    connect(MSComm1, &PuertoSerie::perdido, this,
-            [this](const QString& descripcion) { enlace_.fallo(descripcion); });
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    if (cita_segundos_)
+        hora().cancelar(*cita_segundos_);
+}
 
 void Form1::Form_Load() {
     try {
@@ -128,48 +120,20 @@ void Form1::Form_Load() {
         };
         for (const auto& [timer, valor, nombre] : retardos)
             timer->setInterval(entero_estricto(valor, QString::fromLatin1(nombre)));
-        const QString seccion = QStringLiteral("[COM_PORT]");
-        MSComm1->setCommPort(a_entero16(entero_estricto(c.com_port, seccion), seccion));
-        MSComm1->setSettings(c.com_cfg.value_or(QString()));
-        llenar_barra_puerto(Panels, MSComm1->CommPort(), MSComm1->Settings());
+        configurar_puerto(c);
         contador_minutos = 0;
     } catch (const Fallo& f) {
-        entorno_.mensajes->mostrar(this, f.descripcion(), QStringLiteral("Inicio"));
+        fallo_de_inicio(f);
     }
 }
 
 void Form1::Form_Unload() {
-    if (descargado_)
-        return;
-    descargado_ = true;
-    try {
-        guardar_intervalo(Text2->text());
-    } catch (const Fallo& f) {
-        // The window is going: say so, the old file stays as it was.
-        entorno_.mensajes->mostrar(this, f.descripcion(), QStringLiteral("Quarvel 3.8"));
-    }
+    guardar_al_cerrar();
 }
 
 void Form1::closeEvent(QCloseEvent* evento) {
     Form_Unload();
     evento->accept();
-}
-
-void Form1::resizeEvent(QResizeEvent* evento) {
-    QWidget::resizeEvent(evento);
-    // The status bar stays on the bottom edge, full width.
-    StatusBar1->setGeometry(0, height() - StatusBar1->height(), width(), StatusBar1->height());
-}
-
-// --- Port helpers ---------------------------------------------------------
-
-void Form1::informar_fallo(const QString& descripcion) {
-    ultimo_fallo_ = descripcion;
-    StatusBar1->showMessage(descripcion, kAvisoMs);
-}
-
-void Form1::indicador(bool encendido) {
-    fijar_indicador(Label4, encendido);
 }
 
 // --- Display and scheduler ------------------------------------------------
@@ -179,17 +143,13 @@ void Form1::Timer2_Timer() {
         Command1->setEnabled(true);
     if (!Command4->isEnabled())
         Command4->setEnabled(true);
-    // One reading for both fields, so at midnight the date matches the time.
-    const QDateTime ahora = entorno_.hora->ahora();
-    Text1->setText(formato_hora(ahora));
-    Text4->setText(formato_fecha(ahora));
+    refrescar_pantalla();
 }
 
 void Form1::Command1_Click() {
     Text3->setText(Text1->text());
     enlace_.reabrir();
-    datos = cargar_datos_envio(Text4->text(), Text1->text(), Segundo::Siguiente);
-    Timer4->setEnabled(true);
+    iniciar_cadena(false);
     Timer1->setEnabled(true);
     indicador(true);
     Timer3->setEnabled(true);
@@ -211,33 +171,79 @@ void Form1::Command3_Click() {
     Timer3->setEnabled(true);
 }
 
-void Form1::Timer1_Timer() {
+bool Form1::contar_minuto() {
     contador_minutos = contador_minutos.value_or(0) + 1;
     if (numero_de_texto(Text2->text()) != static_cast<double>(*contador_minutos))
-        return;
+        return false;
     contador_minutos = 0;
+    return true;
+}
+
+void Form1::Timer1_Timer() {
+    if (!contar_minuto())
+        return;
     Text3->setText(Text1->text());
     enlace_.reabrir();
-    datos.segundos = segundos_de_envio(Text1->text(), Segundo::Siguiente);
+    // "S" and its value go out when the value lands on a second, the one
+    // they carry; Timer12 follows them.
+    plan_segundos_ = planificar_segundos(hora().ahora_us(), us_por_byte());
+    if (cita_segundos_)
+        hora().cancelar(*cita_segundos_);
+    cita_segundos_ = hora().programar(plan_segundos_.inicio_us, FuenteHora::Precision::Exacta,
+                                      [this] { enviar_segundos(); });
+}
+
+void Form1::enviar_segundos() {
+    cita_segundos_.reset();
+    // A full set under way carries the seconds itself.
+    if (cadena_en_curso())
+        return;
+    datos.segundos = eval_dato_segundos(plan_segundos_.borde.time().second());
     enlace_.escribir(QByteArray("S"));
     enlace_.escribir(QByteArray(1, byte_de_valor(datos.segundos)));
     Timer12->setEnabled(true);
 }
 
 void Form1::Timer3_Timer() {
-    const QColor fondo = color_de_fondo(Label4);
-    if (fondo == kRojoClaro)
-        indicador(false);
-    else if (fondo == kNegro)
-        indicador(true);
+    parpadear();
 }
 
 // --- Transmission sequence ------------------------------------------------
 
 void Form1::Command4_Click() {
     enlace_.reabrir();
-    datos = cargar_datos_envio(Text4->text(), Text1->text(), Segundo::ComoSeLee);
-    Timer4->setEnabled(true);
+    iniciar_cadena(false);
+}
+
+std::vector<PasoDeCadena> Form1::pasos_de_cadena() const {
+    std::vector<PasoDeCadena> pasos;
+    for (const Temporizador* t : {Timer4, Timer5, Timer6, Timer7, Timer8, Timer9})
+        pasos.push_back({t->Interval(), 2});
+    return pasos;
+}
+
+bool Form1::cadena_en_curso() const {
+    for (const Temporizador* t : {Timer4, Timer5, Timer6, Timer7, Timer8, Timer9, Timer10})
+        if (t->Enabled() && t->Interval() > 0)
+            return true;
+    return false;
+}
+
+void Form1::iniciar_cadena(bool solo_completos) {
+    // Two chains side by side would each carry a different second.
+    for (Temporizador* t :
+         {Timer4, Timer5, Timer6, Timer7, Timer8, Timer9, Timer10, Timer11, Timer12})
+        t->setEnabled(false);
+    if (cita_segundos_) {
+        hora().cancelar(*cita_segundos_);
+        cita_segundos_.reset();
+    }
+    plan_cadena_ =
+        planificar_envio(hora().ahora_us(), pasos_de_cadena(), kPasoSegundos, us_por_byte());
+    datos = datos_de_envio(plan_cadena_.borde);
+    if (solo_completos && !datos.completos())
+        return;
+    Timer4->activarDesde(plan_cadena_.inicio_us);
 }
 
 void Form1::paso(Temporizador* propio, char letra, const std::optional<int>& valor,
@@ -245,7 +251,7 @@ void Form1::paso(Temporizador* propio, char letra, const std::optional<int>& val
     propio->setEnabled(false);
     enlace_.escribir(QByteArray(1, letra));
     enlace_.escribir(QByteArray(1, byte_de_valor(valor)));
-    siguiente->setEnabled(true);
+    siguiente->activarDesde(propio->vencimiento_us());
 }
 
 void Form1::Timer4_Timer() {
@@ -270,19 +276,13 @@ void Form1::Timer9_Timer() {
 void Form1::Timer10_Timer() {
     Timer10->setEnabled(false);
     enlace_.escribir(QByteArray("CW"));
-    Timer11->setEnabled(true);
+    Timer11->activarDesde(Timer10->vencimiento_us());
 }
 
 // --- Display mode and auxiliary buttons -----------------------------------
 
-void Form1::cambiar_modo() {
-    Label6->setText(enlace_.cambiar_modo(Label6->text()));
-}
-
 void Form1::Check1_Click() {
     cambiar_modo();
-    // A switch that never reached the clock leaves the box as the label.
-    Check1->setChecked(Label6->text() == QStringLiteral("Hora"));
 }
 void Form1::Command6_Click() {
     cambiar_modo();
@@ -301,20 +301,15 @@ void Form1::Timer12_Timer() {
 }
 
 void Form1::Command7_Click() {
-    contador_minutos = contador_minutos.value_or(0) + 1;
-    if (numero_de_texto(Text2->text()) != static_cast<double>(*contador_minutos))
+    if (!contar_minuto())
         return;
-    contador_minutos = 0;
     Text3->setText(Text1->text());
     enlace_.reabrir();
-    datos = cargar_datos_envio(Text4->text(), Text1->text(), Segundo::ComoSeLee);
-    if (datos.completos())
-        Timer4->setEnabled(true);
+    iniciar_cadena(true);
 }
 
 void Form1::Command5_Click() {
-    if (entorno_.configurar)
-        entorno_.configurar(this);
+    configurar();
 }
 
 } // namespace quarvel38

@@ -1,39 +1,18 @@
 #pragma once
 
-#include "clock_link/enlace_reloj.h"
+#include "clock_link/plan_envio.h"
 #include "clock_link/transmision.h"
+#include "main_window/ventana_principal.h"
 
-#include <QWidget>
-#include <array>
-#include <functional>
 #include <optional>
-
-class QCheckBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QStatusBar;
-
-namespace quarvel {
-class CajaMensajes;
-class FuenteHora;
-class PuertoSerie;
-class Temporizador;
-} // namespace quarvel
+#include <vector>
 
 namespace quarvel38 {
 
-// What the window talks to; the program passes the real ones, tests fakes.
-struct Entorno {
-    quarvel::PuertoSerie* puerto = nullptr;
-    const quarvel::FuenteHora* hora = nullptr;
-    quarvel::CajaMensajes* mensajes = nullptr;
-    // Opens the configuration window modally.
-    std::function<void(QWidget*)> configurar;
-};
+using quarvel::Entorno;
 
 // The sender's main window, "Quarvel 3.8".
-class Form1 : public QWidget {
+class Form1 : public quarvel::VentanaPrincipal {
     Q_OBJECT
 public:
     explicit Form1(Entorno entorno, QWidget* parent = nullptr);
@@ -68,27 +47,10 @@ public:
     void Command7_Click();
     void Command5_Click(); // "Configurar"
 
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label4;
-    QLabel* Label5;
-    QLabel* Label6;
-    QLineEdit* Text1;
-    QLineEdit* Text2;
-    QLineEdit* Text3;
-    QLineEdit* Text4;
-    QPushButton* Command1;
-    QPushButton* Command2;
     QPushButton* Command3;
     QPushButton* Command4;
-    QPushButton* Command5;
     QPushButton* Command6;
     QPushButton* Command7;
-    QCheckBox* Check1;
-    QStatusBar* StatusBar1;
-    std::array<QLabel*, 10> Panels{};
-    quarvel::PuertoSerie* MSComm1;
 
     quarvel::Temporizador* Timer1;
     quarvel::Temporizador* Timer2;
@@ -107,25 +69,31 @@ public:
     std::optional<long> contador_minutos;
     quarvel::DatosEnvio datos;
 
-    // Last port failure shown to the user (empty when none yet).
-    QString ultimoFalloPuerto() const { return ultimo_fallo_; }
+    // The last full set and seconds-only send planned.
+    const quarvel::PlanDeEnvio& planCadena() const { return plan_cadena_; }
+    const quarvel::PlanDeEnvio& planSegundos() const { return plan_segundos_; }
 
 protected:
     void closeEvent(QCloseEvent* evento) override;
-    void resizeEvent(QResizeEvent* evento) override;
 
 private:
-    void informar_fallo(const QString& descripcion);
+    // One minute counted ("Inicio"'s minute tick, Command7); true, and the
+    // count back to 0, when it reaches the interval.
+    bool contar_minuto();
+    // A full set: planned from now, the six values of its second loaded, and
+    // Timer4 started at its moment; a chain under way gives way to it. With
+    // `solo_completos`, nothing starts when a value has no encoding.
+    void iniciar_cadena(bool solo_completos);
+    bool cadena_en_curso() const;
+    std::vector<quarvel::PasoDeCadena> pasos_de_cadena() const;
+    void enviar_segundos();
     void paso(quarvel::Temporizador* propio, char letra, const std::optional<int>& valor,
               quarvel::Temporizador* siguiente);
     void restaurar_modo(quarvel::Temporizador* propio);
-    void cambiar_modo();
-    void indicador(bool encendido);
 
-    Entorno entorno_;
-    quarvel::EnlaceReloj enlace_;
-    bool descargado_ = false;
-    QString ultimo_fallo_;
+    quarvel::PlanDeEnvio plan_cadena_;
+    quarvel::PlanDeEnvio plan_segundos_;
+    std::optional<quarvel::FuenteHora::Id> cita_segundos_;
 };
 
 } // namespace quarvel38

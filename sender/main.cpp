@@ -6,8 +6,6 @@
 #include "settings/gui/form2.h"
 
 #include <QApplication>
-#include <QGuiApplication>
-#include <QScreen>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -23,11 +21,7 @@ int main(int argc, char* argv[]) {
                                }};
     quarvel38::Form1 ventana(entorno);
     ventana.Form_Load();
-    if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
-        QRect r = ventana.frameGeometry();
-        r.moveCenter(pantalla->availableGeometry().center());
-        ventana.move(r.topLeft());
-    }
+    quarvel::centrar(&ventana);
     ventana.show();
     return QApplication::exec();
 }

@@ -120,16 +120,34 @@ void guardar_configuracion(const QString& port, const QString& baud, const QStri
     escribir_lineas(kArchivoConfiguracion, lineas);
 }
 
-config_com separar_config_com(const QString& t) {
+int separar_config_com_parcial(const QString& t, config_com& partes) {
+    partes = config_com{};
     const qsizetype c1 = t.indexOf(u',');
-    const qsizetype c2 = c1 < 0 ? -1 : t.indexOf(u',', c1 + 1);
-    const qsizetype c3 = c2 < 0 ? -1 : t.indexOf(u',', c2 + 1);
+    if (c1 < 0) {
+        partes.baud = t;
+        return 0;
+    }
+    partes.baud = t.left(c1);
+    const qsizetype c2 = t.indexOf(u',', c1 + 1);
+    if (c2 < 0)
+        return 1;
+    // c2 > c1 and c3 > c2, so the characters before them exist.
+    partes.parity = t.mid(c2 - 1, 1);
+    const qsizetype c3 = t.indexOf(u',', c2 + 1);
     if (c3 < 0)
+        return 2;
+    partes.data = t.mid(c3 - 1, 1);
+    partes.stop = t.right(1);
+    return 4;
+}
+
+config_com separar_config_com(const QString& t) {
+    config_com partes;
+    if (separar_config_com_parcial(t, partes) < 4)
         throw Fallo(QStringLiteral("La configuracion del puerto \"%1\" no tiene la forma "
                                    "velocidad,paridad,datos,parada")
                         .arg(t));
-    // c2 > c1 and c3 > c2, so the characters before them exist.
-    return config_com{t.left(c1), t.mid(c2 - 1, 1), t.mid(c3 - 1, 1), t.right(1)};
+    return partes;
 }
 
 QString unir_config_com(const QString& baud, const QString& parity, const QString& data,

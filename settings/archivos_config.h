@@ -40,6 +40,10 @@ void escribir_entero(const QString& nombre, const QByteArray& contenido);
 // Parity and data are the one character before the following comma, stop the
 // last character. Throws Fallo when the text has fewer than three commas.
 config_com separar_config_com(const QString& texto);
+// The same as far as the text goes: how many of the four fields it has (baud
+// once there is a first comma, parity a second, data a third, then stop).
+// Without a comma the baud is the whole text.
+int separar_config_com_parcial(const QString& texto, config_com& partes);
 QString unir_config_com(const QString& baud, const QString& parity, const QString& data,
                         const QString& stop);
 

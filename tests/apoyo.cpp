@@ -1,11 +1,43 @@
 #include "tests/apoyo.h"
 
+#include "clock_link/codificacion.h"
 #include "platform/fallo.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
+#include <algorithm>
+
+RelojVirtual::Id RelojVirtual::programar(qint64 cuando_us, Precision,
+                                         std::function<void()> accion) {
+    const Id id = ++siguiente_;
+    citas_.emplace(id, Cita{cuando_us, std::move(accion)});
+    return id;
+}
+
+void RelojVirtual::fijar(int d, int m, int y, int hh, int mm, int ss, int ms) {
+    fijar(QDateTime(QDate(y, m, d), QTime(hh, mm, ss, ms)));
+}
+
+void RelojVirtual::avanzar_us(qint64 us) {
+    const qint64 hasta = t_us + us;
+    for (;;) {
+        // The earliest due; ids break ties in the order the calls were made.
+        auto proxima = citas_.end();
+        for (auto it = citas_.begin(); it != citas_.end(); ++it)
+            if (it->second.cuando_us <= hasta &&
+                (proxima == citas_.end() || it->second.cuando_us < proxima->second.cuando_us))
+                proxima = it;
+        if (proxima == citas_.end())
+            break;
+        t_us = std::max(t_us, proxima->second.cuando_us);
+        const std::function<void()> accion = std::move(proxima->second.accion);
+        citas_.erase(proxima);
+        accion();
+    }
+    t_us = std::max(t_us, hasta);
+}
 
 QByteArray PuertoFalso::escritos() const {
     QByteArray r;
@@ -24,10 +56,8 @@ std::vector<QByteArray> PuertoFalso::escrituras() const {
 }
 
 int PuertoFalso::cuenta(Tipo t) const {
-    int n = 0;
-    for (const auto& e : eventos)
-        n += e.tipo == t ? 1 : 0;
-    return n;
+    return static_cast<int>(std::count_if(eventos.begin(), eventos.end(),
+                                          [t](const Evento& e) { return e.tipo == t; }));
 }
 
 bool PuertoFalso::abrir() {
@@ -36,17 +66,17 @@ bool PuertoFalso::abrir() {
         return false;
     }
     abierto_ = true;
-    eventos.push_back({Tipo::Abrir, {}, reloj_.elapsed()});
+    eventos.push_back({Tipo::Abrir, {}, ahora()});
     return true;
 }
 
 void PuertoFalso::cerrar() {
     abierto_ = false;
-    eventos.push_back({Tipo::Cerrar, {}, reloj_.elapsed()});
+    eventos.push_back({Tipo::Cerrar, {}, ahora()});
 }
 
 bool PuertoFalso::escribir(const QByteArray& datos) {
-    eventos.push_back({Tipo::Escribir, datos, reloj_.elapsed()});
+    eventos.push_back({Tipo::Escribir, datos, ahora()});
     if (al_escribir)
         al_escribir(datos);
     return true;
@@ -86,6 +116,16 @@ QByteArray qv_ini(const QString& port, const QString& cfg, const QStringList& re
     for (int i = 0; i < 7; ++i) {
         const QString v = i < retardos.size() ? retardos[i] : QStringLiteral("100");
         r += "\r\n[T" + QByteArray::number(i + 1) + "]\r\n" + v.toLatin1() + "\r\n";
+    }
+    return r;
+}
+
+QByteArray respuesta(int d, int m, int y, int hh, int mm, int ss) {
+    QByteArray r("CXd");
+    for (const auto& [valor, etiqueta] :
+         {std::pair{d, 'm'}, {m, 'y'}, {y, 'h'}, {hh, 'n'}, {mm, 's'}, {ss, 'S'}}) {
+        r += static_cast<char>(quarvel::bcd(valor));
+        r += etiqueta;
     }
     return r;
 }

@@ -2,27 +2,60 @@
 
 #include "clock_link/puerto_serie.h"
 #include "platform/fuente_hora.h"
-#include "platform/gui/caja_mensajes.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
+#include <map>
+#include <utility>
 #include <vector>
 
-// A serial port in memory: records opens, closes and every write with its
-// time, and can be handed bytes to "receive".
+// The PC's clock as the test sets it; calls due run only when the test moves
+// it on, in the order of their moments.
+class RelojVirtual : public quarvel::FuenteHora {
+public:
+    RelojVirtual() { fijar(5, 12, 2026, 19, 33, 43); }
+
+    qint64 ahora_us() const override { return t_us; }
+    Id programar(qint64 cuando_us, Precision precision, std::function<void()> accion) override;
+    void cancelar(Id id) override { citas_.erase(id); }
+
+    // Local date and time.
+    void fijar(int d, int m, int y, int hh, int mm, int ss, int ms = 0);
+    void fijar(const QDateTime& t) { t_us = t.toMSecsSinceEpoch() * 1000; }
+    // Moves the clock on, making the calls that fall due on the way.
+    void avanzar(qint64 ms) { avanzar_us(ms * 1000); }
+    void avanzar_us(qint64 us);
+    // How many calls wait.
+    std::size_t pendientes() const { return citas_.size(); }
+
+    qint64 t_us = 0;
+
+private:
+    struct Cita {
+        qint64 cuando_us;
+        std::function<void()> accion;
+    };
+    std::map<Id, Cita> citas_;
+    Id siguiente_ = 0;
+};
+
+// A serial port in memory: records opens, closes and every write with the
+// time of the clock it is given, and can be handed bytes to "receive".
 class PuertoFalso : public quarvel::PuertoSerie {
 public:
     enum class Tipo { Abrir, Cerrar, Escribir };
     struct Evento {
         Tipo tipo;
         QByteArray bytes;
-        qint64 t_ms;
+        qint64 t_us;
     };
+
+    explicit PuertoFalso(const quarvel::FuenteHora* reloj = nullptr)
+        : reloj_(reloj) {}
 
     std::vector<Evento> eventos;
     // When set, opening fails with this description.
@@ -50,33 +83,9 @@ protected:
     QByteArray leer() override;
 
 private:
+    qint64 ahora() const { return reloj_ ? reloj_->ahora_us() : 0; }
+    const quarvel::FuenteHora* reloj_;
     bool abierto_ = false;
-    QElapsedTimer reloj_ = iniciado();
-    static QElapsedTimer iniciado() {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }
-};
-
-class HoraFija : public quarvel::FuenteHora {
-public:
-    QDateTime t = QDateTime(QDate(2026, 12, 5), QTime(19, 33, 43));
-    QDateTime ahora() const override { return t; }
-    void fijar(int d, int m, int y, int hh, int mm, int ss) {
-        t = QDateTime(QDate(y, m, d), QTime(hh, mm, ss));
-    }
-};
-
-class CajaFalsa : public quarvel::CajaMensajes {
-public:
-    struct Mensaje {
-        QString texto, titulo;
-    };
-    std::vector<Mensaje> mensajes;
-    void mostrar(QWidget*, const QString& texto, const QString& titulo) override {
-        mensajes.push_back({texto, titulo});
-    }
 };
 
 // Runs a test inside a fresh temporary working folder.
@@ -103,8 +112,11 @@ inline bool respuesta_entera(const QByteArray& salida) {
     return salida.size() >= 14 && salida.size() <= 17 && salida.endsWith("S\r\n");
 }
 
+// The reply the clock gives: values at positions 4 to 14, "S" at 15.
+QByteArray respuesta(int d, int m, int y, int hh, int mm, int ss);
+
 // The description of the Fallo that `f` throws, or "<no failure>".
 QString descripcion_de(const std::function<void()>& f);
 
-// Runs the event loop for `ms` milliseconds.
+// Runs the event loop for `ms` milliseconds of real time.
 void esperar_eventos(int ms);

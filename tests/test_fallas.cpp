@@ -1,16 +1,12 @@
 // Faults the programs must survive: missing, busy and forbidden ports, a
 // clock that vanishes, says nothing or talks garbage, a slow line, files that
 // cannot be written, and two programs writing at once.
+#include "clock_link/puerto_serie_qt.h"
 #include "platform/fallo.h"
+#include "platform/temporizador.h"
 #include "settings/archivos_config.h"
 #include "simulator/control/simulador_proceso.h"
-#include "tests/apoyo.h"
-#include "tests/formas.h"
-
-#include "checker/form1.h"
-#include "clock_link/puerto_serie_qt.h"
-#include "platform/temporizador.h"
-#include "sender/form1.h"
+#include "tests/ventanas.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,30 +33,29 @@ protected:
         chk = checker_quieto(puerto, hora, caja);
         return *chk;
     }
+    // The sender on the real clock, so its chain runs in real time.
     quarvel38::Form1& sender() {
-        snd = std::make_unique<quarvel38::Form1>(quarvel38::Entorno{&puerto, &hora, &caja, {}});
-        snd->Form_Load();
-        snd->Timer2->setEnabled(false);
-        snd->Timer2_Timer();
+        snd = sender_quieto(puerto, hora_real, caja);
         return *snd;
     }
-    void chequear() {
-        hora.t = QDateTime::currentDateTime();
-        hora.t.setTime(QTime(hora.t.time().hour(), hora.t.time().minute(), 31));
-        chk->contador_reloj = 9;
-        chk->chekeo_pendiente = 1;
-        chk->Timer2_Timer();
-    }
-    // Runs a complete update on the real timers.
+    void chequear() { ::chequear(*chk, hora, momento); }
+    // A complete update, its steps run at once.
     void actualizar() {
         chk->Timer1_Timer();
-        esperar_eventos(600);
+        hora.avanzar(3000);
+    }
+    // The simulator's offset that puts its clock at the read-back's minute.
+    QString al_momento() const {
+        return QString::number(
+            static_cast<double>(QDateTime::currentDateTime().msecsTo(momento)) / 1000.0, 'f', 3);
     }
 
+    const QDateTime momento = QDateTime(QDate(2026, 12, 5), QTime(14, 5, 31));
     CarpetaTemporal dir;
     SimuladorProceso simulador{quarvel::ruta_simulador(), dir.ruta()};
     quarvel::PuertoSerieQt puerto;
-    HoraFija hora;
+    RelojVirtual hora;
+    quarvel::HoraDelSistema hora_real;
     CajaFalsa caja;
     std::unique_ptr<quarvel430::Form1> chk;
     std::unique_ptr<quarvel38::Form1> snd;
@@ -71,7 +66,7 @@ protected:
 TEST_F(Fallas, MissingPortIsReportedAndTheNextExchangeRecovers) {
     auto& f = checker();
     actualizar();
-    EXPECT_TRUE(f.ultimoFalloPuerto().contains("No existe")) << f.ultimoFalloPuerto().toStdString();
+    EXPECT_TRUE(f.ultimoFallo().contains("No existe")) << f.ultimoFallo().toStdString();
     EXPECT_TRUE(caja.mensajes.empty());
     EXPECT_EQ(f.estado_chekeo, 3) << "checking goes on";
     chequear();
@@ -89,7 +84,7 @@ TEST_F(Fallas, PortHeldByAnotherProgramIsReportedAsBusy) {
     ASSERT_TRUE(otro.setPortOpen(true));
     auto& f = sender();
     f.Command4_Click();
-    EXPECT_TRUE(f.ultimoFalloPuerto().contains("en uso")) << f.ultimoFalloPuerto().toStdString();
+    EXPECT_TRUE(f.ultimoFallo().contains("en uso")) << f.ultimoFallo().toStdString();
     esperar_eventos(500);
     otro.setPortOpen(false);
     f.Command4_Click();
@@ -123,7 +118,7 @@ TEST_F(Fallas, ClockVanishingInTheChainAndComingBack) {
     auto& f = sender();
     f.Command4_Click();
     esperar_eventos(1500);
-    EXPECT_FALSE(f.ultimoFalloPuerto().isEmpty());
+    EXPECT_FALSE(f.ultimoFallo().isEmpty());
     EXPECT_FALSE(puerto.PortOpen());
 
     SimuladorProceso nuevo(quarvel::ruta_simulador(), dir.ruta());
@@ -143,7 +138,7 @@ TEST_F(Fallas, ClockVanishingDuringTheReadBack) {
     EXPECT_TRUE(QFile::exists("sincro.txt"));
     EXPECT_TRUE(f.Timer1->Enabled());
     actualizar();
-    EXPECT_FALSE(f.ultimoFalloPuerto().isEmpty());
+    EXPECT_FALSE(f.ultimoFallo().isEmpty());
 }
 
 TEST_F(Fallas, GarbageReplyIsAWrongClockAndNothingBreaks) {
@@ -156,10 +151,7 @@ TEST_F(Fallas, GarbageReplyIsAWrongClockAndNothingBreaks) {
 }
 
 TEST_F(Fallas, SlowLineStillReadsTheWholeReply) {
-    const int s = QTime::currentTime().second();
-    if (s >= 55)
-        QThread::sleep(static_cast<unsigned long>(61 - s));
-    ASSERT_TRUE(simulador.iniciar({"--port", "200", "--slow-line"}));
+    ASSERT_TRUE(simulador.iniciar({"--port", "200", "--slow-line", "--offset", al_momento()}));
     auto& f = checker();
     chequear();
     EXPECT_TRUE(respuesta_entera(CarpetaTemporal::leer("salida.txt")));
@@ -172,8 +164,7 @@ TEST_F(Fallas, UnwritableLogIsReportedNotFatal) {
     QDir().mkdir("sincro.txt");
     auto& f = checker();
     chequear();
-    EXPECT_TRUE(f.ultimoFalloPuerto().contains("sincro.txt"))
-        << f.ultimoFalloPuerto().toStdString();
+    EXPECT_TRUE(f.ultimoFallo().contains("sincro.txt")) << f.ultimoFallo().toStdString();
     EXPECT_TRUE(f.Timer1->Enabled()) << "the clock is still set right";
 }
 

@@ -1,5 +1,5 @@
 #include "settings/gui/form2.h"
-#include "tests/apoyo.h"
+#include "tests/ventanas.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,9 +1,11 @@
 #include "platform/gui/controles.h"
 
 #include <QFont>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 
 namespace quarvel {
@@ -56,6 +58,14 @@ QIcon icono_programa() {
     icono.addFile(QStringLiteral(":/quarvel/quarvel-16.png"), QSize(16, 16));
     icono.addFile(QStringLiteral(":/quarvel/quarvel-32.png"), QSize(32, 32));
     return icono;
+}
+
+void centrar(QWidget* ventana) {
+    if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
+        QRect r = ventana->frameGeometry();
+        r.moveCenter(pantalla->availableGeometry().center());
+        ventana->move(r.topLeft());
+    }
 }
 
 QStatusBar* crear_barra_estado(QWidget* padre, std::array<QLabel*, 10>& paneles) {

@@ -43,6 +43,9 @@ void fijar_indicador(QLabel* label, bool encendido);
 // link).
 QIcon icono_programa();
 
+// Centres a window on its screen, as the windows are when first shown.
+void centrar(QWidget* ventana);
+
 // The ten-panel status bar of the main windows, widths in twips.
 QStatusBar* crear_barra_estado(QWidget* padre, std::array<QLabel*, 10>& paneles);
 

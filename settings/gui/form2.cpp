@@ -5,28 +5,11 @@
 #include "platform/gui/controles.h"
 #include "settings/archivos_config.h"
 
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
 namespace quarvel {
-
-namespace {
-
-// What a settings string with fewer than three commas still tells.
-config_com separar_lo_posible(const QString& t) {
-    config_com c;
-    const qsizetype c1 = t.indexOf(u',');
-    c.baud = c1 < 0 ? t : t.left(c1);
-    const qsizetype c2 = c1 < 0 ? -1 : t.indexOf(u',', c1 + 1);
-    if (c2 >= 0)
-        c.parity = t.mid(c2 - 1, 1);
-    return c;
-}
-
-} // namespace
 
 Form2::Form2(CajaMensajes& mensajes, QWidget* parent)
     : QDialog(parent,
@@ -101,7 +84,7 @@ void Form2::Form_Load() {
         try {
             partes = separar_config_com(*c.com_cfg);
         } catch (const Fallo& f) {
-            partes = separar_lo_posible(*c.com_cfg);
+            separar_config_com_parcial(*c.com_cfg, partes);
             mensajes_.mostrar(parentWidget(), f.descripcion(), QStringLiteral("Configuracion"));
         }
         Text2->setText(partes.baud);
@@ -136,11 +119,7 @@ void Form2::Command1_Click() {
 void abrir_configuracion(CajaMensajes& mensajes, QWidget* padre) {
     Form2 ventana(mensajes, padre);
     ventana.Form_Load();
-    if (const QScreen* pantalla = QGuiApplication::primaryScreen()) {
-        QRect r = ventana.frameGeometry();
-        r.moveCenter(pantalla->availableGeometry().center());
-        ventana.move(r.topLeft());
-    }
+    centrar(&ventana);
     ventana.exec();
 }
 

@@ -1,0 +1,123 @@
+#include "main_window/ventana_principal.h"
+
+#include "clock_link/plan_envio.h"
+#include "clock_link/puerto_serie.h"
+#include "platform/fallo.h"
+#include "platform/gui/caja_mensajes.h"
+#include "platform/gui/controles.h"
+#include "platform/numeros.h"
+#include "platform/temporizador.h"
+#include "settings/archivos_config.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QResizeEvent>
+#include <QStatusBar>
+
+namespace quarvel {
+
+namespace {
+
+// How long a failure stays across the status bar.
+constexpr int kAvisoMs = 8000;
+
+} // namespace
+
+VentanaPrincipal::VentanaPrincipal(Entorno entorno, const QString& titulo, int ancho_twips,
+                                   int alto_twips, QWidget* parent)
+    : QWidget(parent)
+    , MSComm1(entorno.puerto)
+    , entorno_(std::move(entorno))
+    , enlace_(MSComm1, [this](const QString& descripcion) { informar_fallo(descripcion); }) {
+    setObjectName(QStringLiteral("Form1"));
+    fuente_de_ventana(this);
+    setWindowTitle(titulo);
+    setWindowIcon(icono_programa());
+    resize(ancho_twips / kTwipsPorPixel, alto_twips / kTwipsPorPixel);
+    connect(MSComm1, &PuertoSerie::perdido, this,
+            [this](const QString& descripcion) { enlace_.fallo(descripcion); });
+}
+
+VentanaPrincipal::~VentanaPrincipal() = default;
+
+Temporizador* VentanaPrincipal::temporizador(const QString& nombre, int intervalo, bool activo) {
+    return new Temporizador(nombre, intervalo, activo, hora(), this);
+}
+
+void VentanaPrincipal::configurar_puerto(const configuracion_ini& c) {
+    const QString seccion = QStringLiteral("[COM_PORT]");
+    MSComm1->setCommPort(a_entero16(entero_estricto(c.com_port, seccion), seccion));
+    MSComm1->setSettings(c.com_cfg.value_or(QString()));
+    Panels[1]->setText(QString::number(MSComm1->CommPort()));
+    config_com partes;
+    const int n = separar_config_com_parcial(MSComm1->Settings(), partes);
+    const QString* valores[] = {&partes.baud, &partes.parity, &partes.data, &partes.stop};
+    for (int i = 0; i < n; ++i)
+        Panels[static_cast<std::size_t>(3 + 2 * i)]->setText(*valores[i]);
+    if (n < 4)
+        separar_config_com(MSComm1->Settings());
+}
+
+void VentanaPrincipal::fallo_de_inicio(const Fallo& f) {
+    entorno_.mensajes->mostrar(this, f.descripcion(), QStringLiteral("Inicio"));
+}
+
+bool VentanaPrincipal::guardar_al_cerrar() {
+    if (descargado_)
+        return false;
+    descargado_ = true;
+    try {
+        guardar_intervalo(Text2->text());
+    } catch (const Fallo& f) {
+        // The window is going: say so; the old file stays as it was.
+        entorno_.mensajes->mostrar(this, f.descripcion(), windowTitle());
+    }
+    return true;
+}
+
+void VentanaPrincipal::refrescar_pantalla() {
+    const QDateTime ahora = hora().ahora();
+    Text1->setText(formato_hora(ahora));
+    Text4->setText(formato_fecha(ahora));
+}
+
+void VentanaPrincipal::indicador(bool encendido) {
+    fijar_indicador(Label4, encendido);
+}
+
+void VentanaPrincipal::parpadear() {
+    const QColor fondo = color_de_fondo(Label4);
+    if (fondo == kRojoClaro)
+        indicador(false);
+    else if (fondo == kNegro)
+        indicador(true);
+}
+
+void VentanaPrincipal::cambiar_modo() {
+    Label6->setText(enlace_.cambiar_modo(Label6->text()));
+    Check1->setChecked(Label6->text() == QStringLiteral("Hora"));
+}
+
+void VentanaPrincipal::configurar() {
+    if (entorno_.configurar)
+        entorno_.configurar(this);
+}
+
+double VentanaPrincipal::us_por_byte() const {
+    return quarvel::us_por_byte(validar_settings(MSComm1->Settings()));
+}
+
+void VentanaPrincipal::informar_fallo(const QString& descripcion) {
+    ultimo_fallo_ = descripcion;
+    StatusBar1->showMessage(descripcion, kAvisoMs);
+}
+
+void VentanaPrincipal::resizeEvent(QResizeEvent* evento) {
+    QWidget::resizeEvent(evento);
+    // The status bar stays on the bottom edge, full width.
+    if (StatusBar1 != nullptr)
+        StatusBar1->setGeometry(0, height() - StatusBar1->height(), width(), StatusBar1->height());
+}
+
+} // namespace quarvel

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "clock_link/enlace_reloj.h"
+#include "platform/fuente_hora.h"
+
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStatusBar;
+
+namespace quarvel {
+
+class CajaMensajes;
+class Fallo;
+class PuertoSerie;
+class Temporizador;
+struct configuracion_ini;
+
+// What a main window talks to; the programs pass the real ones, tests fakes.
+struct Entorno {
+    PuertoSerie* puerto = nullptr;
+    FuenteHora* hora = nullptr;
+    CajaMensajes* mensajes = nullptr;
+    // Opens the configuration window modally.
+    std::function<void(QWidget*)> configurar;
+};
+
+// What the sender's and the checker's main windows share. Each window lays
+// out its own controls into these members, as its layout table says; its
+// handlers call the helpers below.
+class VentanaPrincipal : public QWidget {
+    Q_OBJECT
+public:
+    ~VentanaPrincipal() override;
+
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QLineEdit* Text3 = nullptr;
+    QLineEdit* Text4 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command5 = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    std::array<QLabel*, 10> Panels{};
+    PuertoSerie* MSComm1 = nullptr;
+
+    // The last failure shown to the user (port or file); empty when none yet.
+    const QString& ultimoFallo() const { return ultimo_fallo_; }
+
+protected:
+    VentanaPrincipal(Entorno entorno, const QString& titulo, int ancho_twips, int alto_twips,
+                     QWidget* parent);
+
+    FuenteHora& hora() const { return *entorno_.hora; }
+    Temporizador* temporizador(const QString& nombre, int intervalo, bool activo);
+
+    // Start-up, once "qv.ini" is read: the port number and the settings to
+    // the port, then the status bar from what the port reports back. Throws
+    // Fallo at the step that fails.
+    void configurar_puerto(const configuracion_ini& c);
+    // A start-up failure: its description in a box titled "Inicio".
+    void fallo_de_inicio(const Fallo& f);
+    // The unload: the interval field back to "qv_int.ini" (a failure is said
+    // in a box with the window's title). False when it already ran.
+    bool guardar_al_cerrar();
+    bool descargada() const { return descargado_; }
+
+    // The time and the date from one reading, so at midnight they agree.
+    void refrescar_pantalla();
+    // The "Enviando" indicator: its two looks, and the blink between them.
+    void indicador(bool encendido);
+    void parpadear();
+    // "Cambiar": the clock's display mode and the label; a switch that never
+    // reached the clock changes nothing, and the box follows the label.
+    void cambiar_modo();
+    // "Configurar": the configuration window, modal.
+    void configurar();
+
+    // Microseconds per byte at the port's line settings.
+    double us_por_byte() const;
+
+    // A failure outside start-up (port, file): across the status bar for a
+    // few seconds.
+    virtual void informar_fallo(const QString& descripcion);
+
+    void resizeEvent(QResizeEvent* evento) override;
+
+    Entorno entorno_;
+    EnlaceReloj enlace_;
+
+private:
+    bool descargado_ = false;
+    QString ultimo_fallo_;
+};
+
+} // namespace quarvel

@@ -1,0 +1,37 @@
+#include "tests/ventanas.h"
+
+#include "platform/temporizador.h"
+
+std::unique_ptr<quarvel430::Form1> checker_quieto(quarvel::PuertoSerie& puerto,
+                                                  quarvel::FuenteHora& hora,
+                                                  quarvel::CajaMensajes& caja) {
+    quarvel430::Entorno e;
+    e.puerto = &puerto;
+    e.hora = &hora;
+    e.mensajes = &caja;
+    e.notificar = [](std::uint32_t, const quarvel::NotifyIconData*) { return false; };
+    e.hay_bandeja = [] { return false; };
+    auto form = std::make_unique<quarvel430::Form1>(e);
+    form->Form_Load();
+    form->Timer1->setEnabled(false);
+    form->Timer2->setEnabled(false);
+    return form;
+}
+
+std::unique_ptr<quarvel38::Form1> sender_quieto(quarvel::PuertoSerie& puerto,
+                                                quarvel::FuenteHora& hora,
+                                                quarvel::CajaMensajes& caja) {
+    auto form = std::make_unique<quarvel38::Form1>(quarvel::Entorno{&puerto, &hora, &caja, {}});
+    form->Form_Load();
+    form->Timer2->setEnabled(false);
+    form->Timer2_Timer();
+    return form;
+}
+
+void chequear(quarvel430::Form1& f, RelojVirtual& hora, const QDateTime& momento) {
+    const QTime t = momento.time();
+    hora.fijar(QDateTime(momento.date(), QTime(t.hour(), t.minute(), 31)));
+    f.contador_reloj = 9;
+    f.chekeo_pendiente = 1;
+    f.Timer2_Timer();
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "checker/form1.h"
+#include "platform/gui/caja_mensajes.h"
+#include "sender/form1.h"
+#include "tests/apoyo.h"
+
+#include <memory>
+#include <vector>
+
+class CajaFalsa : public quarvel::CajaMensajes {
+public:
+    struct Mensaje {
+        QString texto, titulo;
+    };
+    std::vector<Mensaje> mensajes;
+    void mostrar(QWidget*, const QString& texto, const QString& titulo) override {
+        mensajes.push_back({texto, titulo});
+    }
+};
+
+// A loaded checker window with no tray and its own timers stopped, so the
+// test drives every tick.
+std::unique_ptr<quarvel430::Form1> checker_quieto(quarvel::PuertoSerie& puerto,
+                                                  quarvel::FuenteHora& hora,
+                                                  quarvel::CajaMensajes& caja);
+
+// A loaded sender window showing the clock's time, its display tick stopped.
+std::unique_ptr<quarvel38::Form1>
+sender_quieto(quarvel::PuertoSerie& puerto, quarvel::FuenteHora& hora, quarvel::CajaMensajes& caja);
+
+// Starts a read-back as the scheduler does at second 31 of the minute that
+// `momento` names; the virtual clock is set there.
+void chequear(quarvel430::Form1& f, RelojVirtual& hora, const QDateTime& momento);
