@@ -1,7 +1,7 @@
-// Measures the figures the README quotes, against the clock simulator:
-// how close the clock is set, how exact the chain's spacing is, how fast a
-// read-back ends, how soon a new second shows, idle CPU and memory, and
-// start-up time. Run by hand: quarvel_bench [--rapido]
+// Measures the figures the README quotes, against the clock simulator: how
+// close every kind of set puts the clock to the PC's second, how exact the
+// steps' spacing is, how fast a read-back ends, how soon a new second shows,
+// start-up time, idle CPU and memory. Run by hand: quarvel_bench [--rapido]
 #include "checker/form1.h"
 #include "clock_link/puerto_serie_qt.h"
 #include "platform/fuente_hora.h"
@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -21,9 +23,11 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <unistd.h>
 #include <vector>
 
@@ -49,16 +53,18 @@ Resumen resumir(std::vector<double> v) {
     return r;
 }
 
-void fila(const char* que, const Resumen& r, const char* unidad) {
-    std::printf("| %-58s | %5zu | %9.1f | %9.1f | %-3s |\n", que, r.n, r.mediana, r.peor, unidad);
+void fila(const QString& que, const Resumen& r, const char* unidad, const QString& nota = {}) {
+    std::printf("| %-58s | %5zu | %9.1f | %9.1f | %-3s |%s\n", qPrintable(que), r.n, r.mediana,
+                r.peor, unidad,
+                qPrintable(nota.isEmpty() ? QString() : QStringLiteral(" ") + nota));
+    std::fflush(stdout);
 }
 
+// A real event loop, never asleep: the timers being measured fire on time.
 void esperar(int ms) {
-    QDeadlineTimer fin(ms);
-    while (!fin.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
+    QEventLoop bucle;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &bucle, &QEventLoop::quit);
+    bucle.exec();
 }
 
 class Carpeta {
@@ -82,7 +88,8 @@ private:
     QString anterior_;
 };
 
-// The clock's offset from the PC when each seconds byte arrived, in ms.
+// The clock minus the PC right after each seconds byte finished arriving, in
+// ms: the clock starts the second it is given at that moment.
 std::vector<double> desvios_al_segundo(const std::vector<ComandoRecibido>& c) {
     std::vector<double> r;
     for (const auto& x : c)
@@ -92,93 +99,161 @@ std::vector<double> desvios_al_segundo(const std::vector<ComandoRecibido>& c) {
     return r;
 }
 
-// Each step's distance from the previous one, less the configured delay.
+// Within each chain (from "D" to its display-mode command), each step's
+// distance from the one before it, less the configured delay.
 std::vector<double> desvios_de_paso(const std::vector<ComandoRecibido>& c, int retardo) {
     std::vector<double> r;
-    for (std::size_t i = 1; i < c.size(); ++i) {
-        if (c[i].cmd == QStringLiteral("D") || c[i].cmd == QStringLiteral("CX") ||
-            c[i].cmd == QStringLiteral("error"))
+    bool en_cadena = false;
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        const QString& cmd = c[i].cmd;
+        if (cmd == QStringLiteral("D")) {
+            en_cadena = true;
             continue;
-        r.push_back(static_cast<double>(c[i].t_us - c[i - 1].t_us) / 1000.0 - retardo);
+        }
+        if (en_cadena && cmd != QStringLiteral("error"))
+            r.push_back(static_cast<double>(c[i].t_us - c[i - 1].t_us) / 1000.0 - retardo);
+        if (cmd == QStringLiteral("CF") || cmd == QStringLiteral("CH"))
+            en_cadena = false;
     }
     return r;
 }
 
-void pausa_al_azar() {
-    esperar(static_cast<int>(QRandomGenerator::global()->bounded(1000)));
-}
+// Sets at random phases of the second; the first waits for a second 59, so
+// its chain crosses a minute's change.
+class Fases {
+public:
+    void antes_del_set() {
+        if (!en_59_) {
+            const QTime t = QTime::currentTime();
+            const int hasta_59 = ((59 - t.second() + 60) % 60) * 1000 - t.msec();
+            esperar(std::max(0, hasta_59) + static_cast<int>(azar(400)));
+            en_59_ = QTime::currentTime().second() == 59;
+            return;
+        }
+        esperar(static_cast<int>(azar(1000)));
+    }
+
+private:
+    static quint32 azar(quint32 hasta) { return QRandomGenerator::global()->bounded(hasta); }
+    bool en_59_ = false;
+};
 
 struct Juego {
     std::vector<double> desvio, paso;
 };
 
-Juego sets_del_sender(int veces) {
-    Carpeta carpeta(100, "1000");
-    SimuladorProceso sim(ruta_simulador(), carpeta.ruta());
+Juego medir(SimuladorProceso& sim, const char* fin, int veces,
+            const std::function<void()>& un_set) {
+    Fases fases;
     Juego j;
-    if (!sim.iniciar({QStringLiteral("--offset"), QStringLiteral("-125")}))
-        return j;
-    PuertoSerieQt puerto;
-    HoraDelSistema hora;
-    CajaMensajesQt mensajes;
-    quarvel38::Form1 f(quarvel38::Entorno{&puerto, &hora, &mensajes, {}});
-    f.Form_Load();
-    esperar(2100);
+    const std::size_t antes = sim.comandos().size();
+    int hechos = 0;
     for (int i = 1; i <= veces; ++i) {
-        pausa_al_azar();
-        f.Command1_Click();
-        sim.esperarComando(QStringLiteral("CF"), i, 3000);
+        fases.antes_del_set();
+        un_set();
+        int n = 0;
+        for (const auto& c : sim.comandos())
+            n += c.cmd == QString::fromLatin1(fin) ? 1 : 0;
+        sim.esperarComando(QString::fromLatin1(fin), n + 1, 15000);
+        ++hechos;
     }
-    const auto c = sim.comandos();
+    auto c = sim.comandos();
+    c.erase(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(antes));
     j.desvio = desvios_al_segundo(c);
     j.paso = desvios_de_paso(c, 100);
     return j;
 }
 
-struct Checker {
+struct Real {
     PuertoSerieQt puerto;
     HoraDelSistema hora;
     CajaMensajesQt mensajes;
-    std::unique_ptr<quarvel430::Form1> form;
-    Checker() {
-        quarvel430::Entorno e;
-        e.puerto = &puerto;
-        e.hora = &hora;
-        e.mensajes = &mensajes;
-        e.notificar = [](std::uint32_t, const NotifyIconData*) { return false; };
-        e.hay_bandeja = [] { return false; };
-        form = std::make_unique<quarvel430::Form1>(e);
-        form->Form_Load();
-        form->Timer1->setEnabled(false);
-    }
 };
 
-Juego sets_del_checker(int veces, std::vector<double>& lectura) {
+std::unique_ptr<quarvel430::Form1> checker(Real& e) {
+    quarvel430::Entorno en;
+    en.puerto = &e.puerto;
+    en.hora = &e.hora;
+    en.mensajes = &e.mensajes;
+    en.notificar = [](std::uint32_t, const NotifyIconData*) { return false; };
+    en.hay_bandeja = [] { return false; };
+    auto f = std::make_unique<quarvel430::Form1>(en);
+    f->Form_Load();
+    return f;
+}
+
+void sets_del_sender(int veces) {
+    Carpeta carpeta(100, "1");
+    SimuladorProceso sim(ruta_simulador(), carpeta.ruta());
+    if (!sim.iniciar({QStringLiteral("--offset"), QStringLiteral("-125")}))
+        return;
+    Real e;
+    quarvel38::Form1 f(quarvel38::Entorno{&e.puerto, &e.hora, &e.mensajes, {}});
+    f.Form_Load();
+    esperar(2100);
+    const std::pair<const char*, void (quarvel38::Form1::*)()> botones[] = {
+        {"Inicio", &quarvel38::Form1::Command1_Click},
+        {"Enviar", &quarvel38::Form1::Command4_Click},
+        {"Command7", &quarvel38::Form1::Command7_Click},
+    };
+    std::vector<double> pasos;
+    for (const auto& [nombre, boton] : botones) {
+        const Juego j = medir(sim, "CF", veces, [&f, boton = boton] {
+            (f.*boton)();
+            f.Command2_Click();
+        });
+        fila(QStringLiteral("sender %1: clock minus PC at the seconds byte").arg(nombre),
+             resumir(j.desvio), "ms");
+        pasos.insert(pasos.end(), j.paso.begin(), j.paso.end());
+    }
+    // The minute tick itself, due on every call (interval 1).
+    const Juego j = medir(sim, "CF", veces, [&f] { f.Timer1_Timer(); });
+    fila(QStringLiteral("sender periodic seconds: clock minus PC at the byte"), resumir(j.desvio),
+         "ms");
+    fila(QStringLiteral("sender chain: step spacing minus its 100 ms delay"), resumir(pasos), "ms");
+}
+
+void sets_del_checker(int veces, std::vector<double>& lectura) {
     Carpeta carpeta(100, "1000");
     SimuladorProceso sim(ruta_simulador(), carpeta.ruta());
-    Juego j;
     if (!sim.iniciar({QStringLiteral("--offset"), QStringLiteral("-125")}))
-        return j;
-    Checker ch;
-    esperar(2100);
-    for (int i = 1; i <= veces; ++i) {
-        pausa_al_azar();
-        ch.form->Timer1_Timer();
-        sim.esperarComando(QStringLiteral("CF"), i, 3000);
-    }
-    auto c = sim.comandos();
-    j.desvio = desvios_al_segundo(c);
-    j.paso = desvios_de_paso(c, 100);
+        return;
+    Real e;
+    std::vector<double> pasos;
+    const auto anotar = [&pasos](const QString& que, const Juego& j) {
+        fila(que, resumir(j.desvio), "ms");
+        pasos.insert(pasos.end(), j.paso.begin(), j.paso.end());
+    };
+
+    // Start-up: a fresh window each time, its update a second later.
+    std::unique_ptr<quarvel430::Form1> f;
+    anotar(QStringLiteral("checker start-up: clock minus PC at the seconds byte"),
+           medir(sim, "CF", veces, [&] {
+               f.reset();
+               f = checker(e);
+           }));
+    // "Inicio" at once.
+    anotar(QStringLiteral("checker Inicio: clock minus PC at the seconds byte"),
+           medir(sim, "CF", veces, [&f] { f->Command1_Click(); }));
+    // A read-back that finds the year knocked wrong, and its correction.
+    anotar(QStringLiteral("checker correction: clock minus PC at the seconds byte"),
+           medir(sim, "CF", veces, [&f] {
+               f->MSComm1->setPortOpen(true);
+               f->MSComm1->Output(QByteArray("Y\x10", 2));
+               f->chekeo_de_datos();
+           }));
+    fila(QStringLiteral("checker update: step spacing minus its 100 ms delay"), resumir(pasos),
+         "ms");
 
     // Read-backs: from the reply's last byte leaving the simulator (its
-    // latency of 20 ms and 15 bytes at 9600 baud after the request came) to
-    // the read-back's return.
+    // latency of 20 ms after the request's last byte arrived, and 15 bytes at
+    // 9600 baud) to the read-back's return.
     constexpr double kRespuestaMs = 20.0 + 15 * 10000.0 / 9600.0;
     for (int i = 0; i < veces / 2; ++i) {
-        ch.form->chekeo_de_datos();
+        f->chekeo_de_datos();
         const double fin_ms = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
-        ch.form->Timer1->setEnabled(false);
-        c = sim.comandos();
+        f->Timer1->setEnabled(false);
+        const auto c = sim.comandos();
         for (auto it = c.rbegin(); it != c.rend(); ++it)
             if (it->cmd == QStringLiteral("CX")) {
                 lectura.push_back(fin_ms - (static_cast<double>(it->t_us) / 1000.0 + kRespuestaMs));
@@ -186,16 +261,13 @@ Juego sets_del_checker(int veces, std::vector<double>& lectura) {
             }
         esperar(50);
     }
-    return j;
 }
 
 // How long after the PC's change of second each new second showed.
 std::vector<double> retrasos_de_pantalla(QLineEdit* campo, int segundos) {
     std::vector<double> r;
-    QObject::connect(campo, &QLineEdit::textChanged, campo, [&r] {
-        const int ms = QTime::currentTime().msec();
-        r.push_back(ms);
-    });
+    QObject::connect(campo, &QLineEdit::textChanged, campo,
+                     [&r] { r.push_back(QTime::currentTime().msec()); });
     esperar(segundos * 1000);
     QObject::disconnect(campo, &QLineEdit::textChanged, nullptr, nullptr);
     return r;
@@ -315,33 +387,28 @@ int main(int argc, char* argv[]) {
     std::printf("| %-58s | %5s | %9s | %9s | %-3s |\n", "measure", "n", "median", "worst", "");
     std::printf("|%s|-------|-----------|-----------|-----|\n", std::string(60, '-').c_str());
 
-    const Juego sender = sets_del_sender(veces);
-    fila("sender Inicio: clock minus PC at the seconds byte", resumir(sender.desvio), "ms");
-    fila("sender chain: step spacing minus its 100 ms delay", resumir(sender.paso), "ms");
-
+    sets_del_sender(veces);
     std::vector<double> lectura;
-    const Juego checker = sets_del_checker(veces, lectura);
-    fila("checker update: clock minus PC at the seconds byte", resumir(checker.desvio), "ms");
-    fila("checker update: step spacing minus its 100 ms delay", resumir(checker.paso), "ms");
-    fila("read-back: reply's last byte to the end of the read-back", resumir(lectura), "ms");
+    sets_del_checker(veces, lectura);
+    fila(QStringLiteral("read-back: reply's last byte to the end of the read-back"),
+         resumir(lectura), "ms");
 
     {
         Carpeta carpeta(100, "1000");
-        PuertoSerieQt puerto;
-        HoraDelSistema hora;
-        CajaMensajesQt mensajes;
-        quarvel38::Form1 f(quarvel38::Entorno{&puerto, &hora, &mensajes, {}});
+        Real e;
+        quarvel38::Form1 f(quarvel38::Entorno{&e.puerto, &e.hora, &e.mensajes, {}});
         f.Form_Load();
-        fila("sender display: a new second shows after the PC's change",
+        fila(QStringLiteral("sender display: a new second shows after the PC's change"),
              resumir(retrasos_de_pantalla(f.Text1, rapido ? 5 : 20)), "ms");
-        Checker ch;
-        fila("checker display: a new second shows after the PC's change",
-             resumir(retrasos_de_pantalla(ch.form->Text1, rapido ? 5 : 20)), "ms");
+        auto ch = checker(e);
+        ch->Timer1->setEnabled(false);
+        fila(QStringLiteral("checker display: a new second shows after the PC's change"),
+             resumir(retrasos_de_pantalla(ch->Text1, rapido ? 5 : 20)), "ms");
     }
 
-    fila("Quarvel38 start-up to a shown window (Xvfb)",
+    fila(QStringLiteral("Quarvel38 start-up to a shown window (Xvfb)"),
          resumir(arranques(QUARVEL_SENDER, "^Quarvel 3\\.8$", 5)), "ms");
-    fila("Quarvel430 start-up to a shown window (Xvfb, no tray)",
+    fila(QStringLiteral("Quarvel430 start-up to a shown window (Xvfb, no tray)"),
          resumir(arranques(QUARVEL_CHECKER, "^Quarvel 4\\.3$", 5)), "ms");
 
     const auto consumo = consumo_en_reposo(reposo_s);

@@ -10,6 +10,16 @@ namespace quarvel {
 namespace {
 
 constexpr qint64 kUsPorSegundo = 1'000'000;
+constexpr qint64 kUsPorMinuto = 60 * kUsPorSegundo;
+// A clock whose seconds run close to the PC's carries its minute when the
+// PC's minute changes. A change between a chain's first write and its seconds
+// byte would carry the minute just written once more (a minute wrong), or
+// not, by a hair: a chain stays this far from any change of minute.
+constexpr qint64 kHolguraMinutoUs = kUsPorSegundo;
+
+bool cambia_el_minuto(qint64 desde_us, qint64 hasta_us) {
+    return (hasta_us / kUsPorMinuto) * kUsPorMinuto > desde_us;
+}
 
 qint64 segundo_siguiente(qint64 t_us) {
     const qint64 s = t_us / kUsPorSegundo * kUsPorSegundo;
@@ -37,8 +47,8 @@ PlanDeEnvio planificar_envio(qint64 ahora_us, std::span<const PasoDeCadena> paso
     // From the start: when each step writes, and when the line is free again.
     double t_us = 0;
     double libre_us = 0;
-    for (std::size_t i = 0; i <= paso_segundos && i < pasos.size(); ++i) {
-        if (pasos[i].retardo_ms <= 0) {
+    for (std::size_t i = 0; i <= paso_segundos; ++i) {
+        if (i >= pasos.size() || pasos[i].retardo_ms <= 0) {
             // A timer of 0 never fires: the chain stops here.
             PlanDeEnvio p;
             p.llega = false;
@@ -51,7 +61,15 @@ PlanDeEnvio planificar_envio(qint64 ahora_us, std::span<const PasoDeCadena> paso
         libre_us = std::max(t_us, libre_us) + pasos[i].bytes * us_byte;
     }
     const qint64 llegada_us = ahora_us + static_cast<qint64>(std::ceil(libre_us));
-    return plan_en(segundo_siguiente(llegada_us), libre_us);
+    const qint64 primero = segundo_siguiente(llegada_us);
+    // From the first write to the seconds byte's end.
+    const qint64 tramo_us = std::llround(libre_us) - pasos[0].retardo_ms * 1000LL;
+    for (qint64 borde = primero; borde < primero + kUsPorMinuto; borde += kUsPorSegundo) {
+        if (!cambia_el_minuto(borde - tramo_us - kHolguraMinutoUs, borde + kHolguraMinutoUs))
+            return plan_en(borde, libre_us);
+    }
+    // A chain longer than a minute cannot keep clear of every change.
+    return plan_en(primero, libre_us);
 }
 
 PlanDeEnvio planificar_segundos(qint64 ahora_us, double us_byte) {

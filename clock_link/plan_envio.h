@@ -25,8 +25,8 @@ struct PasoDeCadena {
 // sends that second's date and time.
 struct PlanDeEnvio {
     // The chain's start: the first step's wait counts from here. Never before
-    // the moment planned from, and less than a second after it (more for a
-    // seconds-only send moved away from a minute's change).
+    // the moment planned from, and less than a second after it, or a few
+    // more near a change of minute.
     qint64 inicio_us = 0;
     // The whole second on which the seconds value byte finishes arriving.
     qint64 borde_us = 0;
@@ -37,8 +37,10 @@ struct PlanDeEnvio {
     bool llega = true;
 };
 
-// Plans a chain whose seconds value is the last byte of step `paso_segundos`.
-// Bytes written while earlier ones are still on the line wait for them.
+// Plans a chain whose seconds value is the last byte of step `paso_segundos`,
+// on the earliest second the steps allow that keeps the chain's writes more
+// than a second clear of a change of minute. Bytes written while earlier ones
+// are still on the line wait for them.
 PlanDeEnvio planificar_envio(qint64 ahora_us, std::span<const PasoDeCadena> pasos,
                              std::size_t paso_segundos, double us_byte);
 

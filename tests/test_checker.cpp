@@ -174,11 +174,11 @@ TEST_F(Checker, EveryUpdateLandsItsSecondsByteOnTheSecondItCarries) {
     };
     const Caso casos[] = {
         {QDateTime(QDate(2008, 12, 5), QTime(14, 5, 59, 500)), false, false,
-         QByteArray("D\x05M\x12Y\x08H\x14m\x06S\x01"
+         QByteArray("D\x05M\x12Y\x08H\x14m\x06S\x02"
                     "CWCF",
                     16)},
         {QDateTime(QDate(2029, 12, 31), QTime(23, 59, 59, 200)), true, true,
-         QByteArray("D\x01M\x01Y\x30H\x00m\x00S\x00"
+         QByteArray("D\x01M\x01Y\x30H\x00m\x00S\x02"
                     "CWCH",
                     16)},
     };
@@ -191,7 +191,7 @@ TEST_F(Checker, EveryUpdateLandsItsSecondsByteOnTheSecondItCarries) {
             f.Command1_Click();
         else
             f.Timer1_Timer();
-        hora.avanzar(2000);
+        hora.avanzar(4000);
         const auto w = puerto.escrituras();
         ASSERT_EQ(w.size(), 8u);
         EXPECT_EQ(puerto.escritos(), c.linea);

@@ -196,11 +196,11 @@ TEST_F(ExtremoAExtremo, SenderPutsTheExactBytesOnTheLine) {
     hora.fijar(5, 12, 2026, 19, 33, 59);
     f->Check1->setChecked(true);
     f->Command1_Click();
-    hora.avanzar(2000);
+    hora.avanzar(4000);
     ASSERT_TRUE(simulador.esperarComando("CH", 1, 3000));
     f->Command2_Click();
     EXPECT_EQ(nombres(simulador.comandos()),
               (QStringList{"D 5", "M 12", "Y 26", "H 19", "m 33", "S 44", "CW", "CF", "D 5", "M 12",
-                           "Y 26", "H 19", "m 34", "S 0", "CW", "CH"}));
+                           "Y 26", "H 19", "m 34", "S 2", "CW", "CH"}));
     EXPECT_EQ(simulador.comandos().back().aparato.toString("dd/MM/yyyy HH:mm"), "05/12/2026 19:34");
 }

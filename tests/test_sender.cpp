@@ -157,11 +157,11 @@ TEST_F(Sender, EveryFullSetLandsItsSecondsByteOnTheSecondItCarries) {
                     "CWCF",
                     16)},
         {"Inicio", QDateTime(QDate(2026, 12, 5), QTime(14, 5, 59, 600)),
-         QByteArray("D\x05M\x12Y\x26H\x14m\x06S\x01"
+         QByteArray("D\x05M\x12Y\x26H\x14m\x06S\x02"
                     "CWCF",
                     16)},
         {"Command7", QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 300)),
-         QByteArray("D\x01M\x01Y\x27H\x00m\x00S\x00"
+         QByteArray("D\x01M\x01Y\x27H\x00m\x00S\x02"
                     "CWCF",
                     16)},
     };
@@ -174,7 +174,7 @@ TEST_F(Sender, EveryFullSetLandsItsSecondsByteOnTheSecondItCarries) {
         hora.fijar(c.pulsado);
         (f.*botones.at(c.boton))();
         EXPECT_EQ(puerto.cuenta(Tipo::Abrir), 1) << c.boton;
-        hora.avanzar(2000);
+        hora.avanzar(4000);
         EXPECT_EQ(puerto.escritos(), c.linea) << c.boton;
         EXPECT_FALSE(puerto.PortOpen()) << c.boton;
 
@@ -185,10 +185,11 @@ TEST_F(Sender, EveryFullSetLandsItsSecondsByteOnTheSecondItCarries) {
         EXPECT_EQ(s - momento_de("D"), 500'000) << c.boton;
         EXPECT_EQ(momento_de("CW") - s, 100'000) << c.boton;
         EXPECT_EQ(momento_de("CF") - momento_de("CW"), 100'000) << c.boton;
-        // The chain started less than a second after the click.
+        // The chain started soon after the click: within a second, or
+        // three near a change of minute.
         const qint64 espera = momento_de("D") - 100'000 - c.pulsado.toMSecsSinceEpoch() * 1000;
         EXPECT_GE(espera, 0) << c.boton;
-        EXPECT_LT(espera, 1'000'000) << c.boton;
+        EXPECT_LT(espera, 3'000'000) << c.boton;
     }
 }
 
@@ -226,7 +227,7 @@ TEST_F(Sender, PeriodicSecondsLandOnASecondFrom05To54) {
         Form1& f = cargar();
         hora.fijar(QDateTime(QDate(2026, 12, 5), inicio));
         f.Command1_Click();
-        hora.avanzar(2000);
+        hora.avanzar(5000);
         puerto.limpiar();
         hora.avanzar(130'000);
         EXPECT_EQ(f.contador_minutos, 0);

@@ -3,9 +3,10 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
-#include <QThread>
+#include <QTimer>
 
 namespace quarvel {
 
@@ -75,18 +76,25 @@ std::vector<ComandoRecibido> SimuladorProceso::comandos() const {
 }
 
 bool SimuladorProceso::esperarComando(const QString& cmd, int veces, int limite_ms) const {
-    QDeadlineTimer limite(limite_ms);
-    while (true) {
+    const auto hay = [&] {
         int n = 0;
         for (const auto& c : comandos())
             n += c.cmd == cmd ? 1 : 0;
-        if (n >= veces)
-            return true;
-        if (limite.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
+        return n >= veces;
+    };
+    // A real event loop, never asleep: the windows' timers being measured
+    // fire on time while this waits.
+    QEventLoop bucle;
+    QTimer mirar;
+    QDeadlineTimer limite(limite_ms);
+    QObject::connect(&mirar, &QTimer::timeout, &bucle, [&] {
+        if (hay() || limite.hasExpired())
+            bucle.quit();
+    });
+    mirar.start(10);
+    if (!hay())
+        bucle.exec();
+    return hay();
 }
 
 QString ruta_simulador() {
