@@ -185,7 +185,7 @@ std::unique_ptr<quarvel430::Form1> checker(Real& e) {
 void sets_del_sender(int veces) {
     Carpeta carpeta(100, "1");
     SimuladorProceso sim(ruta_simulador(), carpeta.ruta());
-    if (!sim.iniciar({QStringLiteral("--offset"), QStringLiteral("-125")}))
+    if (!sim.iniciar({QStringLiteral("--offset"), QStringLiteral("-120.3")}))
         return;
     Real e;
     quarvel38::Form1 f(quarvel38::Entorno{&e.puerto, &e.hora, &e.mensajes, {}});
@@ -216,7 +216,7 @@ void sets_del_sender(int veces) {
 void sets_del_checker(int veces, std::vector<double>& lectura) {
     Carpeta carpeta(100, "1000");
     SimuladorProceso sim(ruta_simulador(), carpeta.ruta());
-    if (!sim.iniciar({QStringLiteral("--offset"), QStringLiteral("-125")}))
+    if (!sim.iniciar({QStringLiteral("--offset"), QStringLiteral("-120.3")}))
         return;
     Real e;
     std::vector<double> pasos;

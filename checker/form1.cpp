@@ -4,6 +4,7 @@
 #include "clock_link/decodificacion.h"
 #include "clock_link/puerto_serie.h"
 #include "clock_link/transmision.h"
+#include "platform/archivos.h"
 #include "platform/fallo.h"
 #include "platform/gui/controles.h"
 #include "platform/numeros.h"
@@ -15,7 +16,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -35,6 +35,8 @@ namespace {
 
 // Passes of the reply wait, each up to about 1 ms.
 constexpr int kPasosEspera = 2000;
+// A reply is 15 bytes; positions 4 to 14 are read.
+constexpr qsizetype kRespuestaMaxima = 4096;
 // How long start-up waits for a tray that is not there yet: 10 s.
 constexpr int kIntentosBandeja = 20;
 // The update's six value steps, Timer4 apart; the sixth is the seconds.
@@ -410,7 +412,9 @@ void Form1::chekeo_de_datos() {
 
     // Each pass lets pending events run once, then waits up to 1 ms for
     // bytes: about 2 s at most on any machine, and the window stays alive.
-    for (int n = 1; n <= kPasosEspera; ++n) {
+    // Only the reply's first bytes are kept, however much a device sends.
+    bool completa = false;
+    for (int n = 1; n <= kPasosEspera && !completa; ++n) {
         QCoreApplication::processEvents();
         if (descargada())
             return; // The window closed meanwhile: nothing more to check.
@@ -418,14 +422,16 @@ void Form1::chekeo_de_datos() {
             MSComm1->esperarDatos(1);
         else
             QThread::msleep(1);
-        R += MSComm1->Input();
-        if (respuesta_completa(R))
-            break;
+        const QByteArray llegado = MSComm1->Input();
+        R += llegado.left(kRespuestaMaxima - R.size());
+        completa = respuesta_completa(llegado);
     }
 
+    // A scratch copy of the last reply, written where it stands (through a
+    // link too).
     const QByteArray salida = R + "\r\n";
     try {
-        escribir_entero(QStringLiteral("salida.txt"), salida);
+        escribir_en_su_sitio(QStringLiteral("salida.txt"), salida);
     } catch (const Fallo& f) {
         informar_fallo(f.descripcion());
     }
@@ -437,13 +443,12 @@ void Form1::chekeo_de_datos() {
 
     if (reloj_equivocado(fecha_reloj, hora_reloj, Text4->text(), Text3->text())) {
         estado_chekeo = 0;
-        QFile sincro(QStringLiteral("sincro.txt"));
-        const QByteArray linea =
-            linea_sincro(fecha_reloj, Text4->text(), hora_reloj, Text3->text());
-        if (!sincro.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered) ||
-            sincro.write(linea) != linea.size())
-            informar_fallo(
-                QStringLiteral("No se pudo escribir \"sincro.txt\": %1").arg(sincro.errorString()));
+        try {
+            anexar_entero(QStringLiteral("sincro.txt"),
+                          linea_sincro(fecha_reloj, Text4->text(), hora_reloj, Text3->text()));
+        } catch (const Fallo& f) {
+            informar_fallo(f.descripcion());
+        }
         Timer1->setEnabled(true);
     } else {
         estado_chekeo = 3;

@@ -6,9 +6,13 @@ namespace quarvel {
 
 namespace {
 
+// The whole numbers with two packed decimal digits. Years from 2060 need the
+// digits 6 to 9 too.
+constexpr int kMayorDosCifras = 99;
+
 std::optional<int> codificar(double dato) {
     std::optional<int> resultado;
-    for (int k = 0; k <= 59; ++k) {
+    for (int k = 0; k <= kMayorDosCifras; ++k) {
         if (dato == k)
             resultado = bcd(k);
     }
@@ -16,7 +20,7 @@ std::optional<int> codificar(double dato) {
 }
 
 int decena(double dato) {
-    for (int d = 0; d <= 5; ++d) {
+    for (int d = 0; d <= kMayorDosCifras / 10; ++d) {
         if (dato >= d * 10 && dato <= d * 10 + 9)
             return d;
     }
@@ -57,7 +61,7 @@ QByteArray eval_dato_salida(double dato) {
 
 int eval_dato_entrada(int dato) {
     int decenas = 0;
-    for (int d = 0; d <= 5; ++d) {
+    for (int d = 0; d <= kMayorDosCifras / 10; ++d) {
         if (dato >= d * 16 && dato <= d * 16 + 9) {
             decenas = d;
             break;

@@ -35,7 +35,10 @@ QString texto_hora_reloj(const LecturaReloj& l) {
     const QTime t(l.hora, l.minuto, l.segundo);
     if (t.isValid())
         return t.toString(QStringLiteral("HH:mm:ss"));
-    return QStringLiteral("%1:%2:%3").arg(l.hora).arg(l.minuto).arg(l.segundo);
+    // Two digits each whatever the others hold: the comparison reads the
+    // first five characters as hours and minutes.
+    const auto dos = [](int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };
+    return dos(l.hora) + u':' + dos(l.minuto) + u':' + dos(l.segundo);
 }
 
 bool reloj_equivocado(const QString& fecha_reloj, const QString& hora_reloj,

@@ -24,7 +24,8 @@ LecturaReloj decodificar_salida(const QByteArray& contenido);
 // that make no date come back joined as they are ("45/13/8"), which never
 // equals a displayed date.
 QString texto_fecha_reloj(const LecturaReloj& l);
-// "HH:MM:SS", or the numbers joined as they are when they make no time.
+// "HH:MM:SS", or the numbers joined two digits wide when they make no time
+// ("14:05:90").
 QString texto_hora_reloj(const LecturaReloj& l);
 
 // Wrong when the dates differ or the hours and minutes do; seconds never

@@ -2,7 +2,10 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QStringList>
 #include <QThread>
+#include <cerrno>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
@@ -17,6 +20,13 @@ namespace {
 // How long a close may wait for written bytes to leave: enough for a few
 // hundred bytes at 1200 baud, short enough not to freeze the window.
 constexpr int kEsperaCierreMs = 1500;
+// What arrives while nobody reads (the port stays open between read-backs)
+// stops here instead of growing without end; a read-back reopens the port,
+// which empties it, and reads much faster than a line delivers.
+constexpr qint64 kEntradaMaxima = 4096;
+// Where Qt keeps the lock files of the ports it opens, in its order.
+const char* const kCarpetasDeBloqueo[] = {"/var/lock", "/etc/locks", "/var/spool/locks",
+                                          "/var/spool/uucp", "/tmp"};
 
 QSerialPort::Parity paridad_qt(char p) {
     switch (p) {
@@ -48,6 +58,7 @@ QSerialPort::StopBits parada_qt(int s) {
 
 PuertoSerieQt::PuertoSerieQt(QObject* parent)
     : PuertoSerie(parent) {
+    puerto_.setReadBufferSize(kEntradaMaxima);
     connect(&puerto_, &QSerialPort::readyRead, this, &PuertoSerie::OnComm);
     connect(&puerto_, &QSerialPort::errorOccurred, this, &PuertoSerieQt::alFallar);
 }
@@ -73,6 +84,11 @@ QString PuertoSerieQt::describirFalloApertura(const QString& ruta) const {
                                   "iniciar la sesion")
                 .arg(nombre);
 #endif
+        if (const QString ajeno = bloqueo_ajeno(ruta, carpetas_de_bloqueo()); !ajeno.isEmpty())
+            return QStringLiteral("Un archivo de bloqueo de otro usuario, %1, impide abrir el "
+                                  "puerto %2: si ningun programa usa el puerto, borrelo "
+                                  "(sudo rm %1)")
+                .arg(ajeno, nombre);
         return QStringLiteral("El puerto %1 esta en uso por otro programa").arg(nombre);
     default:
         if (!info.exists())
@@ -150,15 +166,55 @@ void PuertoSerieQt::esperarDatos(int ms) {
         puerto_.waitForReadyRead(ms);
 }
 
+qint64 PuertoSerieQt::InBufferCount() const {
+    return puerto_.bytesAvailable();
+}
+
 void PuertoSerieQt::alFallar(QSerialPort::SerialPortError error) {
     if (error != QSerialPort::ResourceError || !puerto_.isOpen())
         return;
-    // The device went away (unplugged); later writes fail until it is back.
-    const QString descripcion =
-        QStringLiteral("Se perdio el puerto %1: %2").arg(nombrePuerto(), puerto_.errorString());
+    QString descripcion;
+    if (puerto_.errorString() == QString::fromLocal8Bit(std::strerror(EAGAIN))) {
+        // The device takes nothing in: what waits to go out is dropped, or
+        // closing would wait for it.
+        puerto_.clear(QSerialPort::Output);
+        descripcion = QStringLiteral("El reloj no lee lo que se le envia por el puerto %1: la "
+                                     "cola de envio esta llena")
+                          .arg(nombrePuerto());
+    } else {
+        // The device went away (unplugged); later writes fail until it is back.
+        descripcion =
+            QStringLiteral("Se perdio el puerto %1: %2").arg(nombrePuerto(), puerto_.errorString());
+    }
     setError(descripcion);
     puerto_.close();
     emit perdido(descripcion);
+}
+
+QStringList carpetas_de_bloqueo() {
+    QStringList r;
+    for (const char* c : kCarpetasDeBloqueo)
+        r << QString::fromLatin1(c);
+    return r;
+}
+
+QString bloqueo_ajeno(const QString& dispositivo, const QStringList& carpetas) {
+#ifdef Q_OS_UNIX
+    // Qt names the lock after the device below /dev, slashes as underscores.
+    QString nombre = dispositivo;
+    if (nombre.startsWith(QStringLiteral("/dev/")))
+        nombre = nombre.mid(5);
+    nombre.replace(u'/', u'_');
+    for (const QString& carpeta : carpetas) {
+        const QFileInfo bloqueo(carpeta + QStringLiteral("/LCK..") + nombre);
+        if (bloqueo.exists() && bloqueo.ownerId() != ::geteuid())
+            return bloqueo.absoluteFilePath();
+    }
+#else
+    Q_UNUSED(dispositivo)
+    Q_UNUSED(carpetas)
+#endif
+    return {};
 }
 
 } // namespace quarvel

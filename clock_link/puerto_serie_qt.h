@@ -3,6 +3,7 @@
 #include "clock_link/puerto_serie.h"
 
 #include <QSerialPort>
+#include <QStringList>
 
 namespace quarvel {
 
@@ -14,6 +15,8 @@ public:
     ~PuertoSerieQt() override;
 
     void esperarDatos(int ms) override;
+    // Bytes received and not read yet; they never pile up past a few KiB.
+    qint64 InBufferCount() const;
 
 protected:
     bool abierto() const override { return puerto_.isOpen(); }
@@ -28,5 +31,10 @@ private:
 
     QSerialPort puerto_;
 };
+
+// The lock folders Qt may use, and a lock of `dispositivo` in one of them that
+// belongs to another user (empty when there is none).
+QStringList carpetas_de_bloqueo();
+QString bloqueo_ajeno(const QString& dispositivo, const QStringList& carpetas);
 
 } // namespace quarvel

@@ -22,8 +22,8 @@ void comprobar_codificadores(double d) {
     const Codificador codificadores[] = {quarvel::eval_dato_dia,     quarvel::eval_dato_mes,
                                          quarvel::eval_dato_anio,    quarvel::eval_dato_hora,
                                          quarvel::eval_dato_minutos, quarvel::eval_dato_segundos};
-    // Only the whole numbers 0 to 59 have a value, their packed decimal.
-    const bool entero_valido = d >= 0 && d <= 59 && d == std::floor(d);
+    // Only the whole numbers 0 to 99 have a value, their packed decimal.
+    const bool entero_valido = d >= 0 && d <= 99 && d == std::floor(d);
     for (auto codificar : codificadores) {
         const std::optional<int> v = codificar(d);
         EXIGIR(v.has_value() == entero_valido);

@@ -54,7 +54,7 @@ void comprobar(const QByteArray& recibido) {
 void comprobar_ida_y_vuelta(const std::uint8_t* datos, std::size_t largo) {
     if (largo < 6)
         return;
-    const int anio = datos[0] % 60; // years the 0-59 BCD codec carries
+    const int anio = datos[0] % 100; // the two digits a clock keeps
     const int mes = 1 + datos[1] % 12;
     const int dias_mes = QDate(2000 + anio, mes, 1).daysInMonth();
     const int dia = 1 + datos[2] % dias_mes;

@@ -111,6 +111,16 @@ double VentanaPrincipal::us_por_byte() const {
 void VentanaPrincipal::informar_fallo(const QString& descripcion) {
     ultimo_fallo_ = descripcion;
     StatusBar1->showMessage(descripcion, kAvisoMs);
+    // The bar cuts a long text at the window's width; its tip shows it whole
+    // while it shows.
+    StatusBar1->setToolTip(descripcion);
+    connect(StatusBar1, &QStatusBar::messageChanged, this, &VentanaPrincipal::mensajeCambiado,
+            Qt::UniqueConnection);
+}
+
+void VentanaPrincipal::mensajeCambiado(const QString& texto) {
+    if (texto.isEmpty())
+        StatusBar1->setToolTip(QString());
 }
 
 void VentanaPrincipal::resizeEvent(QResizeEvent* evento) {

@@ -101,6 +101,9 @@ protected:
     Entorno entorno_;
     EnlaceReloj enlace_;
 
+private slots:
+    void mensajeCambiado(const QString& texto);
+
 private:
     bool descargado_ = false;
     QString ultimo_fallo_;

@@ -22,4 +22,9 @@ private:
     QByteArray utf8_;
 };
 
+// A value quoted in a message, cut to a length a message box can show.
+inline QString recortado(const QString& valor, qsizetype maximo = 60) {
+    return valor.size() <= maximo ? valor : valor.left(maximo - 3) + QStringLiteral("...");
+}
+
 } // namespace quarvel

@@ -74,12 +74,14 @@ long entero_estricto(const std::optional<QString>& valor, const QString& nombre)
         ok = fin == t.size();
     }
     if (!ok)
-        throw Fallo(QStringLiteral("El valor \"%1\" de %2 no es un numero").arg(t, nombre));
+        throw Fallo(
+            QStringLiteral("El valor \"%1\" de %2 no es un numero").arg(recortado(t), nombre));
     // nearbyint rounds half to even in the default rounding mode.
     const double r = std::nearbyint(v);
     if (r > static_cast<double>(std::numeric_limits<int>::max()) ||
         r < static_cast<double>(std::numeric_limits<int>::min()))
-        throw Fallo(QStringLiteral("El valor \"%1\" de %2 esta fuera de rango").arg(t, nombre));
+        throw Fallo(
+            QStringLiteral("El valor \"%1\" de %2 esta fuera de rango").arg(recortado(t), nombre));
     return static_cast<long>(r);
 }
 

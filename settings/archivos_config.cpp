@@ -1,10 +1,9 @@
 #include "settings/archivos_config.h"
 
+#include "platform/archivos.h"
 #include "platform/fallo.h"
 #include "settings/lector_lineas.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <QStringList>
 #include <array>
 
@@ -12,28 +11,19 @@ namespace quarvel {
 
 namespace {
 
+// Settings files are a few hundred bytes; anything much larger is not one.
+constexpr qint64 kTamanoMaximo = 64 * 1024;
+
 QByteArray leer_archivo(const QString& nombre) {
-    QFile f(nombre);
-    if (!f.exists())
-        throw Fallo(QStringLiteral("No se encontro el archivo \"%1\"").arg(nombre));
-    if (!f.open(QIODevice::ReadOnly))
-        throw Fallo(
-            QStringLiteral("No se pudo abrir el archivo \"%1\": %2").arg(nombre, f.errorString()));
-    // QFile closes on every path when it goes out of scope.
-    QByteArray datos = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        throw Fallo(
-            QStringLiteral("No se pudo leer el archivo \"%1\": %2").arg(nombre, f.errorString()));
-    return datos;
+    return leer_archivo_pequeno(nombre, kTamanoMaximo);
 }
 
-// Writes the lines to a temporary file beside the target and renames it over
-// the old one, so a failed write never leaves a half-written file.
+// Written whole or, where the folder allows no temporary file, in place.
 void escribir_lineas(const QString& nombre, const QStringList& lineas) {
     QByteArray contenido;
     for (const QString& linea : lineas)
         contenido += linea.toLatin1() + "\r\n";
-    escribir_entero(nombre, contenido);
+    reemplazar_archivo(nombre, contenido);
 }
 
 QString texto(const QByteArray& linea) {
@@ -41,23 +31,6 @@ QString texto(const QByteArray& linea) {
 }
 
 } // namespace
-
-void escribir_entero(const QString& nombre, const QByteArray& contenido) {
-    // Unbuffered, so a short write (disk full, size limit) shows in the count
-    // instead of being lost in a flush at commit.
-    QSaveFile f(nombre);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw Fallo(
-            QStringLiteral("No se pudo crear el archivo \"%1\": %2").arg(nombre, f.errorString()));
-    if (f.write(contenido) != contenido.size()) {
-        const QString error = f.errorString();
-        f.cancelWriting();
-        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2").arg(nombre, error));
-    }
-    if (!f.commit())
-        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2")
-                        .arg(nombre, f.errorString()));
-}
 
 QString leer_intervalo() {
     return intervalo_de_bytes(leer_archivo(kArchivoIntervalo));
@@ -146,7 +119,7 @@ config_com separar_config_com(const QString& t) {
     if (separar_config_com_parcial(t, partes) < 4)
         throw Fallo(QStringLiteral("La configuracion del puerto \"%1\" no tiene la forma "
                                    "velocidad,paridad,datos,parada")
-                        .arg(t));
+                        .arg(recortado(t)));
     return partes;
 }
 

@@ -21,7 +21,8 @@ struct config_com {
 
 // All file operations work on the fixed names in the working directory and
 // throw Fallo with a description naming the file. The files are 8-bit text,
-// Latin-1, one byte per character.
+// Latin-1, one byte per character, and small regular files: anything else is
+// refused. Saves are atomic where the folder allows.
 QString leer_intervalo();
 void guardar_intervalo(const QString& texto);
 configuracion_ini leer_configuracion();
@@ -31,11 +32,6 @@ configuracion_ini configuracion_de_bytes(const QByteArray& datos);
 
 void guardar_configuracion(const QString& port, const QString& baud, const QString& parity,
                            const QString& data, const QString& stop);
-
-// Replaces a file whole: the new content goes to a temporary file beside it,
-// which is renamed over the old one only once completely written. On any
-// failure the old file stays as it was. Throws Fallo naming the file.
-void escribir_entero(const QString& nombre, const QByteArray& contenido);
 
 // Parity and data are the one character before the following comma, stop the
 // last character. Throws Fallo when the text has fewer than three commas.

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -243,10 +244,30 @@ TEST_F(Checker, RightClockLeavesNoLineAndKeepsTheRawReply) {
     EXPECT_EQ(puerto.esperas, 1);
     EXPECT_FALSE(QFile::exists("sincro.txt"));
 
-    // Years from 2030 are this century too.
-    contestar = respuesta(5, 12, 31, 9, 0, 33);
-    chequear(f, hora, QDateTime(QDate(2031, 12, 5), QTime(9, 0)));
-    EXPECT_FALSE(QFile::exists("sincro.txt"));
+    // Years from 2030 are this century too, 2060 and later included; a
+    // seconds byte that is no packed decimal is never compared.
+    const std::pair<int, QByteArray> casos[] = {
+        {2031, respuesta(5, 12, 31, 9, 0, 33)},
+        {2060, respuesta(5, 12, 60, 9, 0, 33)},
+        {2099, respuesta(5, 12, 99, 9, 0, 33).replace(13, 1, "\x5A")},
+    };
+    for (const auto& [anio, r] : casos) {
+        contestar = r;
+        chequear(f, hora, QDateTime(QDate(anio, 12, 5), QTime(9, 0)));
+        EXPECT_FALSE(QFile::exists("sincro.txt")) << anio;
+    }
+}
+
+TEST_F(Checker, TheRawReplyIsWrittenThroughALinkAndKeptShort) {
+    Form1& f = quieto();
+    ASSERT_TRUE(QFile::link("ultima-respuesta", "salida.txt"));
+    // A device that floods before its reply: the wait still ends at the
+    // "S", and only the first 4 KiB are kept.
+    contestar = QByteArray(10000, 'x') + respuesta(5, 12, 8, 14, 5, 33);
+    chequear(f, hora, hora.ahora());
+    EXPECT_EQ(puerto.esperas, 1);
+    EXPECT_TRUE(QFileInfo("salida.txt").isSymLink());
+    EXPECT_EQ(CarpetaTemporal::leer("ultima-respuesta"), QByteArray(4096, 'x') + "\r\n");
 }
 
 TEST_F(Checker, SlowClockIsLoggedAndSetAgain) {

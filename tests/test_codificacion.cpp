@@ -5,6 +5,7 @@
 #include "clock_link/transmision.h"
 #include "platform/fallo.h"
 #include "platform/numeros.h"
+#include "tests/apoyo.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>
@@ -41,37 +42,28 @@ TEST(Numeros, StrictConversionRoundsHalfToEvenAndRefusesText) {
     EXPECT_THROW(a_entero16(-32769, "p"), Fallo);
 }
 
-TEST(Codificacion, SenderEncodersOnlyWholeNumbersUpTo59) {
-    EXPECT_EQ(eval_dato_dia(0), 0x00);
-    EXPECT_EQ(eval_dato_mes(9), 0x09);
-    EXPECT_EQ(eval_dato_anio(10), 0x10);
-    EXPECT_EQ(eval_dato_hora(26), 0x26);
-    EXPECT_EQ(eval_dato_minutos(31), 0x31);
-    EXPECT_EQ(eval_dato_segundos(59), 0x59);
-    for (double sin_valor : {60.0, -1.0, 2.5, 99.0})
+TEST(Codificacion, ZeroTo99RoundTripInPackedDecimalOtherNumbersKeepTheOldRules) {
+    using Codificador = std::optional<int> (*)(double);
+    const Codificador remitente[] = {eval_dato_dia,  eval_dato_mes,     eval_dato_anio,
+                                     eval_dato_hora, eval_dato_minutos, eval_dato_segundos};
+    for (int n = 0; n <= 99; ++n) {
+        const int b = 16 * (n / 10) + n % 10;
+        for (auto codificar : remitente)
+            EXPECT_EQ(codificar(n), b) << n;
+        EXPECT_EQ(eval_dato_salida(n), QByteArray(1, static_cast<char>(b))) << n;
+        EXPECT_EQ(eval_dato_entrada(b), n) << n;
+    }
+    // Outside 0 to 99: the sender has no value (sent as 0x00), the checker
+    // passes the number through, the decoder gives a byte that is no packed
+    // decimal its own value.
+    for (double sin_valor : {100.0, -1.0, 2.5})
         EXPECT_FALSE(eval_dato_segundos(sin_valor).has_value()) << sin_valor;
     EXPECT_EQ(byte_de_valor(std::nullopt), '\0');
-    EXPECT_EQ(byte_de_valor(0x43), 'C');
-}
-
-TEST(Codificacion, CheckerEncoderPassesOutOfRangeThrough) {
-    EXPECT_EQ(eval_dato_salida(0), QByteArray(1, '\0'));
-    EXPECT_EQ(eval_dato_salida(26), QByteArray(1, '\x26'));
-    EXPECT_EQ(eval_dato_salida(59), QByteArray(1, '\x59'));
-    EXPECT_EQ(eval_dato_salida(60), QByteArray(1, '\x3C'));
-    EXPECT_EQ(eval_dato_salida(99), QByteArray(1, '\x63'));
-    for (int n = 0; n <= 59; ++n)
-        EXPECT_EQ(static_cast<unsigned char>(eval_dato_salida(n)[0]), *eval_dato_dia(n));
-}
-
-TEST(Codificacion, DecoderInvertsBcdAndPassesOtherBytes) {
-    for (int n = 0; n <= 59; ++n)
-        EXPECT_EQ(eval_dato_entrada(bcd(n)), n);
-    EXPECT_EQ(eval_dato_entrada(0x0A), 10);
-    EXPECT_EQ(eval_dato_entrada(0x0F), 15);
-    EXPECT_EQ(eval_dato_entrada(0x1A), 26);
-    EXPECT_EQ(eval_dato_entrada(0x5A), 90);
-    EXPECT_EQ(eval_dato_entrada(0xFF), 255);
+    EXPECT_EQ(eval_dato_salida(100), QByteArray(1, '\x64'));
+    const std::pair<int, int> bytes[] = {{0x0A, 10},  {0x0F, 15},  {0x1A, 26}, {0x5A, 90},
+                                         {0x6A, 106}, {0xA0, 160}, {0xFF, 255}};
+    for (const auto& [byte, valor] : bytes)
+        EXPECT_EQ(eval_dato_entrada(byte), valor) << byte;
 }
 
 TEST(Transmision, PiecesOfTheDisplayTextsAndTheValuesOfADate) {
@@ -223,7 +215,11 @@ TEST(Respuesta, YearsFrom2030AreThisCenturyAndNonsenseNeverMatches) {
     EXPECT_EQ(texto_fecha_reloj(l), "05/12/2099");
     const LecturaReloj malo{45, 13, 8, 25, 61, 0};
     EXPECT_EQ(texto_fecha_reloj(malo), "45/13/8");
-    EXPECT_EQ(texto_hora_reloj(malo), "25:61:0");
+    EXPECT_EQ(texto_hora_reloj(malo), "25:61:00");
+    // A seconds byte that is no packed decimal leaves hours and minutes whole.
+    EXPECT_EQ(
+        texto_hora_reloj(decodificar_salida(respuesta(5, 12, 8, 14, 5, 0).replace(13, 1, "\x5A"))),
+        "14:05:90");
     // Short replies read zeros past the end and a line end inside.
     const LecturaReloj corto = decodificar_salida("\r\n");
     EXPECT_EQ(corto.dia, 0);

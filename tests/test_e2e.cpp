@@ -64,7 +64,10 @@ protected:
 } // namespace
 
 TEST_F(ExtremoAExtremo, CheckerProgramSetsAWrongClockRightAtStart) {
-    ASSERT_TRUE(simulador.iniciar({"--offset", "-125"}));
+    // Two minutes slow, its seconds within a second of the PC's. A clock
+    // whose own minute changed between the minute and the seconds steps would
+    // be carried a minute wrong, and set right at the next read-back.
+    ASSERT_TRUE(simulador.iniciar({"--offset", "-120.3"}));
     QProcess checker;
     checker.setWorkingDirectory(dir.ruta());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -134,6 +137,21 @@ protected:
 };
 
 } // namespace
+
+TEST_F(CheckerReal, RightClockLogsNothingIn2060Too) {
+    const QDateTime en_2060(QDate(2060, 1, 1), QTime(0, 5, 31));
+    ASSERT_TRUE(simulador.iniciar({"--offset", hasta(en_2060)}));
+    cargar();
+    ::chequear(*form, hora, en_2060);
+    EXPECT_FALSE(QFile::exists("sincro.txt")) << CarpetaTemporal::leer("sincro.txt").toStdString();
+    EXPECT_EQ(form->estado_chekeo, 3);
+    EXPECT_TRUE(respuesta_entera(CarpetaTemporal::leer("salida.txt")));
+    // The update carries the year as packed decimal 0x60, which the clock takes.
+    form->Timer1_Timer();
+    hora.avanzar(4000);
+    ASSERT_TRUE(simulador.esperarComando("CF", 1, 2000));
+    EXPECT_TRUE(nombres(simulador.comandos()).contains("Y 60"));
+}
 
 TEST_F(CheckerReal, RightClockLogsNothing) {
     ASSERT_TRUE(simulador.iniciar({"--offset", hasta(momento)}));

@@ -88,7 +88,7 @@ TEST_F(Fallas, PortHeldByAnotherProgramIsReportedAsBusy) {
     esperar_eventos(500);
     otro.setPortOpen(false);
     f.Command4_Click();
-    EXPECT_TRUE(simulador.esperarComando("CF", 1, 2000));
+    EXPECT_TRUE(simulador.esperarComando("CF", 1, 5000));
 }
 
 TEST_F(Fallas, PortWithoutPermissionNamesTheDialoutGroup) {
@@ -117,14 +117,15 @@ TEST_F(Fallas, ClockVanishingInTheChainAndComingBack) {
     ASSERT_TRUE(simulador.iniciar({"--port", "200", "--vanish-after", "0.4"}));
     auto& f = sender();
     f.Command4_Click();
-    esperar_eventos(1500);
+    // The chain waits for its second (a few more near a change of minute).
+    esperar_eventos(4000);
     EXPECT_FALSE(f.ultimoFallo().isEmpty());
     EXPECT_FALSE(puerto.PortOpen());
 
     SimuladorProceso nuevo(quarvel::ruta_simulador(), dir.ruta());
     ASSERT_TRUE(nuevo.iniciar({"--port", "200"}));
     f.Command4_Click();
-    EXPECT_TRUE(nuevo.esperarComando("CF", 1, 3000));
+    EXPECT_TRUE(nuevo.esperarComando("CF", 1, 5000));
 }
 
 TEST_F(Fallas, ClockVanishingDuringTheReadBack) {

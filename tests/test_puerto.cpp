@@ -31,6 +31,8 @@ public:
         cfmakeraw(&t);
         tcsetattr(s, TCSANOW, &t);
         guardia_ = s;
+        // A device that finds the line full drops what it sends.
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     }
     ~Pty() {
         ::close(guardia_);
@@ -122,6 +124,44 @@ TEST(Puerto, RealPortWritesEveryByteAndCloseLosesNothing) {
     EXPECT_FALSE(p.Output("S"));
     EXPECT_TRUE(p.ultimoError().contains("cerrado"));
     EXPECT_TRUE(p.Input().isEmpty());
+}
+
+TEST(Puerto, WhatNobodyReadsStaysBoundedAndAStuckDeviceIsNamed) {
+    CarpetaTemporal dir;
+    Pty pty;
+    ASSERT_TRUE(QFile::link(pty.esclavo(), QStringLiteral("COM7")));
+    PuertoSerieQt p;
+    p.setCommPort(7);
+    ASSERT_TRUE(p.setPortOpen(true)) << p.ultimoError().toStdString();
+    // A device that talks on and on while the port stays open.
+    for (int i = 0; i < 16; ++i) {
+        pty.escribir(QByteArray(4096, 'x'));
+        esperar_eventos(5);
+    }
+    EXPECT_LE(p.InBufferCount(), 4096);
+
+    // A device that reads nothing: the queue fills and says so.
+    QString perdido;
+    QObject::connect(&p, &PuertoSerie::perdido, [&](const QString& d) { perdido = d; });
+    for (int i = 0; i < 200 && perdido.isEmpty() && p.PortOpen(); ++i) {
+        p.Output(QByteArray(64 * 1024, 'y'));
+        esperar_eventos(2);
+    }
+    EXPECT_TRUE(perdido.contains("no lee")) << perdido.toStdString();
+}
+
+TEST(Puerto, ALockOfAnotherUserIsNamed) {
+    CarpetaTemporal dir;
+    CarpetaTemporal::escribir("LCK..ttyUSB0", "  4242\n");
+    CarpetaTemporal::escribir("LCK..pts_5", "  4243\n");
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown("LCK..ttyUSB0", 65534, 65534), 0);
+    }
+    const QStringList carpetas{QStringLiteral("/nowhere"), dir.ruta()};
+    // Only another user's lock is named; one's own is a program's.
+    EXPECT_EQ(bloqueo_ajeno("/dev/ttyUSB0", carpetas),
+              geteuid() == 0 ? dir.ruta() + "/LCK..ttyUSB0" : QString());
+    EXPECT_EQ(bloqueo_ajeno("/dev/pts/5", carpetas), QString());
 }
 
 TEST(Puerto, MissingDeviceFailsWithAClearDescription) {

@@ -346,8 +346,10 @@ TEST_F(Sender, PortThatCannotOpenIsReportedOnceAndRetried) {
     EXPECT_TRUE(f.StatusBar1->currentMessage().isEmpty());
 }
 
-TEST_F(Sender, UnloadWritesTheIntervalFieldBack) {
-    CarpetaTemporal::escribir("qv_int.ini", "  5 min\r\nmore\r\n");
-    cargar().close();
-    EXPECT_EQ(CarpetaTemporal::leer("qv_int.ini"), QByteArray("  5 min\r\n"));
+TEST_F(Sender, UnloadWritesTheIntervalFieldBackWhole) {
+    for (const QByteArray& linea : {QByteArray("  5 min"), QByteArray(40000, '7')}) {
+        CarpetaTemporal::escribir("qv_int.ini", linea + "\r\nmore\r\n");
+        cargar().close();
+        EXPECT_EQ(CarpetaTemporal::leer("qv_int.ini"), linea + "\r\n");
+    }
 }

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <limits>
 
 namespace quarvel {
 
@@ -26,6 +27,8 @@ QPushButton* boton(QWidget* padre, const QString& texto, int izq, int arriba, in
 QLineEdit* campo(QWidget* padre, int izq, int arriba, int ancho, int alto) {
     auto* c = colocar(new QLineEdit(padre), izq, arriba, ancho, alto);
     c->setTextMargins(0, 0, 0, 0);
+    // A text read from a file comes back whole, however long.
+    c->setMaxLength(std::numeric_limits<int>::max());
     return c;
 }
 

@@ -1,0 +1,138 @@
+#include "platform/archivos.h"
+
+#include "platform/fallo.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quarvel {
+
+namespace {
+
+QString razon(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Closes on every way out.
+class Descriptor {
+public:
+    explicit Descriptor(int fd)
+        : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Writes all of `datos`; false with errno set when the system takes less.
+bool escribir_todo(int fd, const QByteArray& datos) {
+    qsizetype hecho = 0;
+    while (hecho < datos.size()) {
+        const ssize_t n =
+            ::write(fd, datos.constData() + hecho, static_cast<std::size_t>(datos.size() - hecho));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        hecho += n;
+    }
+    return true;
+}
+
+} // namespace
+
+QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo) {
+    const QByteArray ruta = QFile::encodeName(nombre);
+    // Non-blocking: a FIFO put in a file's place must not hang the program.
+    const Descriptor f(::open(ruta.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (f.fd() < 0) {
+        if (errno == ENOENT)
+            throw Fallo(QStringLiteral("No se encontro el archivo \"%1\"").arg(nombre));
+        throw Fallo(
+            QStringLiteral("No se pudo abrir el archivo \"%1\": %2").arg(nombre, razon(errno)));
+    }
+    struct stat st {};
+    if (::fstat(f.fd(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw Fallo(QStringLiteral("El archivo \"%1\" no es un archivo normal (un dispositivo, una "
+                                   "tuberia o una carpeta): no se lee")
+                        .arg(nombre));
+    QByteArray datos;
+    char bloque[4096];
+    for (;;) {
+        const ssize_t n = ::read(f.fd(), bloque, sizeof bloque);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Fallo(
+                QStringLiteral("No se pudo leer el archivo \"%1\": %2").arg(nombre, razon(errno)));
+        if (n == 0)
+            return datos;
+        datos.append(bloque, n);
+        if (datos.size() > maximo)
+            throw Fallo(QStringLiteral("El archivo \"%1\" es demasiado grande (mas de %2 bytes): "
+                                       "no se lee")
+                            .arg(nombre)
+                            .arg(maximo));
+    }
+}
+
+void reemplazar_archivo(const QString& nombre, const QByteArray& contenido) {
+    // Unbuffered, so a short write (disk full, size limit) shows in the count
+    // instead of being lost in a flush at commit.
+    QSaveFile f(nombre);
+    f.setDirectWriteFallback(true);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw Fallo(
+            QStringLiteral("No se pudo crear el archivo \"%1\": %2").arg(nombre, f.errorString()));
+    if (f.write(contenido) != contenido.size()) {
+        const QString error = f.errorString();
+        f.cancelWriting();
+        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2").arg(nombre, error));
+    }
+    if (!f.commit())
+        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2")
+                        .arg(nombre, f.errorString()));
+}
+
+void escribir_en_su_sitio(const QString& nombre, const QByteArray& contenido) {
+    const QByteArray ruta = QFile::encodeName(nombre);
+    const Descriptor f(
+        ::open(ruta.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (f.fd() < 0 || !escribir_todo(f.fd(), contenido))
+        throw Fallo(
+            QStringLiteral("No se pudo escribir el archivo \"%1\": %2").arg(nombre, razon(errno)));
+}
+
+void anexar_entero(const QString& nombre, const QByteArray& contenido) {
+    const QByteArray ruta = QFile::encodeName(nombre);
+    const Descriptor f(
+        ::open(ruta.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666));
+    struct stat st {};
+    if (f.fd() < 0 || ::fstat(f.fd(), &st) != 0)
+        throw Fallo(QStringLiteral("No se pudo escribir \"%1\": %2").arg(nombre, razon(errno)));
+    if (!escribir_todo(f.fd(), contenido)) {
+        const int error = errno;
+        // Half a line would glue the next one onto it. Should taking it back
+        // fail too, the reason given is still the first one.
+        if (S_ISREG(st.st_mode)) {
+            [[maybe_unused]] const int devuelto = ::ftruncate(f.fd(), st.st_size);
+        }
+        throw Fallo(QStringLiteral("No se pudo escribir \"%1\": %2").arg(nombre, razon(error)));
+    }
+}
+
+} // namespace quarvel

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace quarvel {
+
+// Files of the working folder. Every failure throws Fallo with a description
+// naming the file and the reason the system gives.
+
+// The bytes of a small regular file (a link to one is fine): anything else,
+// or more than `maximo` bytes, is refused without blocking and without
+// reading it all.
+QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo);
+
+// Replaces a file whole: the new content goes to a temporary file beside it,
+// renamed over the old one once completely written, so a failed write leaves
+// the old file as it was. Where the folder admits no temporary file but the
+// file itself can be written, the file is rewritten in place.
+void reemplazar_archivo(const QString& nombre, const QByteArray& contenido);
+
+// Truncates and writes a file where it stands, through a link if it is one:
+// for scratch copies nobody loses anything by.
+void escribir_en_su_sitio(const QString& nombre, const QByteArray& contenido);
+
+// Appends to a file (created if missing) whole or not at all: a write cut
+// short (a full disk) is taken back.
+void anexar_entero(const QString& nombre, const QByteArray& contenido);
+
+} // namespace quarvel
