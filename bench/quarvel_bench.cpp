@@ -177,6 +177,7 @@ std::unique_ptr<quarvel430::Form1> checker(Real& e) {
     en.mensajes = &e.mensajes;
     en.notificar = [](std::uint32_t, const NotifyIconData*) { return false; };
     en.hay_bandeja = [] { return false; };
+    en.al_llegar_bandeja = nullptr;
     auto f = std::make_unique<quarvel430::Form1>(en);
     f->Form_Load();
     return f;

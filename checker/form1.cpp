@@ -52,7 +52,8 @@ bool es(const std::optional<long>& v, long n) {
 Form1::Form1(Entorno entorno, QWidget* parent)
     : VentanaPrincipal(entorno, kTitulo, 6090, 1710, parent)
     , notificar_(std::move(entorno.notificar))
-    , hay_bandeja_(std::move(entorno.hay_bandeja)) {
+    , hay_bandeja_(std::move(entorno.hay_bandeja))
+    , al_llegar_bandeja_(std::move(entorno.al_llegar_bandeja)) {
     Label5 = etiqueta(this, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
     Text4 = campo(this, 1080, 60, 1035, 315);
     Label1 = etiqueta(this, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
@@ -118,6 +119,7 @@ Form1::Form1(Entorno entorno, QWidget* parent)
         if (tip_con_aviso_ && icono_agregado_) {
             fijar_tip(windowTitle());
             notificar_(NIM_MODIFY, &icono_bandeja);
+            detalle_bandeja(hwnd_, icono_bandeja.uID, QString());
         }
         tip_con_aviso_ = false;
     });
@@ -160,8 +162,11 @@ void Form1::Form_Load() {
         fijar_tip(windowTitle());
         // Without a tray the window stays, so the user always has one; a
         // panel that comes up a little late still gets the icon.
-        if (!reintentar_bandeja())
+        if (!reintentar_bandeja()) {
             espera_bandeja_->start();
+            if (al_llegar_bandeja_)
+                al_llegar_bandeja_(espera_bandeja_, [this] { reintentar_bandeja(); });
+        }
     } catch (const Fallo& f) {
         fallo_de_inicio(f);
     }
@@ -232,9 +237,12 @@ void Form1::restaurar_Click() {
 void Form1::informar_fallo(const QString& descripcion) {
     VentanaPrincipal::informar_fallo(descripcion);
     if (icono_agregado_) {
-        // Hidden in the tray, the tip and a balloon are what the user sees.
+        // Hidden in the tray, the tip and a balloon are what the user sees:
+        // the 64-byte tip cuts the text, the tooltip's body and the balloon
+        // show it whole.
         fijar_tip(kTitulo + QStringLiteral(": ") + descripcion);
         notificar_(NIM_MODIFY, &icono_bandeja);
+        detalle_bandeja(hwnd_, icono_bandeja.uID, descripcion);
         tip_con_aviso_ = true;
         aviso_bandeja(hwnd_, icono_bandeja.uID, kTitulo, descripcion);
     }

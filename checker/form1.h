@@ -19,6 +19,9 @@ struct Entorno : quarvel::Entorno {
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar =
         quarvel::Shell_NotifyIconA;
     std::function<bool()> hay_bandeja = quarvel::bandeja_disponible;
+    // Calls back when a tray's watcher comes onto the bus (a late panel).
+    std::function<void(QObject*, std::function<void()>)> al_llegar_bandeja =
+        quarvel::al_llegar_bandeja;
 };
 
 // The checker's main window, "Quarvel 4.3".
@@ -46,6 +49,8 @@ public:
     void actualizacion_completa(long envio_de_dato);
 
     void mensajeBandeja(std::uint32_t mensaje, std::uint32_t id) override;
+    QString tituloBandeja() const override { return windowTitle(); }
+    QMenu* menuBandeja() override { return menu; }
 
     // Whether start-up sent the window to the tray.
     bool enBandeja() const { return en_bandeja_; }
@@ -101,6 +106,7 @@ private:
 
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar_;
     std::function<bool()> hay_bandeja_;
+    std::function<void(QObject*, std::function<void()>)> al_llegar_bandeja_;
     std::uint32_t hwnd_ = 0;
     bool en_bandeja_ = false;
     bool icono_agregado_ = false;

@@ -5,9 +5,9 @@ set -euo pipefail
 
 paquetes=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-serialport-dev libgl-dev
+  qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev
   libgtest-dev
-  xvfb xauth trayer xdotool x11-utils imagemagick
+  xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon dbus-bin
   desktop-file-utils appstream lintian
   clang libclang-rt-14-dev clang-format clang-tidy cppcheck
 )

@@ -11,6 +11,7 @@ std::unique_ptr<quarvel430::Form1> checker_quieto(quarvel::PuertoSerie& puerto,
     e.mensajes = &caja;
     e.notificar = [](std::uint32_t, const quarvel::NotifyIconData*) { return false; };
     e.hay_bandeja = [] { return false; };
+    e.al_llegar_bandeja = nullptr;
     auto form = std::make_unique<quarvel430::Form1>(e);
     form->Form_Load();
     form->Timer1->setEnabled(false);

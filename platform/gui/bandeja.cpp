@@ -1,20 +1,36 @@
 #include "platform/gui/bandeja.h"
 
+#include "platform/gui/controles.h"
+#include "platform/gui/item_sni.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QSystemTrayIcon>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <utility>
-#include <vector>
+#include <xcb/xcb.h>
 
 namespace quarvel {
 
 namespace {
 
+// One icon, on whichever tray the desktop has.
+struct Icono {
+    std::unique_ptr<ItemSni> sni;
+    std::unique_ptr<QSystemTrayIcon> xembed;
+    QString tip;
+    QString detalle;
+};
+
 struct Registro {
     std::map<std::uint32_t, ReceptorBandeja*> ventanas;
     std::map<std::uint32_t, QIcon> iconos;
-    std::map<std::pair<std::uint32_t, std::uint32_t>, std::unique_ptr<QSystemTrayIcon>> bandeja;
+    std::map<std::pair<std::uint32_t, std::uint32_t>, Icono> bandeja;
     std::uint32_t siguiente = 0x100;
 };
 
@@ -28,14 +44,98 @@ QString texto_tip(const NotifyIconData& d) {
     return QString::fromLatin1(d.szTip, static_cast<qsizetype>(n));
 }
 
-void aplicar(QSystemTrayIcon& icono, const NotifyIconData& d) {
-    if (d.uFlags & NIF_ICON) {
+ReceptorBandeja* ventana_de(std::uint32_t hwnd) {
+    const auto it = registro().ventanas.find(hwnd);
+    return it == registro().ventanas.end() ? nullptr : it->second;
+}
+
+void mostrar_texto(Icono& icono, std::uint32_t hwnd) {
+    if (icono.sni) {
+        icono.sni->setTexto(icono.detalle);
+    } else if (icono.xembed) {
+        const ReceptorBandeja* v = ventana_de(hwnd);
+        const QString titulo = v ? v->tituloBandeja() : QString();
+        icono.xembed->setToolTip(icono.detalle.isEmpty() || titulo.isEmpty()
+                                     ? icono.tip
+                                     : titulo + u'\n' + icono.detalle);
+    }
+}
+
+void aplicar(Icono& icono, const NotifyIconData& d) {
+    if ((d.uFlags & NIF_ICON) && icono.xembed) {
         const auto it = registro().iconos.find(d.hIcon);
         if (it != registro().iconos.end())
-            icono.setIcon(it->second);
+            icono.xembed->setIcon(it->second);
     }
-    if (d.uFlags & NIF_TIP)
-        icono.setToolTip(texto_tip(d));
+    if (d.uFlags & NIF_TIP) {
+        icono.tip = texto_tip(d);
+        mostrar_texto(icono, d.hWnd);
+    }
+}
+
+// The icon's notifications reach its window as the callback message with the
+// icon's number.
+void notificar_ventana(std::uint32_t hwnd, std::uint32_t id, std::uint32_t callback) {
+    if (ReceptorBandeja* v = ventana_de(hwnd))
+        v->mensajeBandeja(callback, id);
+}
+
+Icono crear(const NotifyIconData& d) {
+    ReceptorBandeja* ventana = ventana_de(d.hWnd);
+    const auto it = registro().iconos.find(d.hIcon);
+    const QIcon imagen = it == registro().iconos.end() ? QIcon() : it->second;
+    const bool avisa = (d.uFlags & NIF_MESSAGE) != 0;
+    const std::uint32_t hwnd = d.hWnd;
+    const std::uint32_t id = d.uID;
+    const std::uint32_t callback = d.uCallbackMessage;
+    Icono icono;
+    if (hay_anfitrion_sni()) {
+        ItemSni::Datos datos;
+        datos.id = QCoreApplication::applicationName();
+        datos.titulo = ventana->tituloBandeja();
+        datos.nombre_icono = nombre_icono_programa();
+        datos.icono = imagen;
+        datos.menu = ventana->menuBandeja();
+        if (avisa)
+            datos.activado = [hwnd, id, callback](QPoint) {
+                notificar_ventana(hwnd, id, callback);
+            };
+        icono.sni = std::make_unique<ItemSni>(std::move(datos));
+        return icono;
+    }
+    icono.xembed = std::make_unique<QSystemTrayIcon>();
+    icono.xembed->setIcon(imagen);
+    // The tray shows this menu itself on a right click.
+    icono.xembed->setContextMenu(ventana->menuBandeja());
+    if (avisa)
+        QObject::connect(icono.xembed.get(), &QSystemTrayIcon::activated, icono.xembed.get(),
+                         [hwnd, id, callback](QSystemTrayIcon::ActivationReason razon) {
+                             if (razon != QSystemTrayIcon::Context)
+                                 notificar_ventana(hwnd, id, callback);
+                         });
+    icono.xembed->show();
+    return icono;
+}
+
+// An XEmbed tray: a client owns the screen's tray selection.
+bool hay_bandeja_xembed() {
+    const auto* x11 =
+        qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* conexion = x11 ? x11->connection() : nullptr;
+    if (conexion == nullptr)
+        return false;
+    static const QByteArray seleccion = "_NET_SYSTEM_TRAY_S0";
+    const xcb_intern_atom_cookie_t c = xcb_intern_atom(
+        conexion, 0, static_cast<std::uint16_t>(seleccion.size()), seleccion.constData());
+    xcb_intern_atom_reply_t* atomo = xcb_intern_atom_reply(conexion, c, nullptr);
+    if (atomo == nullptr)
+        return false;
+    const xcb_get_selection_owner_cookie_t s = xcb_get_selection_owner(conexion, atomo->atom);
+    std::free(atomo);
+    xcb_get_selection_owner_reply_t* dueno = xcb_get_selection_owner_reply(conexion, s, nullptr);
+    const bool hay = dueno != nullptr && dueno->owner != XCB_NONE;
+    std::free(dueno);
+    return hay;
 }
 
 } // namespace
@@ -64,7 +164,17 @@ std::uint32_t registrar_icono(const QIcon& icono) {
 }
 
 bool bandeja_disponible() {
-    return QSystemTrayIcon::isSystemTrayAvailable();
+    return hay_anfitrion_sni() || hay_bandeja_xembed();
+}
+
+void al_llegar_bandeja(QObject* contexto, std::function<void()> accion) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    auto* vigilante = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"), bus,
+                                              QDBusServiceWatcher::WatchForRegistration, contexto);
+    QObject::connect(vigilante, &QDBusServiceWatcher::serviceRegistered, contexto,
+                     [accion = std::move(accion)] { accion(); });
 }
 
 bool Shell_NotifyIconA(std::uint32_t mensaje, const NotifyIconData* datos) {
@@ -78,21 +188,8 @@ bool Shell_NotifyIconA(std::uint32_t mensaje, const NotifyIconData* datos) {
             return false;
         if (!bandeja_disponible())
             return false;
-        auto icono = std::make_unique<QSystemTrayIcon>();
-        aplicar(*icono, *datos);
-        if (datos->uFlags & NIF_MESSAGE) {
-            const std::uint32_t hwnd = datos->hWnd;
-            const std::uint32_t id = datos->uID;
-            const std::uint32_t callback = datos->uCallbackMessage;
-            // Every activation, whatever the button, reaches the window.
-            QObject::connect(icono.get(), &QSystemTrayIcon::activated, icono.get(),
-                             [hwnd, id, callback](QSystemTrayIcon::ActivationReason) {
-                                 const auto it = registro().ventanas.find(hwnd);
-                                 if (it != registro().ventanas.end())
-                                     it->second->mensajeBandeja(callback, id);
-                             });
-        }
-        icono->show();
+        Icono icono = crear(*datos);
+        aplicar(icono, *datos);
         r.bandeja[clave] = std::move(icono);
         return true;
     }
@@ -100,7 +197,7 @@ bool Shell_NotifyIconA(std::uint32_t mensaje, const NotifyIconData* datos) {
         const auto it = r.bandeja.find(clave);
         if (it == r.bandeja.end())
             return false;
-        aplicar(*it->second, *datos);
+        aplicar(it->second, *datos);
         return true;
     }
     case NIM_DELETE:
@@ -110,20 +207,23 @@ bool Shell_NotifyIconA(std::uint32_t mensaje, const NotifyIconData* datos) {
     }
 }
 
+void detalle_bandeja(std::uint32_t hwnd, std::uint32_t id, const QString& texto) {
+    const auto it = registro().bandeja.find(std::make_pair(hwnd, id));
+    if (it == registro().bandeja.end())
+        return;
+    it->second.detalle = texto;
+    mostrar_texto(it->second, hwnd);
+}
+
 void aviso_bandeja(std::uint32_t hwnd, std::uint32_t id, const QString& titulo,
                    const QString& texto) {
     const auto it = registro().bandeja.find(std::make_pair(hwnd, id));
-    if (it != registro().bandeja.end() && QSystemTrayIcon::supportsMessages())
-        it->second->showMessage(titulo, texto, QSystemTrayIcon::Warning, 5000);
-}
-
-void simular_clic_bandeja() {
-    auto& r = registro();
-    std::vector<QSystemTrayIcon*> iconos;
-    for (auto& [clave, icono] : r.bandeja)
-        iconos.push_back(icono.get());
-    for (QSystemTrayIcon* i : iconos)
-        emit i->activated(QSystemTrayIcon::Trigger);
+    if (it == registro().bandeja.end())
+        return;
+    if (it->second.sni)
+        it->second.sni->avisar(titulo, texto);
+    else if (it->second.xembed && QSystemTrayIcon::supportsMessages())
+        it->second.xembed->showMessage(titulo, texto, QSystemTrayIcon::Warning, 5000);
 }
 
 } // namespace quarvel

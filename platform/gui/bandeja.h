@@ -3,6 +3,10 @@
 #include <QIcon>
 #include <QString>
 #include <cstdint>
+#include <functional>
+
+class QMenu;
+class QObject;
 
 namespace quarvel {
 
@@ -33,6 +37,10 @@ class ReceptorBandeja {
 public:
     virtual ~ReceptorBandeja() = default;
     virtual void mensajeBandeja(std::uint32_t mensaje, std::uint32_t id) = 0;
+    // The name the tray shows for the icon, and the menu a panel shows on
+    // its own (a right click); none by default.
+    virtual QString tituloBandeja() const { return {}; }
+    virtual QMenu* menuBandeja() { return nullptr; }
 };
 
 // Handles for windows and icons, as 32-bit numbers the record can hold.
@@ -44,15 +52,22 @@ std::uint32_t registrar_icono(const QIcon& icono);
 // Returns false where there is no tray or the record names nothing known.
 bool Shell_NotifyIconA(std::uint32_t mensaje, const NotifyIconData* datos);
 
-// Whether the desktop has a tray to show icons in.
+// Whether the desktop has a tray to show icons in: a StatusNotifierItem host
+// (today's panels, Wayland) or an XEmbed tray (the old X11 one). Asking never
+// settles Qt's own choice, so a panel that starts late is still found.
 bool bandeja_disponible();
+
+// Calls `accion` (in `contexto`) when a StatusNotifierItem watcher comes onto
+// the session bus: a panel starting after the program.
+void al_llegar_bandeja(QObject* contexto, std::function<void()> accion);
+
+// The whole text under the icon's title (a failure the 64-byte tip cuts), or
+// none.
+void detalle_bandeja(std::uint32_t hwnd, std::uint32_t id, const QString& texto);
 
 // A short balloon message on an icon added before; ignored where the
 // desktop shows none.
 void aviso_bandeja(std::uint32_t hwnd, std::uint32_t id, const QString& titulo,
                    const QString& texto);
-
-// Test hook: pretend every icon was activated, as a click would.
-void simular_clic_bandeja();
 
 } // namespace quarvel

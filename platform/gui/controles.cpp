@@ -9,6 +9,12 @@
 #include <QStatusBar>
 #include <limits>
 
+// The icons live in this library's resources, which a static library must
+// register itself.
+static void cargar_iconos() {
+    Q_INIT_RESOURCE(iconos);
+}
+
 namespace quarvel {
 
 QLabel* etiqueta(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto) {
@@ -57,10 +63,18 @@ void fijar_indicador(QLabel* label, bool encendido) {
 }
 
 QIcon icono_programa() {
+    static const bool cargados = (cargar_iconos(), true);
+    Q_UNUSED(cargados)
     QIcon icono;
-    icono.addFile(QStringLiteral(":/quarvel/quarvel-16.png"), QSize(16, 16));
-    icono.addFile(QStringLiteral(":/quarvel/quarvel-32.png"), QSize(32, 32));
+    // 16 and 32 pixels as drawn for the windows; the larger ones keep it
+    // sharp on panels and screens that scale.
+    for (int lado : {16, 32, 48, 64, 128, 256})
+        icono.addFile(QStringLiteral(":/quarvel/quarvel-%1.png").arg(lado), QSize(lado, lado));
     return icono;
+}
+
+QString nombre_icono_programa() {
+    return QStringLiteral("io.github.quarvel.Quarvel");
 }
 
 void centrar(QWidget* ventana) {

@@ -39,9 +39,11 @@ QColor color_de_fondo(const QLabel* label);
 // The "Enviando" indicator: light red with its caption, or black and empty.
 void fijar_indicador(QLabel* label, bool encendido);
 
-// The program's icon, 16 and 32 pixels (from the resources the programs
+// The program's icon, 16 to 256 pixels (from the resources the programs
 // link).
 QIcon icono_programa();
+// Its name in the desktop's icon theme, where the package installs it.
+QString nombre_icono_programa();
 
 // Centres a window on its screen, as the windows are when first shown.
 void centrar(QWidget* ventana);
