@@ -54,17 +54,17 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     , notificar_(std::move(entorno.notificar))
     , hay_bandeja_(std::move(entorno.hay_bandeja))
     , al_llegar_bandeja_(std::move(entorno.al_llegar_bandeja)) {
-    Label5 = etiqueta(this, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
     Text4 = campo(this, 1080, 60, 1035, 315);
-    Label1 = etiqueta(this, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
+    Label5 = etiqueta_de(this, Text4, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
     Text1 = campo(this, 3120, 60, 795, 315);
+    Label1 = etiqueta_de(this, Text1, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
     Command1 = boton(this, QStringLiteral("Inicio"), 4080, 60, 915, 255);
     Command1->setEnabled(false);
     Label4 = etiqueta(this, QString(), 5100, 60, 915, 255);
     fijar_colores(Label4, kNegro, Qt::white);
     Label4->setAlignment(Qt::AlignCenter);
-    Label2 = etiqueta(this, QStringLiteral("Ultima Dato Chekeado"), 60, 600, 1605, 195);
     Text3 = campo(this, 1740, 540, 795, 315);
+    Label2 = etiqueta_de(this, Text3, QStringLiteral("Ultima Dato Chekeado"), 60, 600, 1605, 195);
     Command2 = boton(this, QStringLiteral("Parar"), 4080, 480, 915, 255);
     Label6 = colocar(new QLabel(QStringLiteral("Fecha y Hora"), this), 5100, 360, 915, 435);
     Label6->setWordWrap(true);
@@ -72,20 +72,19 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     Label6->setAlignment(Qt::AlignCenter);
     Image1 = etiqueta(this, QString(), 2880, 840, 480, 480);
     Image1->setPixmap(icono_programa().pixmap(32, 32));
-    Label3 = etiqueta(this, QStringLiteral("Intervalo en Minutos"), 240, 1020, 1440, 195);
     Text2 = campo(this, 1740, 960, 375, 315);
+    Label3 = etiqueta_de(this, Text2, QStringLiteral("Intervalo en Minutos"), 240, 1020, 1440, 195);
     Text2->setEnabled(false);
     Command5 = boton(this, QStringLiteral("Configurar"), 4080, 900, 915, 255);
     Check1 = colocar(new QCheckBox(QStringLiteral("Cambiar"), this), 5100, 900, 915, 195);
     StatusBar1 = crear_barra_estado(this, Panels);
     colocar(StatusBar1, 0, 1455, 6090, 255);
 
-    Label7 = etiqueta(this, QStringLiteral("0"), 3420, 1800, 90, 195);
-    Label7->setVisible(false);
-    Label8 = etiqueta(this, QStringLiteral("0"), 3420, 2100, 90, 195);
-    Label8->setVisible(false);
-    Command3 = boton(this, QStringLiteral("Command3"), 4020, 1740, 1515, 375);
-    Command3->setVisible(false);
+    // Never shown.
+    QWidget* ocultos = controles_ocultos(this);
+    Label7 = etiqueta(ocultos, QStringLiteral("0"), 3420, 1800, 90, 195);
+    Label8 = etiqueta(ocultos, QStringLiteral("0"), 3420, 2100, 90, 195);
+    Command3 = boton(ocultos, QStringLiteral("Command3"), 4020, 1740, 1515, 375);
     Command3->setEnabled(false);
 
     menu = new QMenu(QStringLiteral("menu"), this);

@@ -29,40 +29,39 @@ constexpr std::size_t kPasoSegundos = 5;
 
 Form1::Form1(Entorno entorno, QWidget* parent)
     : VentanaPrincipal(std::move(entorno), QStringLiteral("Quarvel 3.8"), 6075, 1620, parent) {
-    Label5 = etiqueta(this, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
     Text4 = campo(this, 1080, 60, 1035, 315);
-    Label1 = etiqueta(this, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
+    Label5 = etiqueta_de(this, Text4, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
     Text1 = campo(this, 3180, 60, 795, 315);
+    Label1 = etiqueta_de(this, Text1, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
     Command1 = boton(this, QStringLiteral("Inicio"), 4080, 60, 915, 255);
     Command1->setEnabled(false);
     Label4 = etiqueta(this, QString(), 5100, 60, 915, 255);
     fijar_colores(Label4, kNegro, Qt::white);
     Label4->setAlignment(Qt::AlignCenter);
-    Label2 = etiqueta(this, QStringLiteral("Ultima Dato Enviado"), 60, 600, 1455, 195);
     Text3 = campo(this, 1620, 540, 795, 315);
+    Label2 = etiqueta_de(this, Text3, QStringLiteral("Ultima Dato Enviado"), 60, 600, 1455, 195);
     Command2 = boton(this, QStringLiteral("Parar"), 4080, 480, 915, 255);
     Label6 = colocar(new QLabel(QStringLiteral("Fecha y Hora"), this), 5100, 360, 915, 435);
     Label6->setWordWrap(true);
     fijar_colores(Label6, kNegro, kRojoClaro);
     Label6->setAlignment(Qt::AlignCenter);
-    Label3 = etiqueta(this, QStringLiteral("Intervalo en Minutos"), 60, 1020, 1440, 195);
     Text2 = campo(this, 1620, 960, 375, 315);
+    Label3 = etiqueta_de(this, Text2, QStringLiteral("Intervalo en Minutos"), 60, 1020, 1440, 195);
     Text2->setEnabled(false);
     Command5 = boton(this, QStringLiteral("Configurar"), 4080, 900, 915, 255);
     Check1 = colocar(new QCheckBox(QStringLiteral("Cambiar"), this), 5100, 900, 915, 195);
     StatusBar1 = crear_barra_estado(this, Panels);
     colocar(StatusBar1, 0, 1365, 6075, 255);
 
-    // Below the client area: seen only when the user enlarges the window.
-    Command4 = boton(this, QStringLiteral("Enviar"), 420, 3000, 915, 255);
+    // Below the client area: seen only when the user enlarges the window,
+    // and for three of them never.
+    QWidget* ocultos = controles_ocultos(this);
+    Command4 = boton(ocultos, QStringLiteral("Enviar"), 420, 3000, 915, 255);
     Command4->setEnabled(false);
-    Command4->setVisible(false);
-    Command3 = boton(this, QStringLiteral("Grabar"), 1500, 3000, 735, 255);
+    Command3 = boton(ocultos, QStringLiteral("Grabar"), 1500, 3000, 735, 255);
     Command3->setEnabled(false);
-    Command3->setVisible(false);
-    Command6 = boton(this, QStringLiteral("Cambiar"), 2340, 3000, 915, 255);
+    Command6 = boton(ocultos, QStringLiteral("Cambiar"), 2340, 3000, 915, 255);
     Command6->setEnabled(false);
-    Command6->setVisible(false);
     Command7 = boton(this, QStringLiteral("Command7"), 3360, 3000, 1095, 255);
 
     Timer1 = temporizador(QStringLiteral("Timer1"), 60000, false);

@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
-# Both programs on a virtual desktop with a tray host: each window is shown
-# and captured, "Inicio" is clicked, the checker hides in the tray, a click on
-# its icon pops up "Restaurar" and that brings the window back.
+# Both programs on a virtual desktop, on a session bus of its own (so nothing
+# lands in the tray of the desktop the test runs in):
+#  - the old XEmbed tray (trayer): each window is shown and captured,
+#    "Inicio" is clicked, the checker hides in the tray, a click on its icon
+#    pops up "Restaurar" and that brings the window back;
+#  - a StatusNotifierItem watcher of the tests' own that comes after the
+#    checker: the item is still registered, activating it pops "Restaurar",
+#    which brings the window back, and so does the menu the item exports.
 # Usage: escritorio.sh <build-dir> [folder for the captures]
 set -uo pipefail
 
 build=$(realpath "$1")
 capturas=${2:-}
-for h in Xvfb trayer xdotool import convert; do
+for h in Xvfb trayer xdotool import convert dbus-run-session gdbus; do
   if ! command -v "$h" >/dev/null; then
     echo "SKIPPED: $h is not installed (scripts/instalar-dependencias.sh installs it)"
     exit 77
   fi
 done
+if [ -z "${QUARVEL_BUS_PROPIO:-}" ]; then
+  exec dbus-run-session -- env QUARVEL_BUS_PROPIO=1 bash "$0" "$@"
+fi
 
 trabajo=$(mktemp -d)
 pids=()
@@ -136,6 +144,64 @@ if [ -n "$icono" ]; then
   if [ -n "$restaurada" ]; then ok "Restaurar brought the window back"; else falla "window not restored"; fi
   sleep 0.5
   capturar checker
+fi
+
+# --- The StatusNotifierItem protocol ----------------------------------------
+pkill -x Quarvel430 2>/dev/null
+kill "$bandeja" 2>/dev/null
+sleep 0.5
+mkdir -p sni && cp qv.ini qv_int.ini sni/ && ln -s "$(readlink COM1)" sni/COM1
+cd sni
+"$build/checker/Quarvel430" > checker.out 2>&1 &
+pids+=($!)
+# No tray yet: the window stays.
+if timeout 10 xdotool search --sync --onlyvisible --name '^Quarvel 4\.3$' >/dev/null; then
+  ok "without a tray the checker keeps its window"
+else
+  falla "no checker window without a tray"
+fi
+sleep 2
+"$build/tests/vigilante_sni" > vigilante.out 2>&1 &
+pids+=($!)
+servicio=
+for _ in $(seq 50); do
+  servicio=$(sed -n 's/^vigilante: registrado \([^/]*\).*/\1/p' vigilante.out | head -n 1)
+  [ -n "$servicio" ] && break
+  sleep 0.1
+done
+if [ -n "$servicio" ]; then ok "a watcher that came late got the item"; else falla "no item registered"; fi
+item() { gdbus call --session --dest "$servicio" "$@" 2>&1; }
+if [ -n "$servicio" ]; then
+  titulo=$(item --object-path /StatusNotifierItem --method org.freedesktop.DBus.Properties.Get \
+    org.kde.StatusNotifierItem Title)
+  if [ "$titulo" = "(<'Quarvel 4.3'>,)" ]; then ok "item titled Quarvel 4.3"; else falla "item title $titulo"; fi
+  sleep 0.5
+  if xdotool search --onlyvisible --name '^Quarvel 4\.3$' >/dev/null 2>&1; then
+    falla "checker window visible although the item is there"
+  else
+    ok "checker window hidden once the item is there"
+  fi
+  # The panel's own menu (a right click): "Restaurar" over dbusmenu.
+  menu=$(item --object-path /MenuBar --method com.canonical.dbusmenu.GetLayout -- 0 -1 '[]')
+  id=$(printf '%s' "$menu" | sed -n "s/.*<(\([0-9]*\), {[^}]*'label': <'Restaurar'>.*/\1/p")
+  if [ -n "$id" ]; then
+    item --object-path /MenuBar --method com.canonical.dbusmenu.Event -- "$id" clicked "<''>" 0 >/dev/null
+  fi
+  if timeout 3 xdotool search --sync --onlyvisible --name '^Quarvel 4\.3$' >/dev/null; then
+    ok "the item's menu holds Restaurar, which brings the window back"
+  else
+    falla "the item's menu did not bring the window back ($menu)"
+  fi
+  # A click on the item pops the window's own menu with "Restaurar".
+  item --object-path /StatusNotifierItem --method org.kde.StatusNotifierItem.Activate 600 20 >/dev/null
+  sleep 0.7
+  emergente=
+  for w in $(xdotool search --onlyvisible --class Quarvel430 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$HEIGHT" -lt 60 ] && emergente=$w
+  done
+  if [ -n "$emergente" ]; then ok "activating the item pops the Restaurar menu"
+  else falla "activating the item popped no menu"; fi
 fi
 
 echo "$((fallos == 0 ? 1 : 0)) passed, $fallos failed"

@@ -3,6 +3,7 @@
 #include "platform/temporizador.h"
 #include "tests/ventanas.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
@@ -437,4 +438,25 @@ TEST_F(Checker, DisplayFindsItsSecondAgainAfterLostTicks) {
                      [&] { cambios.push_back(hora.t_us % 1'000'000); });
     hora.avanzar(2300);
     EXPECT_EQ(cambios, (std::vector<qint64>{0, 0}));
+}
+
+TEST_F(Checker, CaptionsNameTheirFieldsAndKeepClearOfThem) {
+    CajaFalsa otra;
+    auto sender = sender_quieto(puerto, hora, otra);
+    Form1& f = quieto();
+    const std::vector<std::pair<QLabel*, QLineEdit*>> pares = {{f.Label5, f.Text4},
+                                                               {f.Label1, f.Text1},
+                                                               {f.Label2, f.Text3},
+                                                               {f.Label3, f.Text2},
+                                                               {sender->Label5, sender->Text4},
+                                                               {sender->Label1, sender->Text1},
+                                                               {sender->Label2, sender->Text3},
+                                                               {sender->Label3, sender->Text2}};
+    for (const auto& [etiqueta, campo] : pares) {
+        const QString texto = etiqueta->text();
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(campo)->text(QAccessible::Name), texto);
+        // The whole caption shows, ending before its field begins.
+        EXPECT_GE(etiqueta->width(), etiqueta->sizeHint().width()) << texto.toStdString();
+        EXPECT_LT(etiqueta->geometry().right() + 1, campo->x()) << texto.toStdString();
+    }
 }

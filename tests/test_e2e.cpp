@@ -6,6 +6,7 @@
 #include "tests/ventanas.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -221,4 +222,77 @@ TEST_F(ExtremoAExtremo, SenderPutsTheExactBytesOnTheLine) {
               (QStringList{"D 5", "M 12", "Y 26", "H 19", "m 33", "S 44", "CW", "CF", "D 5", "M 12",
                            "Y 26", "H 19", "m 34", "S 2", "CW", "CH"}));
     EXPECT_EQ(simulador.comandos().back().aparato.toString("dd/MM/yyyy HH:mm"), "05/12/2026 19:34");
+}
+
+namespace {
+
+// A program started in the test's folder on Qt's offscreen platform.
+class Programa {
+public:
+    explicit Programa(const char* binario, QProcessEnvironment env = entorno())
+        : binario_(QString::fromLatin1(binario)) {
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(QDir::currentPath());
+    }
+    static QProcessEnvironment entorno() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        return env;
+    }
+    // Runs it to its end.
+    int correr(const QStringList& args = {}) {
+        p.start(binario_, args);
+        p.waitForFinished(10000);
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    QProcess p;
+
+private:
+    QString binario_;
+};
+
+} // namespace
+
+TEST(LineaDeOrdenes, HelpAndVersionNeedNoDisplayAndNoDisplayIsOneLine) {
+    QProcessEnvironment sin_pantalla = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        sin_pantalla.remove(v);
+    sin_pantalla.insert("XDG_RUNTIME_DIR", "/nonexistent");
+    for (const auto& [binario, nombre] :
+         {std::pair{QUARVEL_SENDER, "Quarvel38"}, {QUARVEL_CHECKER, "Quarvel430"}}) {
+        Programa version(binario, sin_pantalla);
+        EXPECT_EQ(version.correr({"--version"}), 0) << nombre;
+        EXPECT_EQ(version.p.readAllStandardOutput(), QByteArray(nombre) + " 1.0.0\n");
+        Programa ayuda(binario, sin_pantalla);
+        EXPECT_EQ(ayuda.correr({"--help"}), 0) << nombre;
+        EXPECT_TRUE(ayuda.p.readAllStandardOutput().startsWith(QByteArray("Usage: ") + nombre));
+        Programa sin(binario, sin_pantalla);
+        EXPECT_EQ(sin.correr(), 1) << nombre;
+        EXPECT_EQ(sin.p.readAllStandardError().count('\n'), 1) << nombre;
+    }
+}
+
+TEST_F(ExtremoAExtremo, ASecondCheckerGivesWayAndTermClosesTheFirstTheNormalWay) {
+    ASSERT_TRUE(simulador.iniciar());
+    Programa primero(QUARVEL_CHECKER);
+    primero.p.start(QStringLiteral(QUARVEL_CHECKER), {});
+    ASSERT_TRUE(primero.p.waitForStarted(5000));
+    ASSERT_TRUE(simulador.esperarComando("CF", 1, 6000));
+    // A second start in the same folder asks the first to show itself, ends
+    // with 0 and never touches the clock.
+    Programa segundo(QUARVEL_CHECKER);
+    EXPECT_EQ(segundo.correr(), 0);
+    esperar_eventos(1500);
+    EXPECT_EQ(primero.p.state(), QProcess::Running);
+    int cadenas = 0;
+    for (const auto& c : simulador.comandos())
+        cadenas += c.cmd == "CF" ? 1 : 0;
+    EXPECT_EQ(cadenas, 1);
+    // SIGTERM runs the unload: "qv_int.ini" comes back.
+    QFile::remove("qv_int.ini");
+    primero.p.terminate();
+    ASSERT_TRUE(primero.p.waitForFinished(5000));
+    EXPECT_EQ(primero.p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(primero.p.exitCode(), 0);
+    EXPECT_EQ(CarpetaTemporal::leer("qv_int.ini"), QByteArray("1\r\n"));
 }

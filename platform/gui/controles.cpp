@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <algorithm>
 #include <limits>
 
 // The icons live in this library's resources, which a static library must
@@ -19,11 +20,31 @@ namespace quarvel {
 
 QLabel* etiqueta(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto) {
     auto* label = colocar(new QLabel(texto, padre), izq, arriba, ancho, alto);
-    // A caption a little wider than its box shows whole rather than cut; the
-    // control to its right is drawn over any overlap.
-    if (!label->wordWrap() && label->sizeHint().width() > label->width())
-        label->resize(label->sizeHint().width(), label->height());
+    // A caption a little wider than its box shows whole rather than cut. It
+    // grows to the left first, keeping clear of the field to its right.
+    const int falta = label->sizeHint().width() - label->width();
+    if (!label->wordWrap() && falta > 0) {
+        const int izquierda = std::min(falta, label->x());
+        label->setGeometry(label->x() - izquierda, label->y(), label->width() + falta,
+                           label->height());
+    }
     return label;
+}
+
+QLabel* etiqueta_de(QWidget* padre, QWidget* campo, const QString& texto, int izq, int arriba,
+                    int ancho, int alto) {
+    QLabel* label = etiqueta(padre, texto, izq, arriba, ancho, alto);
+    // Screen readers name the field by its caption.
+    label->setBuddy(campo);
+    return label;
+}
+
+QWidget* controles_ocultos(QWidget* ventana) {
+    auto* ocultos = new QWidget(ventana);
+    ocultos->setObjectName(QStringLiteral("ocultos"));
+    ocultos->setGeometry(0, 0, 10000, 10000);
+    ocultos->hide();
+    return ocultos;
 }
 
 QPushButton* boton(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto) {

@@ -23,6 +23,12 @@ template <typename W> W* colocar(W* w, int izq, int arriba, int ancho, int alto)
 }
 
 QLabel* etiqueta(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto);
+// A field's caption, which also names it for screen readers.
+QLabel* etiqueta_de(QWidget* padre, QWidget* campo, const QString& texto, int izq, int arriba,
+                    int ancho, int alto);
+// Where a window keeps the controls it never shows: one hidden holder, so
+// they stay out of sight and out of screen readers' way.
+QWidget* controles_ocultos(QWidget* ventana);
 QPushButton* boton(QWidget* padre, const QString& texto, int izq, int arriba, int ancho, int alto);
 QLineEdit* campo(QWidget* padre, int izq, int arriba, int ancho, int alto);
 

@@ -24,40 +24,36 @@ Form2::Form2(CajaMensajes& mensajes, QWidget* parent)
     Command5 = colocar(new QPushButton(QStringLiteral("Guardar"), this), 1920, 240, 915, 255);
     Command1 = colocar(new QPushButton(QStringLiteral("Salir"), this), 1920, 660, 915, 255);
     Text1 = campo(this, 960, 240, 615, 255);
-    etiqueta(this, QStringLiteral("Port"), 540, 240, 285, 195);
+    etiqueta_de(this, Text1, QStringLiteral("Port"), 540, 240, 285, 195);
     Text2 = campo(this, 960, 600, 615, 255);
-    etiqueta(this, QStringLiteral("Baud Rate"), 60, 600, 765, 195);
+    etiqueta_de(this, Text2, QStringLiteral("Baud Rate"), 60, 600, 765, 195);
     Text3 = campo(this, 960, 960, 615, 255);
-    etiqueta(this, QStringLiteral("Parity"), 420, 960, 390, 195);
+    etiqueta_de(this, Text3, QStringLiteral("Parity"), 420, 960, 390, 195);
     Text4 = campo(this, 960, 1320, 615, 255);
-    etiqueta(this, QStringLiteral("Data"), 480, 1320, 345, 195);
+    etiqueta_de(this, Text4, QStringLiteral("Data"), 480, 1320, 345, 195);
     Text5 = campo(this, 960, 1680, 615, 255);
-    etiqueta(this, QStringLiteral("Stop"), 480, 1680, 330, 195);
+    etiqueta_de(this, Text5, QStringLiteral("Stop"), 480, 1680, 330, 195);
 
-    QList<QWidget*> grupo;
-    auto* label6 = etiqueta(this, QStringLiteral("Delay en secuencia de envio (en milisegundos)"),
-                            480, 2280, 2190, 435);
+    // The delay group: filled, never shown, never saved.
+    QWidget* g = controles_ocultos(this);
+    auto* label6 = etiqueta(g, QStringLiteral("Delay en secuencia de envio (en milisegundos)"), 480,
+                            2280, 2190, 435);
     label6->setWordWrap(true);
-    grupo << label6;
-    grupo << etiqueta(this, QStringLiteral("Dia"), 480, 2820, 240, 195);
-    Text6 = campo(this, 840, 2820, 375, 255);
-    grupo << etiqueta(this, QStringLiteral("Mes"), 420, 3180, 300, 195);
-    Text7 = campo(this, 840, 3180, 375, 255);
-    grupo << etiqueta(this, QStringLiteral("Ano"), 420, 3540, 285, 195);
-    Text8 = campo(this, 840, 3540, 375, 255);
-    grupo << etiqueta(this, QStringLiteral("Hora"), 1740, 2820, 345, 195);
-    Text9 = campo(this, 2220, 2820, 375, 255);
-    grupo << etiqueta(this, QStringLiteral("Minutos"), 1500, 3180, 555, 195);
-    Text10 = campo(this, 2220, 3180, 375, 255);
-    grupo << etiqueta(this, QStringLiteral("Segundos"), 1380, 3540, 720, 195);
-    Text11 = campo(this, 2220, 3540, 375, 255);
-    grupo << etiqueta(this, QStringLiteral("Comando de grabacion"), 420, 3900, 1650, 195);
-    Text12 = campo(this, 2220, 3900, 375, 255);
-    grupo << Text6 << Text7 << Text8 << Text9 << Text10 << Text11 << Text12;
-    for (QWidget* w : grupo) {
-        w->setVisible(false);
-        w->setEnabled(false);
-    }
+    Text6 = campo(g, 840, 2820, 375, 255);
+    etiqueta_de(g, Text6, QStringLiteral("Dia"), 480, 2820, 240, 195);
+    Text7 = campo(g, 840, 3180, 375, 255);
+    etiqueta_de(g, Text7, QStringLiteral("Mes"), 420, 3180, 300, 195);
+    Text8 = campo(g, 840, 3540, 375, 255);
+    etiqueta_de(g, Text8, QStringLiteral("Ano"), 420, 3540, 285, 195);
+    Text9 = campo(g, 2220, 2820, 375, 255);
+    etiqueta_de(g, Text9, QStringLiteral("Hora"), 1740, 2820, 345, 195);
+    Text10 = campo(g, 2220, 3180, 375, 255);
+    etiqueta_de(g, Text10, QStringLiteral("Minutos"), 1500, 3180, 555, 195);
+    Text11 = campo(g, 2220, 3540, 375, 255);
+    etiqueta_de(g, Text11, QStringLiteral("Segundos"), 1380, 3540, 720, 195);
+    Text12 = campo(g, 2220, 3900, 375, 255);
+    etiqueta_de(g, Text12, QStringLiteral("Comando de grabacion"), 420, 3900, 1650, 195);
+    g->setEnabled(false);
 
     // Enter saves: "Guardar" has the focus and is the default button.
     Command5->setDefault(true);

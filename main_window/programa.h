@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class QLocalServer;
+class QLockFile;
+class QWidget;
+
+namespace quarvel {
+
+// What tells one program from the other at its start.
+struct Programa {
+    // Its command ("Quarvel430"), also the name of its lock in the folder.
+    QString nombre;
+    // Its window's title ("Quarvel 4.3").
+    QString titulo;
+    // Its desktop entry, without ".desktop".
+    QString escritorio;
+    // One line for --help.
+    QString descripcion;
+};
+
+// The command line, answered before any display is needed: --help and
+// --version print and give 0; without a display to open, one line says so
+// and gives 1. Empty when the program goes on; options it does not know are
+// left to Qt.
+std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Programa& p);
+
+// Whether there is a display to open, by the platform Qt would use (its
+// -platform option or QT_QPA_PLATFORM; otherwise Wayland or X11).
+bool hay_pantalla(int argc, char** argv);
+
+// Names, version and icon of the running application.
+void preparar_aplicacion(const Programa& p);
+
+// One instance of a program per working folder: a lock in the folder (a lock
+// left by a program that died is taken over) and a local socket, by which a
+// second start asks the first to show its window. In a folder that cannot be
+// written the program runs unguarded.
+class InstanciaUnica : public QObject {
+    Q_OBJECT
+public:
+    explicit InstanciaUnica(const QString& nombre, QObject* parent = nullptr);
+    ~InstanciaUnica() override;
+
+    // Another instance runs in this folder and was asked to show itself.
+    bool otraEnMarcha() const { return otra_; }
+
+signals:
+    // A second start asked for the window.
+    void mostrar();
+
+private:
+    std::unique_ptr<QLockFile> bloqueo_;
+    QLocalServer* servidor_ = nullptr;
+    bool otra_ = false;
+};
+
+// The local socket's name of a program in a folder.
+QString nombre_de_servidor(const QString& nombre, const QString& carpeta);
+
+// SIGTERM, SIGINT and SIGHUP (logout, kill, Ctrl-C) close the window the
+// normal way, so its unload runs, and the program ends with 0.
+void cerrar_con_senales(QWidget* ventana);
+
+} // namespace quarvel

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The checker on a Wayland compositor (weston, headless) against the clock
+# simulator: it starts, sets the clock at start-up and ends cleanly on
+# SIGTERM. Skipped where weston or Qt's Wayland plugin is missing.
+# Usage: wayland.sh <build-dir>
+set -uo pipefail
+
+build=$(realpath "$1")
+if ! command -v weston >/dev/null; then
+  echo "SKIPPED: weston is not installed (scripts/instalar-dependencias.sh installs it)"
+  exit 77
+fi
+plugins=$(find /usr/lib -path '*qt6/plugins/platforms/libqwayland-generic.so' 2>/dev/null | head -n 1)
+if [ -z "$plugins" ]; then
+  echo "SKIPPED: Qt's Wayland platform plugin (qt6-wayland) is not installed"
+  exit 77
+fi
+
+trabajo=$(mktemp -d)
+pids=()
+fin() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$trabajo"
+}
+trap fin EXIT
+fallos=0
+falla() { echo "FAIL: $*"; fallos=$((fallos + 1)); }
+ok() { echo "ok: $*"; }
+
+cd "$trabajo"
+mkdir -m 0700 run
+export XDG_RUNTIME_DIR=$trabajo/run WAYLAND_DISPLAY=quarvel-wl QT_QPA_PLATFORM=wayland
+unset DISPLAY
+weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0 >weston.log 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -S "run/$WAYLAND_DISPLAY" ] && break; sleep 0.1; done
+[ -S "run/$WAYLAND_DISPLAY" ] || { falla "weston did not start"; tail -5 weston.log; exit 1; }
+
+printf '[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600,N,8,1\r\n' > qv.ini
+for i in 1 2 3 4 5 6 7; do printf '\r\n[T%d]\r\n 100 \r\n' "$i" >> qv.ini; done
+printf '5\r\n' > qv_int.ini
+"$build/simulator/simulador_reloj" --offset -120.3 --log sim.log --quiet >sim.out 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
+
+"$build/checker/Quarvel430" >checker.out 2>&1 &
+checker=$!
+for _ in $(seq 60); do grep -q '"cmd":"CF"' sim.log 2>/dev/null && break; sleep 0.1; done
+if grep -q '"cmd":"CF"' sim.log 2>/dev/null; then
+  ok "the checker set the clock under Wayland"
+else
+  falla "no start-up update under Wayland"
+  cat checker.out
+fi
+kill -TERM "$checker"
+wait "$checker"
+rc=$?
+if [ "$rc" -eq 0 ]; then ok "SIGTERM ended it with 0"; else falla "exit status $rc after SIGTERM"; fi
+
+echo "$((fallos == 0 ? 1 : 0)) passed, $fallos failed"
+[ "$fallos" -eq 0 ]
