@@ -1,10 +1,52 @@
 #!/usr/bin/env bash
-# Screenshots for the README, taken on a virtual X display with a tray host
-# (trayer) and the clock simulator: the sender after "Inicio", its
-# configuration window, the tray menu and the checker restored from the tray.
+# Screenshots for the README, taken on a virtual X display and a session bus
+# of its own with the clock simulator: the sender after "Inicio", its
+# configuration window, the old tray's menu (trayer), the checker restored
+# from it, and today's tray (xfce4-panel's status tray) with the menu the
+# panel shows on a right click and the one a left click pops.
 #   scripts/capturas.sh [build-dir]     -> share/capturas/*.png
-# Needs Xvfb, trayer, xdotool, xwininfo and ImageMagick (make deps).
+# Needs Xvfb, trayer, xfce4-panel, xdotool, xwininfo, ImageMagick and
+# dbus-run-session (make deps).
 set -euo pipefail
+
+# xfce4-panel's settings service starts on the bus with the bus's
+# environment: the panel's settings go in before the bus does.
+if [ -z "${QUARVEL_BUS_PROPIO:-}" ]; then
+    xdg=$(mktemp -d)
+    mkdir -p "$xdg/xfce4/xfconf/xfce-perchannel-xml"
+    cat >"$xdg/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml" <<'FIN'
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+        <value type="int" value="2"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="separator">
+      <property name="expand" type="bool" value="true"/>
+    </property>
+    <property name="plugin-2" type="string" value="systray">
+      <property name="square-icons" type="bool" value="true"/>
+    </property>
+  </property>
+</channel>
+FIN
+    status=0
+    XDG_CONFIG_HOME=$xdg QUARVEL_BUS_PROPIO=1 NO_AT_BRIDGE=1 dbus-run-session -- bash "$0" "$@" ||
+        status=$?
+    rm -rf "$xdg"
+    exit $status
+fi
 
 raiz=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$raiz/build}")
@@ -13,7 +55,7 @@ sender=$build/sender/Quarvel38
 checker=$build/checker/Quarvel430
 simulador=$build/simulator/simulador_reloj
 
-for c in Xvfb trayer xdotool xwininfo import; do
+for c in Xvfb trayer xfce4-panel xdotool xwininfo import busctl; do
     command -v "$c" >/dev/null || { echo "falta $c (make deps lo instala)" >&2; exit 1; }
 done
 for b in "$sender" "$checker" "$simulador"; do
@@ -94,7 +136,7 @@ printf '[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600,N,8,1\r\n' >"$trabajo/qv.ini"
 for i in 1 2 3 4 5 6 7; do printf '\r\n[T%d]\r\n 100 \r\n' "$i" >>"$trabajo/qv.ini"; done
 printf '5\r\n' >"$trabajo/qv_int.ini"
 cd "$trabajo"
-fondo "$simulador" --quiet --offset -125 >simulador.log 2>&1
+fondo "$simulador" --quiet --offset -120.3 >simulador.log 2>&1
 for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
 
 mkdir -p "$destino"
@@ -171,3 +213,28 @@ w=$(ventana_de "Quarvel 4.3")
 sleep 1
 xdotool mousemove 0 0
 capturar_ventana "$destino/checker.png" "$w"
+
+# --- checker on today's tray: a panel that starts after it ---
+kill "$(pgrep -x Quarvel430)" "$(pgrep -x trayer)" 2>/dev/null || true
+sleep 1
+fondo "$checker" 2>checker-sni.log
+sleep 2
+fondo xfce4-panel --disable-wm-check --sm-client-disable >panel.log 2>&1
+items() {
+    busctl --user get-property org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+        org.kde.StatusNotifierWatcher RegisteredStatusNotifierItems 2>/dev/null
+}
+for _ in $(seq 100); do items | grep -q StatusNotifierItem && break; sleep 0.1; done
+items | grep -q StatusNotifierItem || { echo "el panel no recibe el icono" >&2; exit 1; }
+sleep 2
+ancho=$(xwininfo -root | awk '/Width:/ {print $NF}')
+# The icon sits at the panel's right end: the panel's own menu on a right
+# click, the window's on a left one.
+xdotool mousemove $((ancho - 16)) 16 click 3
+sleep 1.2
+capturar "$destino/bandeja-sni.png" $((ancho - 260)) 0 260 90
+xdotool key Escape
+sleep 0.5
+xdotool mousemove $((ancho - 16)) 16 click 1
+sleep 1
+capturar "$destino/bandeja-sni-clic.png" $((ancho - 260)) 0 260 90
