@@ -13,7 +13,6 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QLabel>
@@ -199,12 +198,6 @@ void Form1::Form_Unload() {
     espera_bandeja_->stop();
     notificar_(NIM_DELETE, &icono_bandeja);
     icono_agregado_ = false;
-}
-
-void Form1::closeEvent(QCloseEvent* evento) {
-    Form_Unload();
-    evento->accept();
-    emit cerrada();
 }
 
 void Form1::mouseMoveEvent(QMouseEvent* evento) {

@@ -31,8 +31,8 @@ public:
     explicit Form1(Entorno entorno, QWidget* parent = nullptr);
     ~Form1() override;
 
-    void Form_Load();
-    void Form_Unload();
+    void Form_Load() override;
+    void Form_Unload() override;
     void Form_MouseMove(int button, int shift, int x, int y);
     void restaurar_Click();
 
@@ -53,7 +53,9 @@ public:
     QMenu* menuBandeja() override { return menu; }
 
     // Whether start-up sent the window to the tray.
-    bool enBandeja() const { return en_bandeja_; }
+    bool enBandeja() const override { return en_bandeja_; }
+    // As "Restaurar" does.
+    void volverAMostrar() override { restaurar_Click(); }
     // Adds the icon if there is a tray now and hides the window; start-up
     // keeps trying for a few seconds while there is none.
     bool reintentar_bandeja();
@@ -83,12 +85,7 @@ public:
     // The last update planned.
     const quarvel::PlanDeEnvio& planActualizacion() const { return plan_; }
 
-signals:
-    // The window was closed: the program ends.
-    void cerrada();
-
 protected:
-    void closeEvent(QCloseEvent* evento) override;
     void mouseMoveEvent(QMouseEvent* evento) override;
     void informar_fallo(const QString& descripcion) override;
 

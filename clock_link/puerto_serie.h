@@ -30,8 +30,8 @@ public:
     bool Output(const QByteArray& texto);
     // Everything received since the last read; empty when nothing or closed.
     QByteArray Input();
-    void setInputLen(int largo) { input_len_ = largo; }
-    int InputLen() const { return input_len_; }
+    // A read returns the whole buffer, which is what the read-back's 0 asks.
+    void setInputLen(int /*largo*/) {}
 
     // Waits up to `ms` for bytes to arrive (no wait when closed).
     virtual void esperarDatos(int ms) = 0;
@@ -57,7 +57,6 @@ protected:
 private:
     int puerto_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");
-    int input_len_ = 0;
     QString error_;
 };
 

@@ -1,6 +1,10 @@
 #include "main_window/programa.h"
 
+#include "clock_link/puerto_serie_qt.h"
+#include "platform/fuente_hora.h"
+#include "platform/gui/caja_mensajes.h"
 #include "platform/gui/controles.h"
+#include "settings/gui/form2.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -165,6 +169,36 @@ InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent)
 
 InstanciaUnica::~InstanciaUnica() = default;
 
+int ejecutar(int argc, char** argv, const Programa& p,
+             const std::function<std::unique_ptr<VentanaPrincipal>(const Entorno&)>& crear) {
+    if (const auto salida = atender_linea_de_ordenes(argc, argv, p))
+        return *salida;
+    QApplication app(argc, argv);
+    preparar_aplicacion(p);
+    // The window ends the program, never a message box or the configuration
+    // window closing while it lives hidden in the tray.
+    QApplication::setQuitOnLastWindowClosed(false);
+    InstanciaUnica unica(p.nombre);
+    if (unica.otraEnMarcha())
+        return 0;
+
+    PuertoSerieQt puerto;
+    HoraDelSistema hora;
+    CajaMensajesQt mensajes;
+    const Entorno entorno{&puerto, &hora, &mensajes,
+                          [&mensajes](QWidget* padre) { abrir_configuracion(mensajes, padre); }};
+    const std::unique_ptr<VentanaPrincipal> ventana = crear(entorno);
+    QObject::connect(ventana.get(), &VentanaPrincipal::cerrada, &app, &QApplication::quit);
+    QObject::connect(&unica, &InstanciaUnica::mostrar, ventana.get(),
+                     &VentanaPrincipal::volverAMostrar);
+    cerrar_con_senales(ventana.get());
+    ventana->Form_Load();
+    centrar(ventana.get());
+    if (!ventana->enBandeja())
+        ventana->show();
+    return QApplication::exec();
+}
+
 void cerrar_con_senales(QWidget* ventana) {
     if (tubo_senales[0] >= 0 ||
         ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, tubo_senales) != 0)
@@ -174,7 +208,6 @@ void cerrar_con_senales(QWidget* ventana) {
         char c = 0;
         [[maybe_unused]] const ssize_t n = ::read(tubo_senales[0], &c, 1);
         ventana->close();
-        QCoreApplication::quit();
     });
     struct sigaction accion {};
     accion.sa_handler = al_recibir_senal;

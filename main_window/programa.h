@@ -1,7 +1,10 @@
 #pragma once
 
+#include "main_window/ventana_principal.h"
+
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -15,8 +18,6 @@ namespace quarvel {
 struct Programa {
     // Its command ("Quarvel430"), also the name of its lock in the folder.
     QString nombre;
-    // Its window's title ("Quarvel 4.3").
-    QString titulo;
     // Its desktop entry, without ".desktop".
     QString escritorio;
     // One line for --help.
@@ -61,6 +62,13 @@ private:
 
 // The local socket's name of a program in a folder.
 QString nombre_de_servidor(const QString& nombre, const QString& carpeta);
+
+// A program's whole run: its command line, the application, one instance per
+// folder, the real serial port, clock and message box, and its window, built
+// by `crear`, loaded, centred and shown unless it went to the tray; closing
+// it, or a signal, ends the run with 0.
+int ejecutar(int argc, char** argv, const Programa& p,
+             const std::function<std::unique_ptr<VentanaPrincipal>(const Entorno&)>& crear);
 
 // SIGTERM, SIGINT and SIGHUP (logout, kill, Ctrl-C) close the window the
 // normal way, so its unload runs, and the program ends with 0.

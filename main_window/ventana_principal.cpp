@@ -10,6 +10,7 @@
 #include "settings/archivos_config.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QResizeEvent>
@@ -121,6 +122,18 @@ void VentanaPrincipal::informar_fallo(const QString& descripcion) {
 void VentanaPrincipal::mensajeCambiado(const QString& texto) {
     if (texto.isEmpty())
         StatusBar1->setToolTip(QString());
+}
+
+void VentanaPrincipal::volverAMostrar() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void VentanaPrincipal::closeEvent(QCloseEvent* evento) {
+    Form_Unload();
+    evento->accept();
+    emit cerrada();
 }
 
 void VentanaPrincipal::resizeEvent(QResizeEvent* evento) {

@@ -60,6 +60,18 @@ public:
     // The last failure shown to the user (port or file); empty when none yet.
     const QString& ultimoFallo() const { return ultimo_fallo_; }
 
+    // The window's load and unload; closing it runs the unload.
+    virtual void Form_Load() = 0;
+    virtual void Form_Unload() = 0;
+    // Whether start-up sent the window away (to the tray).
+    virtual bool enBandeja() const { return false; }
+    // A second start of the program asks for the window.
+    virtual void volverAMostrar();
+
+signals:
+    // The window was closed: the program ends.
+    void cerrada();
+
 protected:
     VentanaPrincipal(Entorno entorno, const QString& titulo, int ancho_twips, int alto_twips,
                      QWidget* parent);
@@ -97,6 +109,7 @@ protected:
     virtual void informar_fallo(const QString& descripcion);
 
     void resizeEvent(QResizeEvent* evento) override;
+    void closeEvent(QCloseEvent* evento) override;
 
     Entorno entorno_;
     EnlaceReloj enlace_;

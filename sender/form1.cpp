@@ -9,7 +9,6 @@
 #include "settings/archivos_config.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -128,11 +127,6 @@ void Form1::Form_Load() {
 
 void Form1::Form_Unload() {
     guardar_al_cerrar();
-}
-
-void Form1::closeEvent(QCloseEvent* evento) {
-    Form_Unload();
-    evento->accept();
 }
 
 // --- Display and scheduler ------------------------------------------------

@@ -18,8 +18,8 @@ public:
     explicit Form1(Entorno entorno, QWidget* parent = nullptr);
     ~Form1() override;
 
-    void Form_Load();
-    void Form_Unload();
+    void Form_Load() override;
+    void Form_Unload() override;
 
     // Display and scheduler.
     void Timer2_Timer();
@@ -72,9 +72,6 @@ public:
     // The last full set and seconds-only send planned.
     const quarvel::PlanDeEnvio& planCadena() const { return plan_cadena_; }
     const quarvel::PlanDeEnvio& planSegundos() const { return plan_segundos_; }
-
-protected:
-    void closeEvent(QCloseEvent* evento) override;
 
 private:
     // One minute counted ("Inicio"'s minute tick, Command7); true, and the
