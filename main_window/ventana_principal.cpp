@@ -55,7 +55,7 @@ void VentanaPrincipal::configurar_puerto(const configuracion_ini& c) {
     const int n = separar_config_com_parcial(MSComm1->Settings(), partes);
     const QString* valores[] = {&partes.baud, &partes.parity, &partes.data, &partes.stop};
     for (int i = 0; i < n; ++i)
-        Panels[static_cast<std::size_t>(3 + 2 * i)]->setText(*valores[i]);
+        Panels[3 + 2 * static_cast<std::size_t>(i)]->setText(*valores[i]);
     if (n < 4)
         separar_config_com(MSComm1->Settings());
 }

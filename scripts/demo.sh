@@ -62,7 +62,7 @@ if [ "$modo" = sender ]; then
     echo ">> Pulse \"Inicio\" en la ventana Quarvel 3.8"
   fi
 else
-  echo ">> Quarvel430 pondra el reloj en hora en un segundo y lo leera en el segundo 31"
+  echo ">> Quarvel430 pondra el reloj en hora en un par de segundos y lo leera en el segundo 31"
 fi
 echo ">> Ctrl-C termina la demostracion; los archivos quedan en $carpeta"
 wait "$prog"

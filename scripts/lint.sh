@@ -15,7 +15,7 @@ cd "$raiz"
 
 bash "$raiz/scripts/instalar-dependencias.sh"
 
-directorios=(settings platform clock_link sender checker simulator fuzz)
+directorios=(settings platform clock_link main_window sender checker simulator fuzz)
 fallos=()
 
 # Every .cpp/.h of the project, outside build folders.

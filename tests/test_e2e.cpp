@@ -277,12 +277,16 @@ TEST_F(ExtremoAExtremo, ASecondCheckerGivesWayAndTermClosesTheFirstTheNormalWay)
     Programa primero(QUARVEL_CHECKER);
     primero.p.start(QStringLiteral(QUARVEL_CHECKER), {});
     ASSERT_TRUE(primero.p.waitForStarted(5000));
-    ASSERT_TRUE(simulador.esperarComando("CF", 1, 6000));
+    QElapsedTimer t;
+    t.start();
+    while (!QFile::exists(".Quarvel430.lock") && t.elapsed() < 5000)
+        esperar_eventos(10);
     // A second start in the same folder asks the first to show itself, ends
     // with 0 and never touches the clock.
     Programa segundo(QUARVEL_CHECKER);
     EXPECT_EQ(segundo.correr(), 0);
-    esperar_eventos(1500);
+    ASSERT_TRUE(simulador.esperarComando("CF", 1, 6000));
+    esperar_eventos(300);
     EXPECT_EQ(primero.p.state(), QProcess::Running);
     int cadenas = 0;
     for (const auto& c : simulador.comandos())

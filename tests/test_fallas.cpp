@@ -33,9 +33,8 @@ protected:
         chk = checker_quieto(puerto, hora, caja);
         return *chk;
     }
-    // The sender on the real clock, so its chain runs in real time.
     quarvel38::Form1& sender() {
-        snd = sender_quieto(puerto, hora_real, caja);
+        snd = sender_quieto(puerto, hora, caja);
         return *snd;
     }
     void chequear() { ::chequear(*chk, hora, momento); }
@@ -55,7 +54,6 @@ protected:
     SimuladorProceso simulador{quarvel::ruta_simulador(), dir.ruta()};
     quarvel::PuertoSerieQt puerto;
     RelojVirtual hora;
-    quarvel::HoraDelSistema hora_real;
     CajaFalsa caja;
     std::unique_ptr<quarvel430::Form1> chk;
     std::unique_ptr<quarvel38::Form1> snd;
@@ -85,10 +83,10 @@ TEST_F(Fallas, PortHeldByAnotherProgramIsReportedAsBusy) {
     auto& f = sender();
     f.Command4_Click();
     EXPECT_TRUE(f.ultimoFallo().contains("en uso")) << f.ultimoFallo().toStdString();
-    esperar_eventos(500);
     otro.setPortOpen(false);
     f.Command4_Click();
-    EXPECT_TRUE(simulador.esperarComando("CF", 1, 5000));
+    hora.avanzar(4000);
+    EXPECT_TRUE(simulador.esperarComando("CF", 1, 2000));
 }
 
 TEST_F(Fallas, PortWithoutPermissionNamesTheDialoutGroup) {
@@ -117,15 +115,19 @@ TEST_F(Fallas, ClockVanishingInTheChainAndComingBack) {
     ASSERT_TRUE(simulador.iniciar({"--port", "200", "--vanish-after", "0.4"}));
     auto& f = sender();
     f.Command4_Click();
-    // The chain waits for its second (a few more near a change of minute).
-    esperar_eventos(4000);
+    // Two steps reach the clock, then it goes away.
+    hora.avanzar((f.planCadena().inicio_us - hora.t_us) / 1000 + 350);
+    EXPECT_TRUE(simulador.esperarComando("M", 1, 2000));
+    esperar_eventos(600);
+    hora.avanzar(4000);
     EXPECT_FALSE(f.ultimoFallo().isEmpty());
     EXPECT_FALSE(puerto.PortOpen());
 
     SimuladorProceso nuevo(quarvel::ruta_simulador(), dir.ruta());
     ASSERT_TRUE(nuevo.iniciar({"--port", "200"}));
     f.Command4_Click();
-    EXPECT_TRUE(nuevo.esperarComando("CF", 1, 5000));
+    hora.avanzar(4000);
+    EXPECT_TRUE(nuevo.esperarComando("CF", 1, 2000));
 }
 
 TEST_F(Fallas, ClockVanishingDuringTheReadBack) {

@@ -194,7 +194,7 @@ signals:
     void NewAttentionIcon();
     void NewOverlayIcon();
     void NewToolTip();
-    void NewStatus(const QString& estado);
+    void NewStatus(const QString&);
 
 private:
     ItemSni* item_;
@@ -282,8 +282,8 @@ public slots:
     }
 
 signals:
-    void LayoutUpdated(uint revision, int padre);
-    void ItemActivationRequested(int id, uint momento);
+    void LayoutUpdated(uint, int);
+    void ItemActivationRequested(int, uint);
 
 private:
     QList<QAction*> acciones() const {
