@@ -22,19 +22,9 @@ if [ -z "${QUARVEL_BUS_PROPIO:-}" ]; then
   exec dbus-run-session -- env QUARVEL_BUS_PROPIO=1 bash "$0" "$@"
 fi
 
-trabajo=$(mktemp -d)
-pids=()
-fin() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$trabajo"
-}
-trap fin EXIT
+# shellcheck source=tests/comun.sh
+source "$(dirname "$0")/comun.sh"
 [ -n "${DEPURAR:-}" ] && set -x
-
-fallos=0
-falla() { echo "FAIL: $*"; fallos=$((fallos + 1)); }
-ok() { echo "ok: $*"; }
 
 pantalla=
 for n in $(seq 91 120); do
@@ -57,9 +47,7 @@ done
 pids+=($bandeja)
 
 cd "$trabajo"
-printf '[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600,N,8,1\r\n' > qv.ini
-for i in 1 2 3 4 5 6 7; do printf '\r\n[T%d]\r\n 100 \r\n' "$i" >> qv.ini; done
-printf '5\r\n' > qv_int.ini
+ajustes .
 "$build/simulator/simulador_reloj" --offset -125 --log sim.log --quiet > sim.out 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
@@ -204,5 +192,4 @@ if [ -n "$servicio" ]; then
   else falla "activating the item popped no menu"; fi
 fi
 
-echo "$((fallos == 0 ? 1 : 0)) passed, $fallos failed"
-[ "$fallos" -eq 0 ]
+resumen

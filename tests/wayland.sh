@@ -16,17 +16,8 @@ if [ -z "$plugins" ]; then
   exit 77
 fi
 
-trabajo=$(mktemp -d)
-pids=()
-fin() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$trabajo"
-}
-trap fin EXIT
-fallos=0
-falla() { echo "FAIL: $*"; fallos=$((fallos + 1)); }
-ok() { echo "ok: $*"; }
+# shellcheck source=tests/comun.sh
+source "$(dirname "$0")/comun.sh"
 
 cd "$trabajo"
 mkdir -m 0700 run
@@ -37,9 +28,7 @@ pids+=($!)
 for _ in $(seq 50); do [ -S "run/$WAYLAND_DISPLAY" ] && break; sleep 0.1; done
 [ -S "run/$WAYLAND_DISPLAY" ] || { falla "weston did not start"; tail -5 weston.log; exit 1; }
 
-printf '[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600,N,8,1\r\n' > qv.ini
-for i in 1 2 3 4 5 6 7; do printf '\r\n[T%d]\r\n 100 \r\n' "$i" >> qv.ini; done
-printf '5\r\n' > qv_int.ini
+ajustes .
 "$build/simulator/simulador_reloj" --offset -120.3 --log sim.log --quiet >sim.out 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
@@ -58,5 +47,4 @@ wait "$checker"
 rc=$?
 if [ "$rc" -eq 0 ]; then ok "SIGTERM ended it with 0"; else falla "exit status $rc after SIGTERM"; fi
 
-echo "$((fallos == 0 ? 1 : 0)) passed, $fallos failed"
-[ "$fallos" -eq 0 ]
+resumen
