@@ -41,7 +41,9 @@ export LSAN_OPTIONS="$lsan"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$informes/ubsan:log_exe_name=1"
 
 rc=0
-(cd "$build" && ctest --output-on-failure -j "$jobs") || rc=$?
+# The package is checked in the normal build: lintian would only find an
+# instrumented, unhardened build not fit to ship.
+(cd "$build" && ctest --output-on-failure -j "$jobs" -E paquete) || rc=$?
 
 informe=0
 for f in "$informes"/*; do

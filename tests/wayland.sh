@@ -33,7 +33,11 @@ ajustes .
 pids+=($!)
 for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
 
-"$build/checker/Quarvel430" >checker.out 2>&1 &
+# Under AddressSanitizer: Qt's Wayland plugins keep allocations to the end,
+# some in libraries unloaded by then, which LeakSanitizer cannot name to
+# suppress; the same code runs leak-checked on X11 and offscreen.
+ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
+  "$build/checker/Quarvel430" >checker.out 2>&1 &
 checker=$!
 for _ in $(seq 60); do grep -q '"cmd":"CF"' sim.log 2>/dev/null && break; sleep 0.1; done
 if grep -q '"cmd":"CF"' sim.log 2>/dev/null; then
