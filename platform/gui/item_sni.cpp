@@ -268,7 +268,8 @@ public slots:
         }
     }
 
-    QList<int> EventGroup(const quarvel::ListaEventosMenuSni& eventos) {
+    // QtDBus finds a slot's types by name: no aliases here.
+    QList<int> EventGroup(const QList<quarvel::EventoMenuSni>& eventos) {
         for (const EventoMenuSni& e : eventos)
             Event(e.id, e.evento, e.datos, e.momento);
         return {};

@@ -142,9 +142,12 @@ TEST_F(Bandeja, TheItemShowsItsNameIconAndWholeFailureAndItsMenuRestores) {
     const auto arbol = qdbus_cast<ElementoMenuSni>(r.arguments()[1]);
     ASSERT_EQ(arbol.hijos.size(), 1);
     EXPECT_EQ(arbol.hijos[0].propiedades.value("label").toString(), "Restaurar");
-    llamar(QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu"),
-           QStringLiteral("Event"),
-           {arbol.hijos[0].id, QStringLiteral("clicked"),
-            QVariant::fromValue(QDBusVariant(QString())), 0u});
+    // As XFCE's panel sends it.
+    quarvel::EventoMenuSni clic{arbol.hijos[0].id, QStringLiteral("clicked"),
+                                QDBusVariant(QVariant(0)), 0};
+    const QDBusMessage evento = llamar(
+        QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu"),
+        QStringLiteral("EventGroup"), {QVariant::fromValue(QList<quarvel::EventoMenuSni>{clic})});
+    EXPECT_EQ(evento.type(), QDBusMessage::ReplyMessage) << evento.errorMessage().toStdString();
     EXPECT_TRUE(esperar([&] { return f.isVisible(); }));
 }
