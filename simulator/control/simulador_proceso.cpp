@@ -19,6 +19,8 @@ SimuladorProceso::~SimuladorProceso() {
 }
 
 bool SimuladorProceso::iniciar(const QStringList& opciones) {
+    leidos_.clear();
+    posicion_ = 0;
     QStringList args{QStringLiteral("--dir"), carpeta_, QStringLiteral("--log"), registro(),
                      QStringLiteral("--quiet")};
     args << opciones;
@@ -54,13 +56,18 @@ QString SimuladorProceso::registro() const {
 }
 
 std::vector<ComandoRecibido> SimuladorProceso::comandos() const {
-    std::vector<ComandoRecibido> r;
+    // Only the lines added since the last look are read: waiting on a long
+    // log must not keep the event loop, and the timers measured, busy.
     QFile f(registro());
-    if (!f.open(QIODevice::ReadOnly))
-        return r;
+    if (!f.open(QIODevice::ReadOnly) || f.size() < posicion_)
+        return leidos_;
+    f.seek(posicion_);
     while (!f.atEnd()) {
-        const QByteArray linea = f.readLine().trimmed();
-        const QJsonObject o = QJsonDocument::fromJson(linea).object();
+        const QByteArray linea = f.readLine();
+        if (!linea.endsWith('\n'))
+            break; // Still being written.
+        posicion_ += linea.size();
+        const QJsonObject o = QJsonDocument::fromJson(linea.trimmed()).object();
         if (o.isEmpty())
             continue;
         ComandoRecibido c;
@@ -70,9 +77,9 @@ std::vector<ComandoRecibido> SimuladorProceso::comandos() const {
         c.aparato = QDateTime::fromString(o.value(QStringLiteral("device")).toString(),
                                           QStringLiteral("dd/MM/yyyy HH:mm:ss.zzz"));
         c.crudo = o;
-        r.push_back(c);
+        leidos_.push_back(c);
     }
-    return r;
+    return leidos_;
 }
 
 bool SimuladorProceso::esperarComando(const QString& cmd, int veces, int limite_ms) const {

@@ -37,6 +37,9 @@ private:
     QString binario_;
     QString carpeta_;
     QProcess proceso_;
+    // What the log held at the last look, and where that look ended.
+    mutable std::vector<ComandoRecibido> leidos_;
+    mutable qint64 posicion_ = 0;
 };
 
 // The path of the simulator built beside the programs.
