@@ -246,10 +246,10 @@ void sets_del_checker(int veces, std::vector<double>& lectura) {
     fila(QStringLiteral("checker update: step spacing minus its 100 ms delay"), resumir(pasos),
          "ms");
 
-    // Read-backs: from the reply's last byte leaving the simulator (its
-    // latency of 20 ms after the request's last byte arrived, and 15 bytes at
-    // 9600 baud) to the read-back's return.
-    constexpr double kRespuestaMs = 20.0 + 15 * 10000.0 / 9600.0;
+    // Read-backs: from the reply's last byte leaving the simulator (its first
+    // 20 ms after the request's last byte arrived, the other 14 one byte-time
+    // apart at 9600 baud) to the read-back's return.
+    constexpr double kRespuestaMs = 20.0 + 14 * 10000.0 / 9600.0;
     for (int i = 0; i < veces / 2; ++i) {
         f->chekeo_de_datos();
         const double fin_ms = static_cast<double>(QDateTime::currentMSecsSinceEpoch());
