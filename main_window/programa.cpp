@@ -188,11 +188,20 @@ int ejecutar(int argc, char** argv, const Programa& p,
     const Entorno entorno{&puerto, &hora, &mensajes,
                           [&mensajes](QWidget* padre) { abrir_configuracion(mensajes, padre); }};
     const std::unique_ptr<VentanaPrincipal> ventana = crear(entorno);
-    QObject::connect(ventana.get(), &VentanaPrincipal::cerrada, &app, &QApplication::quit);
+    // Closed (a signal, say) while start-up still shows a message: the loop
+    // that was to run is over before it starts.
+    bool cerrada = false;
+    QObject::connect(ventana.get(), &VentanaPrincipal::cerrada, &app, [&cerrada] {
+        cerrada = true;
+        // exit, not quit: a message box's own loop must end too.
+        QApplication::exit(0);
+    });
     QObject::connect(&unica, &InstanciaUnica::mostrar, ventana.get(),
                      &VentanaPrincipal::volverAMostrar);
     cerrar_con_senales(ventana.get());
     ventana->Form_Load();
+    if (cerrada)
+        return 0;
     centrar(ventana.get());
     if (!ventana->enBandeja())
         ventana->show();

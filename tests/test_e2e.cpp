@@ -272,6 +272,22 @@ TEST(LineaDeOrdenes, HelpAndVersionNeedNoDisplayAndNoDisplayIsOneLine) {
     }
 }
 
+TEST(Senales, TermWhileStartUpShowsAMessageEndsWith0) {
+    CarpetaTemporal dir;
+    // No "qv_int.ini": start-up stops at a message box.
+    for (const char* binario : {QUARVEL_SENDER, QUARVEL_CHECKER}) {
+        Programa p(binario);
+        p.p.start(QString::fromLatin1(binario), {});
+        ASSERT_TRUE(p.p.waitForStarted(5000));
+        esperar_eventos(700);
+        p.p.terminate();
+        ASSERT_TRUE(p.p.waitForFinished(5000)) << binario;
+        EXPECT_EQ(p.p.exitCode(), 0) << binario;
+        EXPECT_EQ(CarpetaTemporal::leer("qv_int.ini"), QByteArray("\r\n")) << "the unload ran";
+        QFile::remove("qv_int.ini");
+    }
+}
+
 TEST_F(ExtremoAExtremo, ASecondCheckerGivesWayAndTermClosesTheFirstTheNormalWay) {
     ASSERT_TRUE(simulador.iniciar());
     Programa primero(QUARVEL_CHECKER);
