@@ -47,6 +47,7 @@ void comprobar_plan(const std::uint8_t* datos, std::size_t largo) {
     // Years 1970 to about 2100, any microsecond.
     ahora = static_cast<qint64>(static_cast<quint64>(ahora) % 4'102'444'800'000'000ULL);
     std::vector<quarvel::PasoDeCadena> pasos;
+    pasos.reserve(6);
     for (int i = 0; i < 6; ++i)
         pasos.push_back({datos[8 + 2 * i] | (datos[9 + 2 * i] << 8), 2});
     const double us_byte = 1e7 / (50 + datos[20] * 1000.0);
