@@ -14,7 +14,7 @@ build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
-FUZZ_SECONDS ?= 15
+FUZZ_SECONDS ?= 8
 SOAK_MINUTES ?= 60
 
 # Every test: the suite, a short fuzzing run of each target, the whole suite

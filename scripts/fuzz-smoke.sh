@@ -2,7 +2,7 @@
 # Fuzzes the parsers of settings files, port settings, numbers and the clock's
 # reply with libFuzzer under ASan and UBSan.
 #
-#   scripts/fuzz-smoke.sh          20 s per target: the quick check
+#   scripts/fuzz-smoke.sh          20 s per target (make test: 8 s): the quick check
 #   scripts/fuzz-smoke.sh 3600     an hour per target: a real hunt (run it
 #                                  before a release or after touching a parser)
 #
@@ -10,7 +10,8 @@
 # is left as it was; an input that crashes is saved to
 # fuzz/regresion/<target>/ (commit it with the fix) and every input there is
 # replayed on each run. Exits non-zero on any crash, leak, timeout or broken
-# property. Builds into build-fuzz (clang), apart from the normal build.
+# property. Builds into build-san (clang; scripts/configurar-sanitizado.sh),
+# shared with the sanitized run of the suite.
 set -euo pipefail
 
 segundos=${1:-20}
@@ -18,7 +19,7 @@ case "$segundos" in
 '' | *[!0-9]*) echo "uso: $0 [segundos por objetivo]" >&2; exit 2 ;;
 esac
 raiz=$(cd "$(dirname "$0")/.." && pwd)
-build=${QUARVEL_FUZZ_BUILD:-$raiz/build-fuzz}
+build=${QUARVEL_SAN_BUILD:-$raiz/build-san}
 jobs=${JOBS:-2}
 
 # name:max_len. Settings files may hold long lines; the rest are short texts.
@@ -36,12 +37,7 @@ if ! grep -q QUARVEL_FUZZ "$raiz/CMakeLists.txt"; then
   exit 1
 fi
 
-# Debug keeps Qt's and the project's assertions on; -O1 keeps it fast enough.
-# Hardening off: _FORTIFY_SOURCE only adds noise under ASan.
-flags="-O1 -g -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
-flags+=" -fno-omit-frame-pointer"
-CC=clang CXX=clang++ cmake -S "$raiz" -B "$build" -DQUARVEL_FUZZ=ON -DQUARVEL_HARDENING=OFF \
-  -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS=$flags" >/dev/null
+bash "$raiz/scripts/configurar-sanitizado.sh" "$build"
 cmake --build "$build" --target quarvel_fuzz -j "$jobs" >"$build/fuzz-build.log" 2>&1 || {
   tail -40 "$build/fuzz-build.log" >&2
   exit 1

@@ -32,7 +32,7 @@ fi
 
 if [ -z "$solo" ] || [ "$solo" = tidy ]; then
   # A source is checked with the compile command of the build that has it:
-  # the fuzz targets only exist in build-fuzz.
+  # the fuzz targets only exist in build-san.
   tidy_en() {
     local db=$1
     shift
@@ -51,8 +51,8 @@ if [ -z "$solo" ] || [ "$solo" = tidy ]; then
     for f in "${fuentes[@]}"; do
       if grep -q "\"$raiz/$f\"" "$build/compile_commands.json"; then
         en_build+=("$f")
-      elif [ -f "$raiz/build-fuzz/compile_commands.json" ] &&
-        grep -q "\"$raiz/$f\"" "$raiz/build-fuzz/compile_commands.json"; then
+      elif [ -f "$raiz/build-san/compile_commands.json" ] &&
+        grep -q "\"$raiz/$f\"" "$raiz/build-san/compile_commands.json"; then
         en_fuzz+=("$f")
       else
         sin_db+=("$f")
@@ -63,7 +63,7 @@ if [ -z "$solo" ] || [ "$solo" = tidy ]; then
       echo "   sin orden de compilacion, no revisados: ${sin_db[*]}" \
         "(fuzz/: ejecute scripts/fuzz-smoke.sh)"
     tidy_en "$build" "${en_build[@]}" || fallos+=(clang-tidy)
-    tidy_en "$raiz/build-fuzz" "${en_fuzz[@]}" || fallos+=(clang-tidy-fuzz)
+    tidy_en "$raiz/build-san" "${en_fuzz[@]}" || fallos+=(clang-tidy-fuzz)
   fi
 fi
 

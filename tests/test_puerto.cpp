@@ -78,7 +78,8 @@ TEST(Puerto, PortNumberAndSettingsValidated) {
         {"", "Configuracion"},
     };
     for (const auto& [malo, campo] : malos) {
-        const QString d = descripcion_de([&] { p.setSettings(QString::fromLatin1(malo)); });
+        const QString texto = QString::fromLatin1(malo);
+        const QString d = descripcion_de([&] { p.setSettings(texto); });
         EXPECT_TRUE(d.contains(QString::fromLatin1(campo))) << malo << " -> " << d.toStdString();
     }
     EXPECT_EQ(p.Settings(), QStringLiteral("19200,M,6,1"));
