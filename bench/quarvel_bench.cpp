@@ -337,8 +337,10 @@ std::vector<double> arranques(const char* binario, const char* titulo, int veces
         return r;
     Carpeta carpeta(100, "1000");
     QProcess x;
-    x.start(QStringLiteral("Xvfb"),
-            {QStringLiteral(":87"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    // -noreset: a server that resets when its last client leaves refuses the
+    // next program that connects during the reset.
+    x.start(QStringLiteral("Xvfb"), {QStringLiteral(":87"), QStringLiteral("-nolisten"),
+                                     QStringLiteral("tcp"), QStringLiteral("-noreset")});
     x.waitForStarted();
     esperar(1000);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

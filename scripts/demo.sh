@@ -34,7 +34,7 @@ trap parar EXIT INT TERM
 # clicked), Qt's offscreen platform for the checker.
 if [ -z "${DISPLAY:-}" ]; then
   if [ "$modo" = sender ]; then
-    Xvfb :77 -screen 0 1024x768x24 >/dev/null 2>&1 &
+    Xvfb :77 -screen 0 1024x768x24 -noreset >/dev/null 2>&1 &
     pids+=($!)
     export DISPLAY=:77
     sleep 1

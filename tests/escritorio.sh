@@ -33,7 +33,7 @@ done
 export DISPLAY=$pantalla
 # The programs must draw on this display, whatever the test runner set.
 unset QT_QPA_PLATFORM
-Xvfb "$DISPLAY" -screen 0 1024x600x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$DISPLAY" -screen 0 1024x600x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 # trayer now and then gives up on a display that has just started: start it

@@ -184,7 +184,7 @@ comprobar "Quarvel430 vive hasta el timeout (estado $estado; $(tail -n 3 "$tmp/q
 # Under X the window class must be what StartupWMClass says, or docks and
 # menus do not match the window to its entry.
 if command -v Xvfb >/dev/null && command -v xwininfo >/dev/null && command -v xprop >/dev/null; then
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/pantalla" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$tmp/pantalla" >/dev/null 2>&1 &
     pids+=($!)
     for _ in $(seq 50); do [ -s "$tmp/pantalla" ] && break; sleep 0.1; done
     DISPLAY=:$(cat "$tmp/pantalla")
