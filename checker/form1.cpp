@@ -171,7 +171,11 @@ void Form1::Form_Load() {
 }
 
 bool Form1::reintentar_bandeja() {
-    if (!icono_agregado_ && hay_bandeja_())
+    // Once in the tray, a panel that restarts neither adds a second icon nor
+    // hides a window the user brought back.
+    if (icono_agregado_)
+        return true;
+    if (hay_bandeja_())
         icono_agregado_ = notificar_(NIM_ADD, &icono_bandeja);
     if (!icono_agregado_) {
         if (++intentos_bandeja_ >= kIntentosBandeja)

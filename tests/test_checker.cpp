@@ -152,6 +152,10 @@ TEST_F(Checker, WithoutATrayTheWindowStaysUntilOneComes) {
     llega_bandeja();
     EXPECT_TRUE(f.enBandeja());
     EXPECT_FALSE(f.isVisible());
+    // The panel restarting later leaves a restored window in place.
+    f.restaurar->trigger();
+    llega_bandeja();
+    EXPECT_TRUE(f.isVisible());
     ASSERT_EQ(llamadas.size(), 1u);
     EXPECT_EQ(llamadas[0].mensaje, quarvel::NIM_ADD);
 }

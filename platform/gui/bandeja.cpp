@@ -80,7 +80,12 @@ void notificar_ventana(std::uint32_t hwnd, std::uint32_t id, std::uint32_t callb
         v->mensajeBandeja(callback, id);
 }
 
-Icono crear(const NotifyIconData& d) {
+// An XEmbed tray: a client owns the screen's tray selection.
+bool hay_bandeja_xembed();
+
+// On today's tray when `sni`, else on the old one; neither kind set when the
+// icon could show nowhere.
+Icono crear(const NotifyIconData& d, bool sni) {
     ReceptorBandeja* ventana = ventana_de(d.hWnd);
     const auto it = registro().iconos.find(d.hIcon);
     const QIcon imagen = it == registro().iconos.end() ? QIcon() : it->second;
@@ -89,7 +94,7 @@ Icono crear(const NotifyIconData& d) {
     const std::uint32_t id = d.uID;
     const std::uint32_t callback = d.uCallbackMessage;
     Icono icono;
-    if (hay_anfitrion_sni()) {
+    if (sni) {
         ItemSni::Datos datos;
         datos.id = QCoreApplication::applicationName();
         datos.titulo = ventana->tituloBandeja();
@@ -101,7 +106,12 @@ Icono crear(const NotifyIconData& d) {
                 notificar_ventana(hwnd, id, callback);
             };
         icono.sni = std::make_unique<ItemSni>(std::move(datos));
-        return icono;
+        if (icono.sni->registrado())
+            return icono;
+        // An item the watcher did not take shows nowhere.
+        icono.sni.reset();
+        if (!hay_bandeja_xembed())
+            return icono;
     }
     icono.xembed = std::make_unique<QSystemTrayIcon>();
     icono.xembed->setIcon(imagen);
@@ -117,7 +127,6 @@ Icono crear(const NotifyIconData& d) {
     return icono;
 }
 
-// An XEmbed tray: a client owns the screen's tray selection.
 bool hay_bandeja_xembed() {
     const auto* x11 =
         qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
@@ -186,9 +195,12 @@ bool Shell_NotifyIconA(std::uint32_t mensaje, const NotifyIconData* datos) {
     case NIM_ADD: {
         if (r.ventanas.count(datos->hWnd) == 0 || r.bandeja.count(clave) != 0)
             return false;
-        if (!bandeja_disponible())
+        const bool sni = hay_anfitrion_sni();
+        if (!sni && !hay_bandeja_xembed())
             return false;
-        Icono icono = crear(*datos);
+        Icono icono = crear(*datos, sni);
+        if (!icono.sni && !icono.xembed)
+            return false;
         aplicar(icono, *datos);
         r.bandeja[clave] = std::move(icono);
         return true;
