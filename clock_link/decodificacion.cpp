@@ -3,7 +3,6 @@
 #include "clock_link/codificacion.h"
 
 #include <QDate>
-#include <QTime>
 
 namespace quarvel {
 
@@ -32,9 +31,6 @@ QString texto_fecha_reloj(const LecturaReloj& l) {
 }
 
 QString texto_hora_reloj(const LecturaReloj& l) {
-    const QTime t(l.hora, l.minuto, l.segundo);
-    if (t.isValid())
-        return t.toString(QStringLiteral("HH:mm:ss"));
     // Two digits each whatever the others hold: the comparison reads the
     // first five characters as hours and minutes.
     const auto dos = [](int n) { return QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0')); };

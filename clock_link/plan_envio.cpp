@@ -1,6 +1,7 @@
 #include "clock_link/plan_envio.h"
 
 #include "clock_link/puerto_serie.h"
+#include "platform/fuente_hora.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,8 +23,7 @@ bool cambia_el_minuto(qint64 desde_us, qint64 hasta_us) {
 }
 
 qint64 segundo_siguiente(qint64 t_us) {
-    const qint64 s = t_us / kUsPorSegundo * kUsPorSegundo;
-    return s < t_us ? s + kUsPorSegundo : s;
+    return multiplo_tras(t_us, kUsPorSegundo, true);
 }
 
 PlanDeEnvio plan_en(qint64 borde_us, double hasta_el_byte_us) {
@@ -50,11 +50,9 @@ PlanDeEnvio planificar_envio(qint64 ahora_us, std::span<const PasoDeCadena> paso
     for (std::size_t i = 0; i <= paso_segundos; ++i) {
         if (i >= pasos.size() || pasos[i].retardo_ms <= 0) {
             // A timer of 0 never fires: the chain stops here.
-            PlanDeEnvio p;
-            p.llega = false;
+            PlanDeEnvio p = plan_en(ahora_us - ahora_us % kUsPorSegundo, 0);
             p.inicio_us = ahora_us;
-            p.borde_us = ahora_us - ahora_us % kUsPorSegundo;
-            p.borde = QDateTime::fromMSecsSinceEpoch(p.borde_us / 1000);
+            p.llega = false;
             return p;
         }
         t_us += pasos[i].retardo_ms * 1000.0;

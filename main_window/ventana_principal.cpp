@@ -51,13 +51,12 @@ void VentanaPrincipal::configurar_puerto(const configuracion_ini& c) {
     MSComm1->setCommPort(a_entero16(entero_estricto(c.com_port, seccion), seccion));
     MSComm1->setSettings(c.com_cfg.value_or(QString()));
     Panels[1]->setText(QString::number(MSComm1->CommPort()));
-    config_com partes;
-    const int n = separar_config_com_parcial(MSComm1->Settings(), partes);
-    const QString* valores[] = {&partes.baud, &partes.parity, &partes.data, &partes.stop};
-    for (int i = 0; i < n; ++i)
-        Panels[3 + 2 * static_cast<std::size_t>(i)]->setText(*valores[i]);
-    if (n < 4)
-        separar_config_com(MSComm1->Settings());
+    // The port took the settings, so they have their four fields.
+    const config_com partes = separar_config_com(MSComm1->Settings());
+    Panels[3]->setText(partes.baud);
+    Panels[5]->setText(partes.parity);
+    Panels[7]->setText(partes.data);
+    Panels[9]->setText(partes.stop);
 }
 
 void VentanaPrincipal::fallo_de_inicio(const Fallo& f) {

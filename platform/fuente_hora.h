@@ -69,4 +69,12 @@ private:
 QString formato_hora(const QDateTime& t);
 QString formato_fecha(const QDateTime& t);
 
+// The first multiple of `paso` after `t` (after or at it when `incluido`).
+inline qint64 multiplo_tras(qint64 t, qint64 paso, bool incluido) {
+    qint64 m = t / paso * paso;
+    if (m < t || (!incluido && m == t))
+        m += paso;
+    return m;
+}
+
 } // namespace quarvel

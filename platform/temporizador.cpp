@@ -4,18 +4,6 @@
 
 namespace quarvel {
 
-namespace {
-
-// The first multiple of `paso` after `t` (after or at it when `incluido`).
-qint64 multiplo_tras(qint64 t, qint64 paso, bool incluido) {
-    qint64 m = t / paso * paso;
-    if (m < t || (!incluido && m == t))
-        m += paso;
-    return m;
-}
-
-} // namespace
-
 Temporizador::Temporizador(QString nombre, int intervalo, bool activo, FuenteHora& hora,
                            QObject* parent)
     : QObject(parent)

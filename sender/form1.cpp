@@ -103,8 +103,13 @@ Form1::Form1(Entorno entorno, QWidget* parent)
 }
 
 Form1::~Form1() {
+    cancelar_segundos();
+}
+
+void Form1::cancelar_segundos() {
     if (cita_segundos_)
         hora().cancelar(*cita_segundos_);
+    cita_segundos_.reset();
 }
 
 void Form1::Form_Load() {
@@ -180,8 +185,7 @@ void Form1::Timer1_Timer() {
     // "S" and its value go out when the value lands on a second, the one
     // they carry; Timer12 follows them.
     plan_segundos_ = planificar_segundos(hora().ahora_us(), us_por_byte());
-    if (cita_segundos_)
-        hora().cancelar(*cita_segundos_);
+    cancelar_segundos();
     cita_segundos_ = hora().programar(plan_segundos_.inicio_us, FuenteHora::Precision::Exacta,
                                       [this] { enviar_segundos(); });
 }
@@ -227,10 +231,7 @@ void Form1::iniciar_cadena(bool solo_completos) {
     for (Temporizador* t :
          {Timer4, Timer5, Timer6, Timer7, Timer8, Timer9, Timer10, Timer11, Timer12})
         t->setEnabled(false);
-    if (cita_segundos_) {
-        hora().cancelar(*cita_segundos_);
-        cita_segundos_.reset();
-    }
+    cancelar_segundos();
     plan_cadena_ =
         planificar_envio(hora().ahora_us(), pasos_de_cadena(), kPasoSegundos, us_por_byte());
     datos = datos_de_envio(plan_cadena_.borde);

@@ -84,6 +84,7 @@ private:
     bool cadena_en_curso() const;
     std::vector<quarvel::PasoDeCadena> pasos_de_cadena() const;
     void enviar_segundos();
+    void cancelar_segundos();
     void paso(quarvel::Temporizador* propio, char letra, const std::optional<int>& valor,
               quarvel::Temporizador* siguiente);
     void restaurar_modo(quarvel::Temporizador* propio);
