@@ -4,8 +4,6 @@
 #include "platform/gui/item_sni.h"
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -177,13 +175,7 @@ bool bandeja_disponible() {
 }
 
 void al_llegar_bandeja(QObject* contexto, std::function<void()> accion) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    auto* vigilante = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"), bus,
-                                              QDBusServiceWatcher::WatchForRegistration, contexto);
-    QObject::connect(vigilante, &QDBusServiceWatcher::serviceRegistered, contexto,
-                     [accion = std::move(accion)] { accion(); });
+    al_llegar_vigilante(contexto, std::move(accion));
 }
 
 bool Shell_NotifyIconA(std::uint32_t mensaje, const NotifyIconData* datos) {

@@ -320,10 +320,7 @@ ItemSni::ItemSni(Datos datos, QObject* parent)
     }
     // A panel that restarts brings a new watcher, which must learn of the
     // item again.
-    vigilante_ =
-        new QDBusServiceWatcher(kVigilante, bus, QDBusServiceWatcher::WatchForRegistration, this);
-    connect(vigilante_, &QDBusServiceWatcher::serviceRegistered, this,
-            [this] { registrar_en_vigilante(); });
+    al_llegar_vigilante(this, [this] { registrar_en_vigilante(); });
     registrar_en_vigilante();
 }
 
@@ -364,6 +361,16 @@ void ItemSni::avisar(const QString& titulo, const QString& texto) {
 void ItemSni::activar(QPoint punto) {
     if (datos_.activado)
         datos_.activado(punto);
+}
+
+void al_llegar_vigilante(QObject* contexto, std::function<void()> accion) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    auto* vigilante = new QDBusServiceWatcher(kVigilante, bus,
+                                              QDBusServiceWatcher::WatchForRegistration, contexto);
+    QObject::connect(vigilante, &QDBusServiceWatcher::serviceRegistered, contexto,
+                     [accion = std::move(accion)] { accion(); });
 }
 
 bool hay_anfitrion_sni() {

@@ -109,12 +109,15 @@ private:
     PixmapsSni pixmaps_;
     QString servicio_;
     bool registrado_ = false;
-    QDBusServiceWatcher* vigilante_ = nullptr;
 };
 
 // Whether a StatusNotifierWatcher with a host (a panel that shows items) is
 // on the session bus now.
 bool hay_anfitrion_sni();
+
+// Calls `accion` whenever a StatusNotifierWatcher comes onto the session bus
+// (a panel starting or restarting), for as long as `contexto` lives.
+void al_llegar_vigilante(QObject* contexto, std::function<void()> accion);
 
 // The pixmaps an item sends: every size of the icon from 16 to 256 pixels.
 PixmapsSni pixmaps_sni(const QIcon& icono);
