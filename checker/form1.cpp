@@ -114,11 +114,8 @@ Form1::Form1(Entorno entorno, QWidget* parent)
 
     enlace_.alRecuperar([this] {
         // The port works again: the tip stops showing the old failure.
-        if (tip_con_aviso_ && icono_agregado_) {
-            fijar_tip(windowTitle());
-            notificar_(NIM_MODIFY, &icono_bandeja);
-            detalle_bandeja(hwnd_, icono_bandeja.uID, QString());
-        }
+        if (tip_con_aviso_ && icono_agregado_)
+            mostrar_en_bandeja(windowTitle(), QString());
         tip_con_aviso_ = false;
     });
 
@@ -196,6 +193,12 @@ void Form1::fijar_tip(const QString& texto) {
     icono_bandeja.szTip[bytes.size()] = '\0';
 }
 
+void Form1::mostrar_en_bandeja(const QString& tip, const QString& detalle) {
+    fijar_tip(tip);
+    notificar_(NIM_MODIFY, &icono_bandeja);
+    detalle_bandeja(hwnd_, icono_bandeja.uID, detalle);
+}
+
 void Form1::Form_Unload() {
     if (!guardar_al_cerrar())
         return;
@@ -236,9 +239,7 @@ void Form1::informar_fallo(const QString& descripcion) {
         // Hidden in the tray, the tip and a balloon are what the user sees:
         // the 64-byte tip cuts the text, the tooltip's body and the balloon
         // show it whole.
-        fijar_tip(kTitulo + QStringLiteral(": ") + descripcion);
-        notificar_(NIM_MODIFY, &icono_bandeja);
-        detalle_bandeja(hwnd_, icono_bandeja.uID, descripcion);
+        mostrar_en_bandeja(kTitulo + QStringLiteral(": ") + descripcion, descripcion);
         tip_con_aviso_ = true;
         aviso_bandeja(hwnd_, icono_bandeja.uID, kTitulo, descripcion);
     }

@@ -99,6 +99,8 @@ private:
     void chequeo_debido();
     void parpadeo();
     void fijar_tip(const QString& texto);
+    // The 64-byte tip and the whole text where the tray shows one.
+    void mostrar_en_bandeja(const QString& tip, const QString& detalle);
     void sumar_contador(QLabel* contador);
 
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar_;

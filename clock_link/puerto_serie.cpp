@@ -19,7 +19,7 @@ void PuertoSerie::setCommPort(int numero) {
 }
 
 void PuertoSerie::setSettings(const QString& settings) {
-    validar_settings(settings);
+    linea_ = validar_settings(settings);
     settings_ = settings;
 }
 

@@ -6,6 +6,14 @@
 
 namespace quarvel {
 
+struct ConfigLinea {
+    int baudios = 9600;
+    char paridad = 'N';
+    int datos = 8;
+    // 1, 15 (one and a half) or 2.
+    int parada = 1;
+};
+
 // The serial port control the windows own. Port number and line settings are
 // validated here; subclasses do the opening, writing and reading.
 class PuertoSerie : public QObject {
@@ -20,6 +28,8 @@ public:
     // "baud,parity,data,stop"; a bad field throws Fallo naming it.
     void setSettings(const QString& settings);
     const QString& Settings() const { return settings_; }
+    // The same settings, read.
+    const ConfigLinea& linea() const { return linea_; }
 
     bool PortOpen() const { return abierto(); }
     // Opening or closing; false when an open failed (see ultimoError()).
@@ -57,15 +67,8 @@ protected:
 private:
     int puerto_ = 1;
     QString settings_ = QStringLiteral("9600,N,8,1");
+    ConfigLinea linea_;
     QString error_;
-};
-
-struct ConfigLinea {
-    int baudios = 9600;
-    char paridad = 'N';
-    int datos = 8;
-    // 1, 15 (one and a half) or 2.
-    int parada = 1;
 };
 
 // Throws Fallo naming the bad field.

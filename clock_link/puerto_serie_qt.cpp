@@ -112,7 +112,7 @@ bool PuertoSerieQt::abrir() {
         setError(describirFalloApertura(ruta));
         return false;
     }
-    const ConfigLinea c = validar_settings(Settings());
+    const ConfigLinea& c = linea();
     const bool ok = puerto_.setBaudRate(c.baudios) &&
                     puerto_.setDataBits(static_cast<QSerialPort::DataBits>(c.datos)) &&
                     puerto_.setParity(paridad_qt(c.paridad)) &&

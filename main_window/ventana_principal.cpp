@@ -105,7 +105,7 @@ void VentanaPrincipal::configurar() {
 }
 
 double VentanaPrincipal::us_por_byte() const {
-    return quarvel::us_por_byte(validar_settings(MSComm1->Settings()));
+    return quarvel::us_por_byte(MSComm1->linea());
 }
 
 void VentanaPrincipal::informar_fallo(const QString& descripcion) {
