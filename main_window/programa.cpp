@@ -111,9 +111,8 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     return std::nullopt;
 }
 
+// Name and version are set with the command line, before.
 void preparar_aplicacion(const Programa& p) {
-    QApplication::setApplicationName(p.nombre);
-    QApplication::setApplicationVersion(QStringLiteral(QUARVEL_VERSION));
     QApplication::setDesktopFileName(p.escritorio);
     QApplication::setWindowIcon(icono_programa());
 }
