@@ -19,19 +19,18 @@ fi
 # shellcheck source=tests/comun.sh
 source "$(dirname "$0")/comun.sh"
 
-cd "$trabajo"
+cd "$trabajo" || exit 1
 mkdir -m 0700 run
 export XDG_RUNTIME_DIR=$trabajo/run WAYLAND_DISPLAY=quarvel-wl QT_QPA_PLATFORM=wayland
 unset DISPLAY
 weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0 >weston.log 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do [ -S "run/$WAYLAND_DISPLAY" ] && break; sleep 0.1; done
-[ -S "run/$WAYLAND_DISPLAY" ] || { falla "weston did not start"; tail -5 weston.log; exit 1; }
+esperar 50 test -S "run/$WAYLAND_DISPLAY" || { falla "weston did not start"; tail -5 weston.log; exit 1; }
 
 ajustes .
 "$build/simulator/simulador_reloj" --offset -120.3 --log sim.log --quiet >sim.out 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
+esperar 50 test -L COM1
 
 # Under AddressSanitizer: Qt's Wayland plugins keep allocations to the end,
 # some in libraries unloaded by then, which LeakSanitizer cannot name to
@@ -39,16 +38,10 @@ for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
 ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" \
   "$build/checker/Quarvel430" >checker.out 2>&1 &
 checker=$!
-for _ in $(seq 60); do grep -q '"cmd":"CF"' sim.log 2>/dev/null && break; sleep 0.1; done
-if grep -q '"cmd":"CF"' sim.log 2>/dev/null; then
-  ok "the checker set the clock under Wayland"
-else
-  falla "no start-up update under Wayland"
+comprobar "the checker set the clock under Wayland" esperar 60 grep -qs '"cmd":"CF"' sim.log ||
   cat checker.out
-fi
 kill -TERM "$checker"
 wait "$checker"
-rc=$?
-if [ "$rc" -eq 0 ]; then ok "SIGTERM ended it with 0"; else falla "exit status $rc after SIGTERM"; fi
+igual "exit status after SIGTERM" 0 $?
 
 resumen

@@ -5,93 +5,73 @@
 # really starting.
 #   probar-paquete.sh DEB_DIR
 set -uo pipefail
-# shellcheck source=tests/paquete/comun.sh
-. "$(dirname "$0")/comun.sh"
+# shellcheck source=tests/comun.sh
+. "$(dirname "$0")/../comun.sh"
 
 if ! command -v dpkg-deb >/dev/null; then
     echo "SKIPPED: dpkg-deb not found; the Debian package can only be checked on Debian"
     exit 77
 fi
-shopt -s nullglob
-debs=("$1"/quarvel_*.deb)
-[ ${#debs[@]} -eq 1 ] || { echo "expected one quarvel_*.deb in $1, found ${#debs[@]}" >&2; exit 1; }
-deb=${debs[0]}
+deb=$(un_deb "$1") || exit 1
 echo "paquete: $deb"
-
-tmp=$(mktemp -d)
-pids=()
-limpiar() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$tmp"
-}
-trap limpiar EXIT
+t=$trabajo
 
 # --- control fields ---
 campo() { dpkg-deb -f "$deb" "$1"; }
-comprobar "Package quarvel" test "$(campo Package)" = quarvel
-comprobar "Version 1.0.0" test "$(campo Version)" = 1.0.0
-comprobar "Section utils" test "$(campo Section)" = utils
-comprobar "Architecture $(dpkg --print-architecture)" \
-    test "$(campo Architecture)" = "$(dpkg --print-architecture)"
+for kv in Package=quarvel Version=1.0.0 Section=utils "Architecture=$(dpkg --print-architecture)"; do
+    igual "${kv%%=*}" "${kv#*=}" "$(campo "${kv%%=*}")"
+done
 comprobar "Maintainer con correo" grep -q '<.*@.*>' <<<"$(campo Maintainer)"
 comprobar "Description" test -n "$(campo Description)"
-depende=$(campo Depends)
-echo "Depends: $depende"
-for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6; do
-    comprobar "Depends incluye $lib" grep -Eq "(^|, )$lib( |,|$)" <<<"$depende"
+echo "Depends: $(campo Depends)"
+# FIELD:PACKAGE, the package a whole entry of the field's list.
+for fp in Depends:libqt6core6 Depends:libqt6gui6 Depends:libqt6widgets6 Depends:libqt6serialport6 \
+    Recommends:qt6-wayland; do
+    comprobar "$fp" grep -Eq "(^|, )${fp#*:}( |,|$)" <<<"$(campo "${fp%%:*}")"
 done
-comprobar "Recommends qt6-wayland" grep -Eq "(^|, )qt6-wayland( |,|$)" <<<"$(campo Recommends)"
 
 # Errors and warnings only: infos and pedantic tags are advice.
 if command -v lintian >/dev/null; then
-    lintian --pedantic "$deb" >"$tmp/lintian.log" 2>"$tmp/lintian.err"
+    lintian --pedantic "$deb" >"$t/lintian.log" 2>"$t/lintian.err"
     estado=$?
-    comprobar "lintian termina bien (estado $estado; $(tail -n 3 "$tmp/lintian.err"))" test "$estado" -eq 0
-    comprobar "lintian sin E: ni W: ($(grep -E '^[EW]: ' "$tmp/lintian.log" | tr '\n' ' '))" \
-        bash -c "! grep -Eq '^[EW]: ' '$tmp/lintian.log'"
+    comprobar "lintian termina bien (estado $estado; $(tail -n 3 "$t/lintian.err"))" test "$estado" -eq 0
+    igual "lintian sin E: ni W:" "" "$(grep -E '^[EW]: ' "$t/lintian.log")"
 else
     echo "nota: lintian no esta; paquete sin revisar con lintian"
 fi
 
-# --- file list ---
-lista=$tmp/lista
+# --- file list, and the files unpacked ---
+lista=$t/lista
 dpkg-deb -c "$deb" | awk '{print $1, $6}' >"$lista"
 tiene() { grep -Fxq "$1" <(awk '{print $2}' "$lista"); }
 ejecutable() { grep -Eq "^-rwxr-xr-x \./usr/bin/$1\$" "$lista"; }
+usr=$t/raiz/usr
+dpkg-deb -x "$deb" "$t/raiz" || { echo "dpkg-deb -x failed" >&2; exit 1; }
+apps=$usr/share/applications
+svg=icons/hicolor/scalable/apps/io.github.quarvel.Quarvel.svg
+
 for b in Quarvel38 Quarvel430 simulador_reloj quarvel-lanzar; do
     comprobar "/usr/bin/$b ejecutable" ejecutable "$b"
     comprobar "man1/$b.1.gz" tiene "./usr/share/man/man1/$b.1.gz"
 done
-for d in Quarvel38 Quarvel430; do
-    comprobar "$d.desktop" tiene "./usr/share/applications/io.github.quarvel.$d.desktop"
+for f in applications/io.github.quarvel.Quarvel38.desktop applications/io.github.quarvel.Quarvel430.desktop \
+    quarvel/autostart/io.github.quarvel.Quarvel430.desktop doc/quarvel/copyright \
+    metainfo/io.github.quarvel.Quarvel.metainfo.xml "$svg"; do
+    comprobar "$f" tiene "./usr/share/$f"
 done
-comprobar "autostart opcional" tiene ./usr/share/quarvel/autostart/io.github.quarvel.Quarvel430.desktop
-comprobar "copyright" tiene ./usr/share/doc/quarvel/copyright
-comprobar "metainfo" tiene ./usr/share/metainfo/io.github.quarvel.Quarvel.metainfo.xml
-comprobar "icono svg" tiene ./usr/share/icons/hicolor/scalable/apps/io.github.quarvel.Quarvel.svg
-for n in 16 32 48 64 128 256; do
-    comprobar "icono ${n}x${n}" tiene "./usr/share/icons/hicolor/${n}x${n}/apps/io.github.quarvel.Quarvel.png"
-done
-# Autostart is opt-in; and nothing strays outside /usr (other targets'
-# install rules, a /usr/local prefix).
-comprobar "nada en /etc" test -z "$(awk '$2 ~ /^\.\/etc\// {print $2}' "$lista")"
-comprobar "todo bajo /usr" test -z "$(awk '$2 !~ /^\.\/(usr\/.*)?$/ {print $2}' "$lista")"
-comprobar "nada en /usr/local" test -z "$(awk '$2 ~ /^\.\/usr\/local/ {print $2}' "$lista")"
-
-# --- unpacked ---
-raiz=$tmp/raiz
-dpkg-deb -x "$deb" "$raiz" || { echo "dpkg-deb -x failed" >&2; exit 1; }
-usr=$raiz/usr
-apps=$usr/share/applications
-
 # Icons really have their size (PNG IHDR: width and height at bytes 16..23).
 lado_png() { od -An -tu1 -j16 -N8 "$1" | awk '{print $3*256+$4 "x" $7*256+$8}'; }
 for n in 16 32 48 64 128 256; do
-    f=$usr/share/icons/hicolor/${n}x${n}/apps/io.github.quarvel.Quarvel.png
-    comprobar "PNG $n de ${n}x${n} ($(lado_png "$f"))" test "$(lado_png "$f")" = "${n}x${n}"
+    f=icons/hicolor/${n}x${n}/apps/io.github.quarvel.Quarvel.png
+    comprobar "$f" tiene "./usr/share/$f"
+    igual "PNG de ${n}x${n}" "${n}x${n}" "$(lado_png "$usr/share/$f")"
 done
-comprobar "SVG" grep -q '<svg' "$usr/share/icons/hicolor/scalable/apps/io.github.quarvel.Quarvel.svg"
+comprobar "SVG" grep -q '<svg' "$usr/share/$svg"
+# Autostart is opt-in; and nothing strays outside /usr (other targets'
+# install rules, a /usr/local prefix).
+igual "nada en /etc" "" "$(awk '$2 ~ /^\.\/etc\// {print $2}' "$lista")"
+igual "todo bajo /usr" "" "$(awk '$2 !~ /^\.\/(usr\/.*)?$/ {print $2}' "$lista")"
+igual "nada en /usr/local" "" "$(awk '$2 ~ /^\.\/usr\/local/ {print $2}' "$lista")"
 
 copyright=$usr/share/doc/quarvel/copyright
 comprobar "copyright legible por maquina, MIT" \
@@ -105,10 +85,10 @@ done
 # Desktop entries: what they name is in the package.
 for d in Quarvel38 Quarvel430; do
     f=$apps/io.github.quarvel.$d.desktop
-    comprobar "$d Exec" test "$(valor_clave "$f" Exec)" = "quarvel-lanzar $d"
+    for kv in "Exec=quarvel-lanzar $d" "StartupWMClass=$d" "Categories=Utility;Qt;"; do
+        igual "$d ${kv%%=*}" "${kv#*=}" "$(valor_clave "$f" "${kv%%=*}")"
+    done
     comprobar "$d TryExec instalado" test -x "$usr/bin/$(valor_clave "$f" TryExec)"
-    comprobar "$d StartupWMClass" test "$(valor_clave "$f" StartupWMClass)" = "$d"
-    comprobar "$d Categories" test "$(valor_clave "$f" Categories)" = "Utility;Qt;"
     comprobar "$d icono instalado" \
         test -f "$usr/share/icons/hicolor/scalable/apps/$(valor_clave "$f" Icon).svg"
     for k in 'Name' 'Name\[es\]' 'Comment' 'Comment\[es\]'; do
@@ -129,12 +109,11 @@ meta=$usr/share/metainfo/io.github.quarvel.Quarvel.metainfo.xml
 while read -r d; do
     comprobar "metainfo lanza $d instalado" test -f "$apps/$d"
 done < <(sed -n 's|.*<launchable type="desktop-id">\(.*\)</launchable>.*|\1|p' "$meta")
-comprobar "metainfo con dos lanzadores" test "$(grep -c '<launchable' "$meta")" -eq 2
+igual "metainfo con lanzadores" 2 "$(grep -c '<launchable' "$meta")"
 comprobar "metainfo icono instalado" \
     test -f "$usr/share/icons/hicolor/scalable/apps/$(sed -n 's|.*<icon type="stock">\(.*\)</icon>.*|\1|p' "$meta").svg"
 if command -v appstreamcli >/dev/null; then
-    comprobar "appstreamcli validate" \
-        appstreamcli validate --no-net "$usr/share/metainfo/io.github.quarvel.Quarvel.metainfo.xml"
+    comprobar "appstreamcli validate" appstreamcli validate --no-net "$meta"
 else
     echo "nota: appstreamcli no esta; metainfo sin validar"
 fi
@@ -142,7 +121,7 @@ fi
 # The unpacked binaries link only against what is installed on the system
 # (Qt from Debian, no LD_LIBRARY_PATH).
 for b in Quarvel38 Quarvel430 simulador_reloj; do
-    comprobar "$b sin bibliotecas ausentes" bash -c "! env -u LD_LIBRARY_PATH ldd '$usr/bin/$b' | grep -q 'not found'"
+    igual "$b sin bibliotecas ausentes" "" "$(env -u LD_LIBRARY_PATH ldd "$usr/bin/$b" | grep 'not found')"
 done
 env -u LD_LIBRARY_PATH "$usr/bin/simulador_reloj" --help >/dev/null
 comprobar "simulador_reloj --help" test $? -eq 0
@@ -150,60 +129,53 @@ comprobar "simulador_reloj --help" test $? -eq 0
 # The unpacked launcher, as the menu runs it, on a fresh XDG_CONFIG_HOME:
 # seeds the folder and execs the unpacked program there. The program keeps
 # running until timeout kills it (124), it does not crash.
-cfg=$tmp/cfg
+cfg=$t/cfg
+# Same pid once the launcher execs.
+ejecuta() { exe=$(readlink "/proc/$pid/exe" 2>/dev/null); [ "$exe" = "$usr/bin/$prog" ]; }
 for prog in Quarvel38 Quarvel430; do
-    env -u LD_LIBRARY_PATH HOME="$tmp/casa" XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM=offscreen \
-        "$usr/bin/quarvel-lanzar" "$prog" >"$tmp/$prog.log" 2>&1 &
+    env -u LD_LIBRARY_PATH HOME="$t/casa" XDG_CONFIG_HOME="$cfg" QT_QPA_PLATFORM=offscreen \
+        "$usr/bin/quarvel-lanzar" "$prog" >"$t/$prog.log" 2>&1 &
     pid=$!
     pids+=("$pid")
-    # Same pid once the launcher execs.
-    exe=""
-    for _ in $(seq 50); do
-        exe=$(readlink "/proc/$pid/exe" 2>/dev/null)
-        [ "$exe" = "$usr/bin/$prog" ] && break
-        sleep 0.1
-    done
+    esperar 50 ejecuta
     comprobar "$prog arrancado desde el paquete ($exe)" test "$exe" = "$usr/bin/$prog"
-    comprobar "$prog en la carpeta XDG" test "$(readlink "/proc/$pid/cwd")" = "$cfg/quarvel"
+    igual "$prog en la carpeta XDG" "$cfg/quarvel" "$(readlink "/proc/$pid/cwd")"
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
 done
-comprobar "qv.ini sembrado" iguala_bytes "$cfg/quarvel/qv.ini" qv_esperado
-comprobar "qv_int.ini sembrado" iguala_bytes "$cfg/quarvel/qv_int.ini" qv_int_esperado
+comprobar "qv.ini sembrado" iguala_bytes "$cfg/quarvel/qv.ini" qv_ini
+comprobar "qv_int.ini sembrado" iguala_bytes "$cfg/quarvel/qv_int.ini" qv_int_ini
 
-cfg2=$tmp/cfg2
-env -u LD_LIBRARY_PATH HOME="$tmp/casa" XDG_CONFIG_HOME="$cfg2" QT_QPA_PLATFORM=offscreen \
-    timeout 3 "$usr/bin/quarvel-lanzar" Quarvel38 >"$tmp/q38.log" 2>&1
+env -u LD_LIBRARY_PATH HOME="$t/casa" XDG_CONFIG_HOME="$t/cfg2" QT_QPA_PLATFORM=offscreen \
+    timeout 3 "$usr/bin/quarvel-lanzar" Quarvel38 >"$t/q38.log" 2>&1
 estado=$?
-comprobar "Quarvel38 vive hasta el timeout (estado $estado; $(tail -n 3 "$tmp/q38.log"))" test "$estado" -eq 124
-(cd "$tmp" && env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen timeout 3 "$usr/bin/Quarvel430" \
-    >"$tmp/q430.log" 2>&1)
+comprobar "Quarvel38 vive hasta el timeout (estado $estado; $(tail -n 3 "$t/q38.log"))" test "$estado" -eq 124
+(cd "$t" && env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen timeout 3 "$usr/bin/Quarvel430" \
+    >"$t/q430.log" 2>&1)
 estado=$?
-comprobar "Quarvel430 vive hasta el timeout (estado $estado; $(tail -n 3 "$tmp/q430.log"))" test "$estado" -eq 124
+comprobar "Quarvel430 vive hasta el timeout (estado $estado; $(tail -n 3 "$t/q430.log"))" test "$estado" -eq 124
 
 # Under X the window class must be what StartupWMClass says, or docks and
 # menus do not match the window to its entry.
 if command -v Xvfb >/dev/null && command -v xwininfo >/dev/null && command -v xprop >/dev/null; then
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$tmp/pantalla" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$t/pantalla" >/dev/null 2>&1 &
     pids+=($!)
-    for _ in $(seq 50); do [ -s "$tmp/pantalla" ] && break; sleep 0.1; done
-    DISPLAY=:$(cat "$tmp/pantalla")
+    esperar 50 test -s "$t/pantalla"
+    DISPLAY=:$(cat "$t/pantalla")
     export DISPLAY
-    for prog in Quarvel38 Quarvel430; do
-        titulo="Quarvel 3.8"
-        [ "$prog" = Quarvel430 ] && titulo="Quarvel 4.3"
+    abierta() {
+        ventana=$(xwininfo -root -tree 2>/dev/null | awk -v t="\"$titulo\":" 'index($0, t) {print $1; exit}')
+        [ -n "$ventana" ]
+    }
+    for pt in "Quarvel38|Quarvel 3.8" "Quarvel430|Quarvel 4.3"; do
+        prog=${pt%%|*} titulo=${pt#*|}
         (cd "$cfg/quarvel" && exec env -u LD_LIBRARY_PATH -u QT_QPA_PLATFORM "$usr/bin/$prog" >/dev/null 2>&1) &
         pid=$!
         pids+=("$pid")
-        ventana=""
-        for _ in $(seq 100); do
-            ventana=$(xwininfo -root -tree 2>/dev/null | awk -v t="\"$titulo\":" 'index($0, t) {print $1; exit}')
-            [ -n "$ventana" ] && break
-            sleep 0.1
-        done
+        esperar 100 abierta
         clase=$(xprop -id "$ventana" WM_CLASS 2>/dev/null | sed -n 's/.*= "[^"]*", "\([^"]*\)".*/\1/p')
         esperada=$(valor_clave "$apps/io.github.quarvel.$prog.desktop" StartupWMClass)
-        comprobar "$prog WM_CLASS '$clase' = StartupWMClass '$esperada'" test "$clase" = "$esperada"
+        igual "$prog WM_CLASS = StartupWMClass '$esperada'" "$esperada" "$clase"
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     done
@@ -211,4 +183,4 @@ else
     echo "nota: sin Xvfb/xwininfo/xprop; WM_CLASS sin comprobar"
 fi
 
-final
+resumen
