@@ -23,13 +23,9 @@ using Tipo = PuertoFalso::Tipo;
 
 namespace {
 
-constexpr double k9600 = 1e7 / 9600;
-
-class Checker : public ::testing::Test {
+class Checker : public PruebaDeVentana {
 protected:
     void SetUp() override {
-        CarpetaTemporal::escribir("qv_int.ini", "5\r\n");
-        CarpetaTemporal::escribir("qv.ini", qv_ini("1", "9600,N,8,1"));
         hora.fijar(5, 12, 2008, 14, 5, 7);
         // The clock answers a read request with `contestar`.
         puerto.al_escribir = [this](const QByteArray& b) {
@@ -67,21 +63,10 @@ protected:
         for (int i = 0; i < n; ++i)
             form->Timer2_Timer();
     }
-    qint64 momento_de(char letra) const {
-        for (const auto& e : puerto.eventos)
-            if (e.tipo == Tipo::Escribir && e.bytes.startsWith(letra))
-                return e.t_us;
-        return -1;
-    }
-
     struct Llamada {
         std::uint32_t mensaje;
         NotifyIconData datos;
     };
-    CarpetaTemporal dir;
-    RelojVirtual hora;
-    PuertoFalso puerto{&hora};
-    CajaFalsa caja;
     QByteArray contestar;
     bool hay_bandeja = true;
     std::function<void()> llega_bandeja;
@@ -130,7 +115,7 @@ TEST_F(Checker, StartUpGoesToTheTrayAndSetsTheClock) {
     EXPECT_EQ(puerto.escritos(), QByteArray("D\x05M\x12Y\x08H\x14m\x05S\x10"
                                             "CWCF",
                                             16));
-    EXPECT_NEAR(static_cast<double>(momento_de('S')) + 2 * k9600, f.planActualizacion().borde_us,
+    EXPECT_NEAR(static_cast<double>(momento_de("S")) + 2 * k9600, f.planActualizacion().borde_us,
                 1);
     EXPECT_EQ(f.planActualizacion().borde, QDateTime(QDate(2008, 12, 5), QTime(14, 5, 10)));
     EXPECT_FALSE(puerto.PortOpen());
@@ -205,9 +190,9 @@ TEST_F(Checker, EveryUpdateLandsItsSecondsByteOnTheSecondItCarries) {
         const auto w = puerto.escrituras();
         ASSERT_EQ(w.size(), 8u);
         EXPECT_EQ(puerto.escritos(), c.linea);
-        EXPECT_NEAR(static_cast<double>(momento_de('S')) + 2 * k9600,
+        EXPECT_NEAR(static_cast<double>(momento_de("S")) + 2 * k9600,
                     f.planActualizacion().borde_us, 1);
-        EXPECT_EQ(momento_de('S') - momento_de('D'), 500'000);
+        EXPECT_EQ(momento_de("S") - momento_de("D"), 500'000);
         EXPECT_FALSE(puerto.PortOpen());
         EXPECT_EQ(f.estado_chekeo, 3);
     }

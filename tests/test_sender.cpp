@@ -18,14 +18,8 @@ using Tipo = PuertoFalso::Tipo;
 
 namespace {
 
-constexpr double k9600 = 1e7 / 9600;
-
-class Sender : public ::testing::Test {
+class Sender : public PruebaDeVentana {
 protected:
-    void SetUp() override {
-        CarpetaTemporal::escribir("qv_int.ini", "5\r\n");
-        CarpetaTemporal::escribir("qv.ini", qv_ini("1", "9600,N,8,1"));
-    }
     Form1& cargar() {
         form = std::make_unique<Form1>(
             quarvel::Entorno{&puerto, &hora, &caja, [this](QWidget*) { ++configuraciones; }});
@@ -46,18 +40,6 @@ protected:
             r.push_back(t->Interval());
         return r;
     }
-    // When the first write of `bytes` was made.
-    qint64 momento_de(const QByteArray& bytes) const {
-        for (const auto& e : puerto.eventos)
-            if (e.tipo == Tipo::Escribir && e.bytes == bytes)
-                return e.t_us;
-        return -1;
-    }
-
-    CarpetaTemporal dir;
-    RelojVirtual hora;
-    PuertoFalso puerto{&hora};
-    CajaFalsa caja;
     int configuraciones = 0;
     std::unique_ptr<Form1> form;
 };

@@ -36,3 +36,15 @@ void chequear(quarvel430::Form1& f, RelojVirtual& hora, const QDateTime& momento
     f.chekeo_pendiente = 1;
     f.Timer2_Timer();
 }
+
+PruebaDeVentana::PruebaDeVentana() {
+    CarpetaTemporal::escribir("qv_int.ini", "5\r\n");
+    CarpetaTemporal::escribir("qv.ini", qv_ini("1", "9600,N,8,1"));
+}
+
+qint64 PruebaDeVentana::momento_de(const QByteArray& bytes) const {
+    for (const auto& e : puerto.eventos)
+        if (e.tipo == PuertoFalso::Tipo::Escribir && e.bytes.startsWith(bytes))
+            return e.t_us;
+    return -1;
+}

@@ -5,6 +5,7 @@
 #include "sender/form1.h"
 #include "tests/apoyo.h"
 
+#include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
@@ -32,3 +33,19 @@ sender_quieto(quarvel::PuertoSerie& puerto, quarvel::FuenteHora& hora, quarvel::
 // Starts a read-back as the scheduler does at second 31 of the minute that
 // `momento` names; the virtual clock is set there.
 void chequear(quarvel430::Form1& f, RelojVirtual& hora, const QDateTime& momento);
+
+// A window test: a fresh folder with good settings files, a clock the test
+// moves, a fake port on it and a message box that records.
+class PruebaDeVentana : public ::testing::Test {
+protected:
+    PruebaDeVentana();
+    // When the first write that begins with `bytes` was made; -1 if none.
+    qint64 momento_de(const QByteArray& bytes) const;
+    // A byte's line time at 9600 baud, 10 bits, in microseconds.
+    static constexpr double k9600 = 1e7 / 9600;
+
+    CarpetaTemporal dir;
+    RelojVirtual hora;
+    PuertoFalso puerto{&hora};
+    CajaFalsa caja;
+};
