@@ -34,8 +34,8 @@ protected:
         vigilante.kill();
         vigilante.waitForFinished(2000);
     }
-    void iniciar_vigilante() {
-        vigilante.start(QStringLiteral(QUARVEL_VIGILANTE), {});
+    void iniciar_vigilante(const QStringList& opciones = {}) {
+        vigilante.start(QStringLiteral(QUARVEL_VIGILANTE), opciones);
         ASSERT_TRUE(esperar([this] { return salida().contains("listo"); }));
     }
     QString salida() {
@@ -105,6 +105,13 @@ TEST_F(Bandeja, AWatcherThatComesLateStillGetsTheIcon) {
     EXPECT_FALSE(f.isVisible());
     EXPECT_TRUE(
         esperar([this] { return salida().contains("registrado org.kde.StatusNotifierItem-"); }));
+}
+
+TEST_F(Bandeja, AnItemTheWatcherRefusesIsNoIconAndTheWindowStays) {
+    iniciar_vigilante({QStringLiteral("--rechaza")});
+    auto& f = cargar();
+    EXPECT_FALSE(f.enBandeja());
+    EXPECT_TRUE(f.isVisible());
 }
 
 TEST_F(Bandeja, TheItemShowsItsNameIconAndWholeFailureAndItsMenuRestores) {

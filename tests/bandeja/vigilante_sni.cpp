@@ -1,10 +1,11 @@
 // A StatusNotifierWatcher of the tests' own, so the tray items can be tried
 // on a private session bus without a desktop. Declares its properties (panels
 // and Qt ignore a watcher whose introspection lacks them).
-//   vigilante_sni [--sin-anfitrion] [--tarde MS]
+//   vigilante_sni [--sin-anfitrion] [--rechaza] [--tarde MS]
 // Prints "vigilante: listo" once it owns its name, then a line per item.
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QStringList>
@@ -25,8 +26,9 @@ class Vigilante : public QObject {
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ anfitrion)
     Q_PROPERTY(int ProtocolVersion READ version)
 public:
-    explicit Vigilante(bool anfitrion)
+    Vigilante(bool anfitrion, bool rechaza)
         : anfitrion_(anfitrion)
+        , rechaza_(rechaza)
         , duenos_(this) {
         duenos_.setConnection(QDBusConnection::sessionBus());
         duenos_.setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
@@ -47,6 +49,12 @@ public:
 
 public slots:
     void RegisterStatusNotifierItem(const QString& servicio, const QDBusMessage& mensaje) {
+        if (rechaza_) {
+            mensaje.setDelayedReply(true);
+            QDBusConnection::sessionBus().send(
+                mensaje.createErrorReply(QDBusError::AccessDenied, QStringLiteral("rechazado")));
+            return;
+        }
         // A name, or (Ayatana) a path on the caller's connection.
         const bool ruta = servicio.startsWith(u'/');
         const QString dueno = ruta ? mensaje.service() : servicio;
@@ -67,6 +75,7 @@ signals:
 
 private:
     bool anfitrion_;
+    bool rechaza_;
     QStringList items_;
     QDBusServiceWatcher duenos_;
 };
@@ -83,7 +92,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vigilante: no hay bus de sesion\n");
         return 2;
     }
-    Vigilante vigilante(!args.contains(QStringLiteral("--sin-anfitrion")));
+    Vigilante vigilante(!args.contains(QStringLiteral("--sin-anfitrion")),
+                        args.contains(QStringLiteral("--rechaza")));
     if (!bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &vigilante,
                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
                                 QDBusConnection::ExportAllProperties))
