@@ -23,6 +23,7 @@
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -32,8 +33,11 @@ namespace quarvel430 {
 
 namespace {
 
-// Passes of the reply wait, each up to about 1 ms.
+// Passes of the reply wait, each up to about 1 ms: about 2 s, more on a
+// line too slow to bring the reply's 15 bytes in that time.
 constexpr int kPasosEspera = 2000;
+constexpr int kBytesRespuesta = 15;
+constexpr int kMargenEsperaMs = 1000;
 // A reply is 15 bytes; positions 4 to 14 are read.
 constexpr qsizetype kRespuestaMaxima = 4096;
 // How long start-up waits for a tray that is not there yet: 10 s.
@@ -256,6 +260,10 @@ void Form1::MSComm1_OnComm() {}
 // --- Display and scheduler ------------------------------------------------
 
 void Form1::Timer2_Timer() {
+    // The PC's clock stepped, or the program stalled: the clock is read
+    // back at the next second 31, whatever the interval's count.
+    if (std::abs(Timer2->desvio_us()) > kDesvioDeSaltoUs && es(estado_chekeo, 3))
+        chekeo_pendiente = 1;
     refresco_del_reloj();
     cuenta_del_intervalo();
     chequeo_debido();
@@ -316,7 +324,7 @@ void Form1::parpadeo() {
 
 void Form1::Timer1_Timer() {
     Timer1->setEnabled(false);
-    enlace_.reabrir();
+    enlace_.iniciar_intercambio();
     paso_actualizacion = 0;
     iniciar_actualizacion();
 }
@@ -328,6 +336,14 @@ void Form1::iniciar_actualizacion() {
 }
 
 void Form1::Timer4_Timer() {
+    // A value step off its plan (a stall, a step of the PC's clock) would
+    // carry a second it does not land on: the update starts over.
+    if (paso_actualizacion.value_or(0) < static_cast<long>(kPasosConValor) &&
+        fuera_de_plan(Timer4->desvio_us())) {
+        paso_actualizacion = 0;
+        iniciar_actualizacion();
+        return;
+    }
     paso_actualizacion = paso_actualizacion.value_or(0) + 1;
     const long copia = *paso_actualizacion;
     actualizacion_completa(copia);
@@ -337,7 +353,7 @@ void Form1::Timer4_Timer() {
 
 void Form1::Command1_Click() {
     Text3->setText(Text1->text());
-    enlace_.reabrir();
+    enlace_.iniciar_intercambio();
     paso_actualizacion = 0;
     parpadeo_activo = 1;
     estado_chekeo = 3;
@@ -418,8 +434,12 @@ void Form1::chekeo_de_datos() {
     // Each pass lets pending events run once, then waits up to 1 ms for
     // bytes: about 2 s at most on any machine, and the window stays alive.
     // Only the reply's first bytes are kept, however much a device sends.
+    const int pasos = std::max(
+        kPasosEspera,
+        static_cast<int>(std::ceil(kBytesRespuesta * us_por_byte() / 1000)) + kMargenEsperaMs);
     bool completa = false;
-    for (int n = 1; n <= kPasosEspera && !completa; ++n) {
+    qsizetype recibidos = 0;
+    for (int n = 1; n <= pasos && !completa; ++n) {
         QCoreApplication::processEvents();
         if (descargada())
             return; // The window closed meanwhile: nothing more to check.
@@ -429,7 +449,8 @@ void Form1::chekeo_de_datos() {
             QThread::msleep(1);
         const QByteArray llegado = MSComm1->Input();
         R += llegado.left(kRespuestaMaxima - R.size());
-        completa = respuesta_completa(llegado);
+        completa = respuesta_completa(llegado, recibidos);
+        recibidos += llegado.size();
     }
 
     // A scratch copy of the last reply, written where it stands (through a

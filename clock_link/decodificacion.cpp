@@ -3,11 +3,19 @@
 #include "clock_link/codificacion.h"
 
 #include <QDate>
+#include <algorithm>
+#include <iterator>
 
 namespace quarvel {
 
-bool respuesta_completa(const QByteArray& recibido) {
-    return recibido.contains('S');
+bool respuesta_completa(const QByteArray& trozo, qsizetype antes) {
+    for (qsizetype i = trozo.indexOf('S'); i >= 0; i = trozo.indexOf('S', i + 1)) {
+        const qsizetype pos = antes + i + 1;
+        if (std::find(std::begin(kPosicionesRespuesta), std::end(kPosicionesRespuesta), pos) ==
+            std::end(kPosicionesRespuesta))
+            return true;
+    }
+    return false;
 }
 
 LecturaReloj decodificar_salida(const QByteArray& contenido) {

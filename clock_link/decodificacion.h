@@ -9,8 +9,11 @@ namespace quarvel {
 // clock's reply.
 inline constexpr int kPosicionesRespuesta[6] = {4, 6, 8, 10, 12, 14};
 
-// The reply is complete once it holds a capital "S" anywhere.
-bool respuesta_completa(const QByteArray& recibido);
+// The reply is complete once it holds a capital "S" outside the value
+// positions: a value byte of 0x53 (minute 53, the year 2053) is a value, not
+// the closing "S". `trozo` is what arrived after the reply's first `antes`
+// bytes.
+bool respuesta_completa(const QByteArray& trozo, qsizetype antes = 0);
 
 struct LecturaReloj {
     int dia = 0, mes = 0, anio = 0, hora = 0, minuto = 0, segundo = 0;

@@ -10,6 +10,12 @@ EnlaceReloj::EnlaceReloj(PuertoSerie* puerto, std::function<void(const QString&)
 
 bool EnlaceReloj::reabrir() {
     informado_ = false;
+    en_curso_ = false;
+    if (!habilitado_) {
+        fallo(QStringLiteral("No se envia nada: la configuracion del puerto (qv.ini) no se "
+                             "pudo leer al inicio"));
+        return false;
+    }
     if (puerto_->PortOpen())
         puerto_->setPortOpen(false);
     if (!puerto_->setPortOpen(true)) {
@@ -22,12 +28,26 @@ bool EnlaceReloj::reabrir() {
     return true;
 }
 
+bool EnlaceReloj::iniciar_intercambio() {
+    const bool abierto = reabrir();
+    en_curso_ = abierto;
+    return abierto;
+}
+
+void EnlaceReloj::abandonar() {
+    if (en_curso_)
+        cerrar();
+}
+
 void EnlaceReloj::escribir(const QByteArray& texto) {
+    if (!habilitado_)
+        return;
     if (!puerto_->Output(texto))
         fallo(puerto_->ultimoError());
 }
 
 void EnlaceReloj::cerrar() {
+    en_curso_ = false;
     puerto_->setPortOpen(false);
 }
 
@@ -41,20 +61,28 @@ void EnlaceReloj::fallo(const QString& descripcion) {
 }
 
 QString EnlaceReloj::cambiar_modo(const QString& caption) {
+    QString nuevo = caption;
+    QByteArray comando;
+    if (caption == QStringLiteral("Fecha y Hora")) {
+        nuevo = QStringLiteral("Hora");
+        comando = "CH";
+    } else if (caption == QStringLiteral("Hora")) {
+        nuevo = QStringLiteral("Fecha y Hora");
+        comando = "CF";
+    }
+    // A set under way, or waiting for its moment, keeps its port: closing
+    // it would lose the set. Its own end sends the mode chosen now, and no
+    // byte is put between its planned writes.
+    if (en_curso_ && puerto_->PortOpen())
+        return nuevo;
     // Nothing reached the clock: the caption keeps showing what it shows.
     if (!reabrir())
         return caption;
-    if (caption == QStringLiteral("Fecha y Hora")) {
-        escribir(QByteArray("CH"));
-        cerrar();
-        return QStringLiteral("Hora");
-    }
-    if (caption == QStringLiteral("Hora")) {
-        escribir(QByteArray("CF"));
-        cerrar();
-        return QStringLiteral("Fecha y Hora");
-    }
-    return caption;
+    if (comando.isEmpty())
+        return caption;
+    escribir(comando);
+    cerrar();
+    return nuevo;
 }
 
 void EnlaceReloj::restaurar_modo(bool solo_hora) {

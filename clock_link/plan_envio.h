@@ -49,6 +49,18 @@ PlanDeEnvio planificar_envio(qint64 ahora_us, std::span<const PasoDeCadena> paso
 // clock a little off must never be pushed across one.
 PlanDeEnvio planificar_segundos(qint64 ahora_us, double us_byte);
 
+// How far off its planned moment a write of a set may run. Further off, the
+// process stalled or the PC's clock was stepped: the second the set carries
+// is no longer the one its seconds byte lands on, so the set is planned
+// again from its first step.
+inline constexpr qint64 kDesvioMaximoUs = 20'000;
+inline bool fuera_de_plan(qint64 desvio_us) {
+    return desvio_us > kDesvioMaximoUs || desvio_us < -kDesvioMaximoUs;
+}
+// A display tick this far off its moment tells of a stall or a step of the
+// PC's clock.
+inline constexpr qint64 kDesvioDeSaltoUs = 1'000'000;
+
 // The seconds of a minute a seconds-only send may land on.
 inline constexpr int kPrimerSegundoSolo = 5;
 inline constexpr int kUltimoSegundoSolo = 54;

@@ -26,7 +26,12 @@ bool texto_corto_ascii(const QString& s) {
 }
 
 void comprobar(const QByteArray& recibido) {
-    EXIGIR(quarvel::respuesta_completa(recibido) == recibido.contains('S'));
+    // Complete at an "S" that is not a value byte, and never without one.
+    bool s_fuera = false;
+    for (qsizetype i = 0; i < recibido.size(); ++i)
+        if (recibido[i] == 'S' && (i > 13 || i % 2 == 0 || i < 3))
+            s_fuera = true;
+    EXIGIR(quarvel::respuesta_completa(recibido) == s_fuera);
 
     // The checker decodes what it saved: the reply plus CR LF.
     const QByteArray salida = recibido + "\r\n";

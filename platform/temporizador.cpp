@@ -77,9 +77,11 @@ void Temporizador::desarmar() {
 void Temporizador::disparo() {
     armado_ = false;
     vencimiento_us_ = proximo_us_;
+    const qint64 ahora = hora_.ahora_us();
+    desvio_us_ = ahora - vencimiento_us_;
     // Armed again before the handler runs: a handler that lets events run
     // (the read-back) still sees later ticks.
-    armar(siguiente_tick(vencimiento_us_, hora_.ahora_us(), qint64{intervalo_} * 1000, alineado_));
+    armar(siguiente_tick(vencimiento_us_, ahora, qint64{intervalo_} * 1000, alineado_));
     emit Timer();
 }
 

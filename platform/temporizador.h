@@ -50,6 +50,9 @@ public:
     const QString& nombre() const { return nombre_; }
     // When the tick being handled, or the last one, was due; -1 before any.
     qint64 vencimiento_us() const { return vencimiento_us_; }
+    // How far off its moment the tick being handled ran, by the PC's clock:
+    // positive when late. Far off means a stall, or the clock was stepped.
+    qint64 desvio_us() const { return desvio_us_; }
     // When the next tick is due; -1 when none will come.
     qint64 proximo_us() const { return armado_ ? proximo_us_ : -1; }
 
@@ -73,6 +76,7 @@ private:
     FuenteHora::Id cita_ = 0;
     qint64 proximo_us_ = -1;
     qint64 vencimiento_us_ = -1;
+    qint64 desvio_us_ = 0;
 };
 
 // The tick after one due at `vencido_us`, one interval later; ticks already

@@ -146,7 +146,7 @@ void Form1::Timer2_Timer() {
 
 void Form1::Command1_Click() {
     Text3->setText(Text1->text());
-    enlace_.reabrir();
+    enlace_.iniciar_intercambio();
     iniciar_cadena(false);
     Timer1->setEnabled(true);
     indicador(true);
@@ -154,6 +154,12 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Command2_Click() {
+    // A seconds send the last minute tick planned goes no more, and the port
+    // that tick opened is closed.
+    if (cita_segundos_) {
+        cancelar_segundos();
+        enlace_.abandonar();
+    }
     Timer1->setEnabled(false);
     Timer3->setEnabled(false);
     indicador(false);
@@ -180,8 +186,11 @@ bool Form1::contar_minuto() {
 void Form1::Timer1_Timer() {
     if (!contar_minuto())
         return;
-    Text3->setText(Text1->text());
-    enlace_.reabrir();
+    enlace_.iniciar_intercambio();
+    programar_segundos();
+}
+
+void Form1::programar_segundos() {
     // "S" and its value go out when the value lands on a second, the one
     // they carry; Timer12 follows them.
     plan_segundos_ = planificar_segundos(hora().ahora_us(), us_por_byte());
@@ -195,9 +204,15 @@ void Form1::enviar_segundos() {
     // A full set under way carries the seconds itself.
     if (cadena_en_curso())
         return;
+    if (fuera_de_plan(hora().ahora_us() - plan_segundos_.inicio_us)) {
+        programar_segundos();
+        return;
+    }
     datos.segundos = eval_dato_segundos(plan_segundos_.borde.time().second());
     enlace_.escribir(QByteArray("S"));
     enlace_.escribir(QByteArray(1, byte_de_valor(datos.segundos)));
+    // What was sent: the second the value lands on.
+    Text3->setText(formato_hora(plan_segundos_.borde));
     Timer12->setEnabled(true);
 }
 
@@ -208,7 +223,7 @@ void Form1::Timer3_Timer() {
 // --- Transmission sequence ------------------------------------------------
 
 void Form1::Command4_Click() {
-    enlace_.reabrir();
+    enlace_.iniciar_intercambio();
     iniciar_cadena(false);
 }
 
@@ -240,12 +255,19 @@ void Form1::iniciar_cadena(bool solo_completos) {
     Timer4->activarDesde(plan_cadena_.inicio_us);
 }
 
-void Form1::paso(Temporizador* propio, char letra, const std::optional<int>& valor,
+bool Form1::paso(Temporizador* propio, char letra, const std::optional<int>& valor,
                  Temporizador* siguiente) {
+    // Off its plan (a stall, a step of the PC's clock): the set would carry
+    // a second it does not land on. It starts over, planned from now.
+    if (fuera_de_plan(propio->desvio_us())) {
+        iniciar_cadena(false);
+        return false;
+    }
     propio->setEnabled(false);
     enlace_.escribir(QByteArray(1, letra));
     enlace_.escribir(QByteArray(1, byte_de_valor(valor)));
     siguiente->activarDesde(propio->vencimiento_us());
+    return true;
 }
 
 void Form1::Timer4_Timer() {
@@ -264,7 +286,9 @@ void Form1::Timer8_Timer() {
     paso(Timer8, 'm', datos.minutos, Timer9);
 }
 void Form1::Timer9_Timer() {
-    paso(Timer9, 'S', datos.segundos, Timer10);
+    // What was sent: the second the value lands on.
+    if (paso(Timer9, 'S', datos.segundos, Timer10))
+        Text3->setText(formato_hora(plan_cadena_.borde));
 }
 
 void Form1::Timer10_Timer() {
@@ -298,7 +322,7 @@ void Form1::Command7_Click() {
     if (!contar_minuto())
         return;
     Text3->setText(Text1->text());
-    enlace_.reabrir();
+    enlace_.iniciar_intercambio();
     iniciar_cadena(true);
 }
 

@@ -83,9 +83,11 @@ private:
     void iniciar_cadena(bool solo_completos);
     bool cadena_en_curso() const;
     std::vector<quarvel::PasoDeCadena> pasos_de_cadena() const;
+    void programar_segundos();
     void enviar_segundos();
     void cancelar_segundos();
-    void paso(quarvel::Temporizador* propio, char letra, const std::optional<int>& valor,
+    // False when the step was off its plan and the set started over.
+    bool paso(quarvel::Temporizador* propio, char letra, const std::optional<int>& valor,
               quarvel::Temporizador* siguiente);
     void restaurar_modo(quarvel::Temporizador* propio);
 

@@ -39,6 +39,12 @@ void RelojVirtual::avanzar_us(qint64 us) {
     t_us = std::max(t_us, hasta);
 }
 
+void RelojVirtual::saltar_us(qint64 us) {
+    t_us += us;
+    for (auto& [id, cita] : citas_)
+        cita.cuando_us += us;
+}
+
 QByteArray PuertoFalso::escritos() const {
     QByteArray r;
     for (const auto& e : eventos)

@@ -29,6 +29,12 @@ public:
     // Moves the clock on, making the calls that fall due on the way.
     void avanzar(qint64 ms) { avanzar_us(ms * 1000); }
     void avanzar_us(qint64 us);
+    // The PC's clock set `us` on (back when negative): calls waiting keep
+    // their wait, as the real ones do, so each comes that far off its moment.
+    void saltar_us(qint64 us);
+    // The program stalled for `ms` (stopped, or a machine asleep): the clock
+    // goes on and the calls due meanwhile run late, at the next move.
+    void detener(qint64 ms) { t_us += ms * 1000; }
     // How many calls wait.
     std::size_t pendientes() const { return citas_.size(); }
 
@@ -65,7 +71,13 @@ public:
     QByteArray entrada;
     int esperas = 0;
 
-    void esperarDatos(int) override { ++esperas; }
+    // Called at each wait for input, after counting it.
+    std::function<void()> al_esperar;
+    void esperarDatos(int) override {
+        ++esperas;
+        if (al_esperar)
+            al_esperar();
+    }
     void recibir(const QByteArray& b) { entrada += b; }
 
     // All bytes written, in order.
@@ -105,11 +117,9 @@ private:
 // "qv.ini" as a save writes it, with the given port, settings and delays.
 QByteArray qv_ini(const QString& port, const QString& cfg, const QStringList& retardos = {});
 
-// "salida.txt" of a read-back that got its reply: the whole 15 bytes, or
-// fewer when a minute or second of 53 (the code of "S") ended the wait early;
-// either way the last byte before CR LF is that "S".
+// "salida.txt" of a read-back that got its whole 15-byte reply.
 inline bool respuesta_entera(const QByteArray& salida) {
-    return salida.size() >= 14 && salida.size() <= 17 && salida.endsWith("S\r\n");
+    return salida.size() == 17 && salida.endsWith("S\r\n");
 }
 
 // The reply the clock gives: values at positions 4 to 14, "S" at 15.

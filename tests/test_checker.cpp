@@ -198,6 +198,42 @@ TEST_F(Checker, EveryUpdateLandsItsSecondsByteOnTheSecondItCarries) {
     }
 }
 
+TEST_F(Checker, AStepOfThePcClockOrAStallPlansTheUpdateAgainAndReadsBackAt31) {
+    const std::pair<qint64, std::function<void(RelojVirtual&)>> golpes[] = {
+        // When, in ms from the planned start, and what befalls the clock.
+        {-200, [](RelojVirtual& h) { h.saltar_us(-5'000'000); }},
+        {150, [](RelojVirtual& h) { h.saltar_us(3'600'000'000LL); }},
+        {150, [](RelojVirtual& h) { h.saltar_us(-86'400'000'000LL); }},
+        {250, [](RelojVirtual& h) { h.detener(70'000); }},
+    };
+    for (const auto& [en_ms, golpe] : golpes) {
+        Form1& f = quieto();
+        puerto.limpiar();
+        f.Timer1_Timer();
+        hora.avanzar((f.planActualizacion().inicio_us - hora.t_us) / 1000 + en_ms);
+        golpe(hora);
+        hora.avanzar(10'000);
+        const QByteArray linea = puerto.escritos();
+        EXPECT_TRUE(linea.endsWith(cadena_para(f.planActualizacion().borde))) << en_ms;
+        EXPECT_LT(linea.size(), 2 * 16);
+        EXPECT_NEAR(static_cast<double>(momento_de("S")) + 2 * k9600,
+                    f.planActualizacion().borde_us, 1);
+        EXPECT_EQ(f.estado_chekeo, 3);
+    }
+
+    // Running, a step of the clock brings a read-back at the next second 31
+    // though the interval's count is far from due.
+    Form1& f = cargar();
+    hora.avanzar(5000);
+    hora.fijar(5, 12, 2008, 14, 5, 40);
+    hora.avanzar(200);
+    hora.saltar_us(3'600'000'000LL);
+    puerto.limpiar();
+    hora.avanzar(52'000);
+    EXPECT_EQ(puerto.escritos(), QByteArray("CX"));
+    EXPECT_EQ(f.Text3->text(), "15:06:31");
+}
+
 TEST_F(Checker, ChecksFallDueByIntervalCount) {
     for (const auto& [intervalo, esperado] : {std::pair{"5", 2701}, {"2", 900}}) {
         CarpetaTemporal::escribir("qv_int.ini", QByteArray(intervalo) + "\r\n");
@@ -229,12 +265,12 @@ TEST_F(Checker, RightClockLeavesNoLineAndKeepsTheRawReply) {
     EXPECT_EQ(f.Label8->text(), "1");
     EXPECT_FALSE(f.Timer1->Enabled());
 
-    // A minute of 53 (the code of "S") ends the wait early and still decodes.
+    // A minute of 53 (the code of "S") is a value: the reply is read whole.
     const QByteArray completa = respuesta(5, 12, 8, 14, 53, 33);
-    contestar = completa.left(12);
+    contestar = completa;
     puerto.esperas = 0;
     chequear(f, hora, QDateTime(QDate(2008, 12, 5), QTime(14, 53, 0)));
-    EXPECT_EQ(CarpetaTemporal::leer("salida.txt"), completa.left(12) + "\r\n");
+    EXPECT_EQ(CarpetaTemporal::leer("salida.txt"), completa + "\r\n");
     EXPECT_EQ(puerto.esperas, 1);
     EXPECT_FALSE(QFile::exists("sincro.txt"));
 
@@ -286,6 +322,22 @@ TEST_F(Checker, SlowClockIsLoggedAndSetAgain) {
 }
 
 TEST_F(Checker, NoReplyWaitsTheBoundedPassesAndLogsAMismatch) {
+    // At 50 baud the reply takes 3 s to arrive: the wait is as long as the
+    // line needs (a pass is about 1 ms), and the reply is read whole.
+    CarpetaTemporal::escribir("qv.ini", qv_ini("1", "50,N,8,1"));
+    const QByteArray lenta = respuesta(5, 12, 8, 14, 5, 33);
+    puerto.al_escribir = nullptr;
+    puerto.al_esperar = [&] {
+        if (puerto.esperas == 3000)
+            puerto.recibir(lenta);
+    };
+    chequear(quieto(), hora, hora.ahora());
+    EXPECT_EQ(CarpetaTemporal::leer("salida.txt"), lenta + "\r\n");
+    EXPECT_FALSE(QFile::exists("sincro.txt"));
+
+    CarpetaTemporal::escribir("qv.ini", qv_ini("1", "9600,N,8,1"));
+    puerto.al_esperar = nullptr;
+    puerto.esperas = 0;
     Form1& f = quieto();
     chequear(f, hora, hora.ahora());
     EXPECT_EQ(puerto.esperas, 2000);

@@ -200,6 +200,13 @@ TEST(Respuesta, DecodesPositionsAndBuildsTexts) {
     const QByteArray r("CXd\x05m\x12y\x08h\x14n\x05s\x33S\r\n", 17);
     EXPECT_TRUE(respuesta_completa(r));
     EXPECT_FALSE(respuesta_completa("abcs"));
+    // 0x53 is "S": as a minute or a year it is a value, and only the "S"
+    // after the six values ends the reply, however the bytes arrive.
+    const QByteArray r53 = respuesta(5, 12, 53, 14, 53, 53);
+    for (qsizetype n = 0; n < r53.size(); ++n) {
+        EXPECT_FALSE(respuesta_completa(r53.left(n))) << n;
+        EXPECT_TRUE(respuesta_completa(r53.mid(n), n)) << n;
+    }
     const LecturaReloj l = decodificar_salida(r);
     EXPECT_EQ(texto_fecha_reloj(l), "05/12/2008");
     EXPECT_EQ(texto_hora_reloj(l), "14:05:33");

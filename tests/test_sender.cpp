@@ -175,6 +175,74 @@ TEST_F(Sender, EveryFullSetLandsItsSecondsByteOnTheSecondItCarries) {
     }
 }
 
+TEST_F(Sender, AStepOfThePcClockOrAStallInASetPlansItAgain) {
+    struct Caso {
+        const char* que;
+        // When, in ms from the planned start, and what befalls the clock.
+        qint64 en_ms;
+        std::function<void(RelojVirtual&)> golpe;
+    };
+    const Caso casos[] = {
+        {"-5 s in the wait", -200, [](RelojVirtual& h) { h.saltar_us(-5'000'000); }},
+        {"-5 s after D", 150, [](RelojVirtual& h) { h.saltar_us(-5'000'000); }},
+        {"+1 h after D", 150, [](RelojVirtual& h) { h.saltar_us(3'600'000'000LL); }},
+        {"70 s stalled after D", 150, [](RelojVirtual& h) { h.detener(70'000); }},
+    };
+    for (const Caso& c : casos) {
+        Form1& f = cargar();
+        hora.fijar(5, 12, 2026, 19, 33, 42, 900);
+        puerto.limpiar();
+        f.Command4_Click();
+        hora.avanzar((f.planCadena().inicio_us - hora.t_us) / 1000 + c.en_ms);
+        c.golpe(hora);
+        hora.avanzar(10'000);
+        // The line ends in one whole set (what went before it stopped short
+        // of its seconds), and the second it carries is the one its seconds
+        // byte lands on.
+        const QByteArray linea = puerto.escritos();
+        EXPECT_TRUE(linea.endsWith(cadena_para(f.planCadena().borde))) << c.que;
+        EXPECT_LT(linea.size(), 2 * 16) << c.que;
+        EXPECT_NEAR(static_cast<double>(momento_de("S")) + 2 * k9600, f.planCadena().borde_us, 1)
+            << c.que;
+        EXPECT_EQ(f.Text3->text(), quarvel::formato_hora(f.planCadena().borde)) << c.que;
+        EXPECT_FALSE(puerto.PortOpen()) << c.que;
+    }
+}
+
+TEST_F(Sender, CambiarWhileASetWaitsKeepsTheSetAndPararDropsAPlannedSecondsSend) {
+    Form1& f = cargar();
+    f.Command1_Click();
+    // Before the first step: the caption changes, the set goes out whole
+    // and ends in the mode chosen.
+    f.Check1->click();
+    EXPECT_EQ(f.Label6->text(), "Hora");
+    hora.avanzar(4000);
+    EXPECT_EQ(puerto.escritos(), cadena_para(f.planCadena().borde).replace("CF", "CH"));
+    EXPECT_FALSE(puerto.PortOpen());
+
+    // The minute tick at 19:39:00 plans "S" for 19:39:05; "Parar" before it
+    // sends nothing and closes the port the tick opened.
+    hora.fijar(5, 12, 2026, 19, 38, 59, 999);
+    f.contador_minutos = 4;
+    puerto.limpiar();
+    f.Timer1_Timer();
+    EXPECT_TRUE(puerto.PortOpen());
+    f.Command2_Click();
+    hora.avanzar(60'000);
+    EXPECT_TRUE(puerto.escritos().isEmpty());
+    EXPECT_FALSE(puerto.PortOpen());
+
+    // Sent, "Ultima Dato Enviado" shows the second the value landed on.
+    f.Command1_Click();
+    hora.avanzar(4000);
+    f.contador_minutos = 4;
+    hora.fijar(5, 12, 2026, 19, 41, 59, 999);
+    f.Timer1_Timer();
+    hora.avanzar(10'000);
+    EXPECT_EQ(f.Text3->text(), "19:42:05");
+    EXPECT_TRUE(puerto.escritos().endsWith(QByteArray("S\x05" "CH", 4)));
+}
+
 TEST_F(Sender, ZeroDelayStopsTheChainAtItsStep) {
     CarpetaTemporal::escribir("qv.ini", qv_ini("1", "9600,N,8,1", {"100", "100", "0"}));
     Form1& f = cargar();

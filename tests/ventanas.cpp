@@ -1,5 +1,6 @@
 #include "tests/ventanas.h"
 
+#include "clock_link/codificacion.h"
 #include "platform/temporizador.h"
 
 std::unique_ptr<quarvel430::Form1> checker_quieto(quarvel::PuertoSerie& puerto,
@@ -47,4 +48,17 @@ qint64 PruebaDeVentana::momento_de(const QByteArray& bytes) const {
         if (e.tipo == PuertoFalso::Tipo::Escribir && e.bytes.startsWith(bytes))
             return e.t_us;
     return -1;
+}
+
+QByteArray cadena_para(const QDateTime& t) {
+    QByteArray r;
+    const QDate d = t.date();
+    const QTime h = t.time();
+    for (const auto& [letra, valor] :
+         {std::pair{'D', d.day()}, {'M', d.month()}, {'Y', d.year() % 100}, {'H', h.hour()},
+          {'m', h.minute()}, {'S', h.second()}}) {
+        r += letra;
+        r += static_cast<char>(quarvel::bcd(valor));
+    }
+    return r + "CWCF";
 }

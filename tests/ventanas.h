@@ -30,6 +30,9 @@ std::unique_ptr<quarvel430::Form1> checker_quieto(quarvel::PuertoSerie& puerto,
 std::unique_ptr<quarvel38::Form1>
 sender_quieto(quarvel::PuertoSerie& puerto, quarvel::FuenteHora& hora, quarvel::CajaMensajes& caja);
 
+// The set of the clock for `t`, "C" "W" and the restore to date and time.
+QByteArray cadena_para(const QDateTime& t);
+
 // Starts a read-back as the scheduler does at second 31 of the minute that
 // `momento` names; the virtual clock is set there.
 void chequear(quarvel430::Form1& f, RelojVirtual& hora, const QDateTime& momento);
