@@ -132,7 +132,7 @@ Form1::~Form1() {
 
 void Form1::Form_Load() {
     try {
-        Text2->setText(leer_intervalo());
+        leer_intervalo_al_inicio();
         const configuracion_ini c = leer_configuracion();
         paso_actualizacion = 0;
         parpadeo_activo = 0;

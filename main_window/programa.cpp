@@ -207,7 +207,7 @@ int ejecutar(int argc, char** argv, const Programa& p,
     return QApplication::exec();
 }
 
-void cerrar_con_senales(QWidget* ventana) {
+void cerrar_con_senales(VentanaPrincipal* ventana) {
     if (tubo_senales[0] >= 0 ||
         ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, tubo_senales) != 0)
         return;
@@ -215,7 +215,11 @@ void cerrar_con_senales(QWidget* ventana) {
     QObject::connect(aviso, &QSocketNotifier::activated, ventana, [ventana] {
         char c = 0;
         [[maybe_unused]] const ssize_t n = ::read(tubo_senales[0], &c, 1);
-        ventana->close();
+        // Closing already (a box of its own waits for a click): end now.
+        if (ventana->cerrando())
+            QApplication::exit(0);
+        else
+            ventana->cerrarSinPreguntar();
     });
     struct sigaction accion {};
     accion.sa_handler = al_recibir_senal;

@@ -71,7 +71,9 @@ int ejecutar(int argc, char** argv, const Programa& p,
              const std::function<std::unique_ptr<VentanaPrincipal>(const Entorno&)>& crear);
 
 // SIGTERM, SIGINT and SIGHUP (logout, kill, Ctrl-C) close the window the
-// normal way, so its unload runs, and the program ends with 0.
-void cerrar_con_senales(QWidget* ventana);
+// normal way, so its unload runs, and the program ends with 0; a failure on
+// the way out goes to stderr. A signal while the window is closing ends the
+// program at once.
+void cerrar_con_senales(VentanaPrincipal* ventana);
 
 } // namespace quarvel

@@ -10,11 +10,13 @@
 #include "settings/archivos_config.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QResizeEvent>
 #include <QStatusBar>
+#include <cstdio>
 
 namespace quarvel {
 
@@ -36,6 +38,8 @@ VentanaPrincipal::VentanaPrincipal(Entorno entorno, const QString& titulo, int a
     setWindowTitle(titulo);
     setWindowIcon(icono_programa());
     resize(ancho_twips / kTwipsPorPixel, alto_twips / kTwipsPorPixel);
+    // No exchange before start-up has given the port its settings.
+    enlace_.habilitar(false);
     connect(MSComm1, &PuertoSerie::perdido, this,
             [this](const QString& descripcion) { enlace_.fallo(descripcion); });
 }
@@ -57,21 +61,39 @@ void VentanaPrincipal::configurar_puerto(const configuracion_ini& c) {
     Panels[5]->setText(partes.parity);
     Panels[7]->setText(partes.data);
     Panels[9]->setText(partes.stop);
+    enlace_.habilitar(true);
 }
 
 void VentanaPrincipal::fallo_de_inicio(const Fallo& f) {
     entorno_.mensajes->mostrar(this, f.descripcion(), QStringLiteral("Inicio"));
 }
 
+void VentanaPrincipal::leer_intervalo_al_inicio() {
+    const QFileInfo archivo(QStringLiteral("qv_int.ini"));
+    // A dangling link is there too: what it points to is not ours to make.
+    const bool habia = archivo.exists() || archivo.isSymLink();
+    intervalo_guardable_ = !habia;
+    Text2->setText(leer_intervalo());
+    intervalo_guardable_ = true;
+}
+
 bool VentanaPrincipal::guardar_al_cerrar() {
     if (descargado_)
         return false;
     descargado_ = true;
+    // A file start-up refused (a device, a FIFO, one too large, unreadable)
+    // is left as it is.
+    if (!intervalo_guardable_)
+        return true;
     try {
         guardar_intervalo(Text2->text());
     } catch (const Fallo& f) {
         // The window is going: say so; the old file stays as it was.
-        entorno_.mensajes->mostrar(this, f.descripcion(), windowTitle());
+        if (sin_preguntar_)
+            std::fprintf(stderr, "%s: %s\n", qPrintable(windowTitle()),
+                         qPrintable(f.descripcion()));
+        else
+            entorno_.mensajes->mostrar(this, f.descripcion(), windowTitle());
     }
     return true;
 }
@@ -129,7 +151,13 @@ void VentanaPrincipal::volverAMostrar() {
     activateWindow();
 }
 
+void VentanaPrincipal::cerrarSinPreguntar() {
+    sin_preguntar_ = true;
+    close();
+}
+
 void VentanaPrincipal::closeEvent(QCloseEvent* evento) {
+    cerrando_ = true;
     Form_Unload();
     evento->accept();
     emit cerrada();

@@ -67,6 +67,10 @@ public:
     virtual bool enBandeja() const { return false; }
     // A second start of the program asks for the window.
     virtual void volverAMostrar();
+    // A close nobody is there to answer (a signal): a failure on the way out
+    // goes to stderr, not to a message box.
+    void cerrarSinPreguntar();
+    bool cerrando() const { return cerrando_; }
 
 signals:
     // The window was closed: the program ends.
@@ -85,8 +89,11 @@ protected:
     void configurar_puerto(const configuracion_ini& c);
     // A start-up failure: its description in a box titled "Inicio".
     void fallo_de_inicio(const Fallo& f);
+    // Start-up's read of "qv_int.ini" into the interval field; throws Fallo.
+    void leer_intervalo_al_inicio();
     // The unload: the interval field back to "qv_int.ini" (a failure is said
-    // in a box with the window's title). False when it already ran.
+    // in a box with the window's title), only over the file start-up read or
+    // where there was none. False when it already ran.
     bool guardar_al_cerrar();
     bool descargada() const { return descargado_; }
 
@@ -119,6 +126,9 @@ private slots:
 
 private:
     bool descargado_ = false;
+    bool cerrando_ = false;
+    bool sin_preguntar_ = false;
+    bool intervalo_guardable_ = false;
     QString ultimo_fallo_;
 };
 

@@ -91,6 +91,13 @@ QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo) {
 }
 
 void reemplazar_archivo(const QString& nombre, const QByteArray& contenido) {
+    // A device, a FIFO or a folder in the file's place (or behind its link)
+    // is never replaced, nor opened for writing: that could block for good.
+    struct stat st {};
+    if (::stat(QFile::encodeName(nombre).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw Fallo(QStringLiteral("El archivo \"%1\" no es un archivo normal (un dispositivo, una "
+                                   "tuberia o una carpeta): no se escribe")
+                        .arg(nombre));
     // Unbuffered, so a short write (disk full, size limit) shows in the count
     // instead of being lost in a flush at commit.
     QSaveFile f(nombre);

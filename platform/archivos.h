@@ -16,7 +16,8 @@ QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo);
 // Replaces a file whole: the new content goes to a temporary file beside it,
 // renamed over the old one once completely written, so a failed write leaves
 // the old file as it was. Where the folder admits no temporary file but the
-// file itself can be written, the file is rewritten in place.
+// file itself can be written, the file is rewritten in place. Anything but a
+// regular file (or a link to one) is refused, untouched.
 void reemplazar_archivo(const QString& nombre, const QByteArray& contenido);
 
 // Truncates and writes a file where it stands, through a link if it is one:

@@ -114,7 +114,7 @@ void Form1::cancelar_segundos() {
 
 void Form1::Form_Load() {
     try {
-        Text2->setText(leer_intervalo());
+        leer_intervalo_al_inicio();
         const configuracion_ini c = leer_configuracion();
         const std::tuple<Temporizador*, const std::optional<QString>&, const char*> retardos[] = {
             {Timer4, c.t1, "[T1]"},  {Timer5, c.t2, "[T2]"},  {Timer6, c.t3, "[T3]"},

@@ -4,13 +4,16 @@
 #include "tests/ventanas.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/stat.h>
 
 using quarvel::Temporizador;
 using quarvel38::Form1;
@@ -119,6 +122,12 @@ TEST_F(Sender, AStartUpFailureStopsAtItsStep) {
         EXPECT_EQ(intervalos(), c.intervalos) << c.dice;
         EXPECT_EQ(paneles()[1], c.panel_puerto) << c.dice;
         EXPECT_FALSE(f.contador_minutos.has_value()) << c.dice;
+        // A port whose settings were never read sends nothing, and says why.
+        puerto.limpiar();
+        f.Command1_Click();
+        hora.avanzar(4000);
+        EXPECT_TRUE(puerto.eventos.empty()) << c.dice;
+        EXPECT_TRUE(f.StatusBar1->currentMessage().contains("qv.ini")) << c.dice;
     }
     // Without "qv_int.ini" closing creates it with the empty field.
     QFile::remove("qv_int.ini");
@@ -401,5 +410,46 @@ TEST_F(Sender, UnloadWritesTheIntervalFieldBackWhole) {
         CarpetaTemporal::escribir("qv_int.ini", linea + "\r\nmore\r\n");
         cargar().close();
         EXPECT_EQ(CarpetaTemporal::leer("qv_int.ini"), linea + "\r\n");
+    }
+}
+
+TEST_F(Sender, UnloadNeverTouchesAFileStartUpRefused) {
+    // A FIFO (opening it to write would block), a folder, a file too large
+    // and a link to a device: each stays as it was, and closing returns.
+    const std::pair<const char*, std::function<void()>> casos[] = {
+        {"fifo", [] { ASSERT_EQ(::mkfifo("qv_int.ini", 0600), 0); }},
+        {"folder", [] { ASSERT_TRUE(QDir().mkdir("qv_int.ini")); }},
+        {"large", [] { CarpetaTemporal::escribir("qv_int.ini", QByteArray(70000, '5')); }},
+        {"device", [] { ASSERT_TRUE(QFile::link("/dev/null", "qv_int.ini")); }},
+    };
+    for (const auto& [que, hacer] : casos) {
+        QFile::remove("qv_int.ini");
+        hacer();
+        const QFileInfo antes("qv_int.ini");
+        cargar().close();
+        const QFileInfo despues("qv_int.ini");
+        EXPECT_EQ(despues.isDir(), antes.isDir()) << que;
+        EXPECT_EQ(despues.isSymLink(), antes.isSymLink()) << que;
+        EXPECT_EQ(despues.size(), antes.size()) << que;
+        EXPECT_EQ(QFileInfo("/dev/null").isFile(), false);
+        QDir().rmdir("qv_int.ini");
+    }
+}
+
+TEST_F(Sender, AFailedSaveOnASignalsCloseGoesToStderrNotABox) {
+    for (bool por_senal : {true, false}) {
+        Form1& f = cargar();
+        // The folder goes away under the running window: the save fails.
+        QDir(dir.ruta()).removeRecursively();
+        if (por_senal)
+            f.cerrarSinPreguntar();
+        else
+            f.close();
+        EXPECT_EQ(caja.mensajes.size(), por_senal ? 0u : 1u);
+        caja.mensajes.clear();
+        QDir().mkpath(dir.ruta());
+        QDir::setCurrent(dir.ruta());
+        CarpetaTemporal::escribir("qv_int.ini", "5\r\n");
+        CarpetaTemporal::escribir("qv.ini", qv_ini("1", "9600,N,8,1"));
     }
 }
