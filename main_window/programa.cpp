@@ -17,10 +17,13 @@
 #include <QLockFile>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -117,56 +120,162 @@ void preparar_aplicacion(const Programa& p) {
     QApplication::setWindowIcon(icono_programa());
 }
 
+namespace {
+
+// A folder only this user can use, or empty.
+QString carpeta_propia(const QString& ruta) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(ruta).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::getuid() || (st.st_mode & 077) != 0)
+        return {};
+    return ruta;
+}
+
+QString carpeta_de_sockets() {
+    if (const QString xdg = carpeta_propia(qEnvironmentVariable("XDG_RUNTIME_DIR")); !xdg.isEmpty())
+        return xdg;
+    const QString tmp = QDir::tempPath() + QStringLiteral("/quarvel-%1").arg(::getuid());
+    ::mkdir(QFile::encodeName(tmp).constData(), 0700);
+    return carpeta_propia(tmp);
+}
+
+// Whether process `pid` runs as this user; false when it is gone.
+bool proceso_propio(qint64 pid) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(QStringLiteral("/proc/%1").arg(pid)).constData(), &st) == 0 &&
+           st.st_uid == ::getuid();
+}
+
+bool proceso_vivo(qint64 pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
+// Connections a running program serves at once, what it reads of one, and
+// how long one may stay.
+constexpr int kConexionesMaximas = 8;
+constexpr qint64 kLecturaMaxima = 64;
+constexpr int kConexionMaximaMs = 2000;
+// How often it makes sure it still listens (an accept that failed, with
+// every descriptor taken, stops Qt's server).
+constexpr int kVigilanciaMs = 5000;
+
+} // namespace
+
 QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
+    const QString sockets = carpeta_de_sockets();
+    if (sockets.isEmpty())
+        return {};
     const QByteArray clave =
         QFileInfo(carpeta).canonicalFilePath().toUtf8() + '\0' + QByteArray::number(::getuid());
-    return QStringLiteral("quarvel-%1-%2")
-        .arg(nombre,
-             QString::fromLatin1(
-                 QCryptographicHash::hash(clave, QCryptographicHash::Sha1).toHex().left(16)));
+    return sockets + QStringLiteral("/quarvel-%1-%2")
+                         .arg(nombre, QString::fromLatin1(
+                                          QCryptographicHash::hash(clave, QCryptographicHash::Sha1)
+                                              .toHex()
+                                              .left(16)));
 }
 
 InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent)
     : QObject(parent)
     , bloqueo_(std::make_unique<QLockFile>(
-          QDir::current().absoluteFilePath(QStringLiteral(".%1.lock").arg(nombre)))) {
-    const QString servidor = nombre_de_servidor(nombre, QDir::currentPath());
+          QDir::current().absoluteFilePath(QStringLiteral(".%1.lock").arg(nombre))))
+    , ruta_(nombre_de_servidor(nombre, QDir::currentPath())) {
     // Only a dead owner makes a lock stale, however old it is.
     bloqueo_->setStaleLockTime(0);
-    if (!bloqueo_->tryLock(0)) {
-        if (bloqueo_->error() != QLockFile::LockFailedError)
-            return; // No lock here (a read-only folder): unguarded.
-        otra_ = true;
-        QLocalSocket primera;
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < kEsperaPrimeraMs) {
-            primera.connectToServer(servidor);
-            if (primera.waitForConnected(500)) {
-                primera.write(kPedidoMostrar);
-                primera.waitForBytesWritten(1000);
-                primera.disconnectFromServer();
-                return;
-            }
-            QThread::msleep(100);
-        }
+    if (bloqueo_->tryLock(0)) {
+        escuchar();
         return;
     }
-    servidor_ = new QLocalServer(this);
-    servidor_->setSocketOptions(QLocalServer::AbstractNamespaceOption);
-    servidor_->listen(servidor);
-    connect(servidor_, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* otra = servidor_->nextPendingConnection()) {
-            connect(otra, &QLocalSocket::readyRead, this, [this, otra] {
-                if (otra->readAll().contains(kPedidoMostrar))
-                    emit mostrar();
-            });
-            connect(otra, &QLocalSocket::disconnected, otra, &QObject::deleteLater);
+    if (bloqueo_->error() != QLockFile::LockFailedError)
+        return; // No lock here (a read-only folder): unguarded.
+    qint64 pid = 0;
+    QString maquina;
+    QString programa;
+    bloqueo_->getLockInfo(&pid, &maquina, &programa);
+    const QString lock = QStringLiteral(".%1.lock").arg(nombre);
+    if (!proceso_vivo(pid)) {
+        impedimento_ = QStringLiteral("El bloqueo \"%1\" de esta carpeta quedo de un programa ya "
+                                      "terminado (proceso %2) y no se puede quitar: es de otro "
+                                      "usuario. Borrelo (rm %1) y arranque de nuevo.")
+                           .arg(lock)
+                           .arg(pid);
+        return;
+    }
+    if (!proceso_propio(pid)) {
+        impedimento_ = QStringLiteral("%1 ya esta en marcha en esta carpeta, como otro usuario "
+                                      "(proceso %2, bloqueo \"%3\").")
+                           .arg(nombre)
+                           .arg(pid)
+                           .arg(lock);
+        return;
+    }
+    otra_ = true;
+    if (ruta_.isEmpty())
+        return;
+    // The first may still be starting: it listens right after its lock.
+    QLocalSocket primera;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < kEsperaPrimeraMs) {
+        primera.connectToServer(ruta_);
+        if (primera.waitForConnected(200)) {
+            primera.write(kPedidoMostrar);
+            primera.waitForBytesWritten(500);
+            primera.disconnectFromServer();
+            return;
         }
-    });
+        QThread::msleep(50);
+    }
 }
 
 InstanciaUnica::~InstanciaUnica() = default;
+
+QString InstanciaUnica::servidor() const {
+    return servidor_ != nullptr && servidor_->isListening() ? servidor_->fullServerName()
+                                                            : QString();
+}
+
+void InstanciaUnica::escuchar() {
+    if (ruta_.isEmpty())
+        return;
+    if (servidor_ == nullptr) {
+        servidor_ = new QLocalServer(this);
+        servidor_->setSocketOptions(QLocalServer::UserAccessOption);
+        servidor_->setMaxPendingConnections(kConexionesMaximas);
+        connect(servidor_, &QLocalServer::newConnection, this, &InstanciaUnica::atender);
+        auto* vigia = new QTimer(this);
+        connect(vigia, &QTimer::timeout, this, [this] {
+            if (!servidor_->isListening())
+                escuchar();
+        });
+        vigia->start(kVigilanciaMs);
+    }
+    // We hold the lock: a socket left there is a dead program's.
+    QLocalServer::removeServer(ruta_);
+    servidor_->listen(ruta_);
+}
+
+void InstanciaUnica::atender() {
+    while (QLocalSocket* otra = servidor_->nextPendingConnection()) {
+        // At the cap the oldest goes: one that has waited longest without
+        // a word, so a new start is still heard.
+        abiertas_.removeAll(nullptr);
+        if (abiertas_.size() >= kConexionesMaximas)
+            abiertas_.takeFirst()->abort();
+        abiertas_.append(otra);
+        otra->setReadBufferSize(kLecturaMaxima);
+        connect(otra, &QLocalSocket::readyRead, this, [this, otra] {
+            const bool pide = otra->read(kLecturaMaxima).contains(kPedidoMostrar);
+            otra->abort();
+            if (pide)
+                emit mostrar();
+        });
+        connect(otra, &QLocalSocket::disconnected, otra, &QObject::deleteLater);
+        // One that says nothing is not kept.
+        QTimer::singleShot(kConexionMaximaMs, otra, [otra] { otra->abort(); });
+    }
+    if (!servidor_->isListening())
+        escuchar();
+}
 
 int ejecutar(int argc, char** argv, const Programa& p,
              const std::function<std::unique_ptr<VentanaPrincipal>(const Entorno&)>& crear) {
@@ -180,10 +289,15 @@ int ejecutar(int argc, char** argv, const Programa& p,
     InstanciaUnica unica(p.nombre);
     if (unica.otraEnMarcha())
         return 0;
+    CajaMensajesQt mensajes;
+    if (!unica.impedimento().isEmpty()) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(p.nombre), qPrintable(unica.impedimento()));
+        mensajes.mostrar(nullptr, unica.impedimento(), QStringLiteral("Inicio"));
+        return 1;
+    }
 
     PuertoSerieQt puerto;
     HoraDelSistema hora;
-    CajaMensajesQt mensajes;
     const Entorno entorno{&puerto, &hora, &mensajes,
                           [&mensajes](QWidget* padre) { abrir_configuracion(mensajes, padre); }};
     const std::unique_ptr<VentanaPrincipal> ventana = crear(entorno);

@@ -2,13 +2,16 @@
 
 #include "main_window/ventana_principal.h"
 
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
 #include <optional>
 
 class QLocalServer;
+class QLocalSocket;
 class QLockFile;
 class QWidget;
 
@@ -38,9 +41,9 @@ bool hay_pantalla(int argc, char** argv);
 void preparar_aplicacion(const Programa& p);
 
 // One instance of a program per working folder: a lock in the folder (a lock
-// left by a program that died is taken over) and a local socket, by which a
-// second start asks the first to show its window. In a folder that cannot be
-// written the program runs unguarded.
+// left by a program that died is taken over) and a local socket only its
+// user can reach, by which a second start asks the first to show its window.
+// In a folder that cannot be written the program runs unguarded.
 class InstanciaUnica : public QObject {
     Q_OBJECT
 public:
@@ -49,18 +52,31 @@ public:
 
     // Another instance runs in this folder and was asked to show itself.
     bool otraEnMarcha() const { return otra_; }
+    // Why this start cannot run here (a lock another user holds or left);
+    // empty when it can.
+    const QString& impedimento() const { return impedimento_; }
+    // The socket a second start reaches; empty when none listens.
+    QString servidor() const;
 
 signals:
     // A second start asked for the window.
     void mostrar();
 
 private:
+    void escuchar();
+    void atender();
+
     std::unique_ptr<QLockFile> bloqueo_;
     QLocalServer* servidor_ = nullptr;
+    QString ruta_;
+    QString impedimento_;
+    QList<QPointer<QLocalSocket>> abiertas_;
     bool otra_ = false;
 };
 
-// The local socket's name of a program in a folder.
+// Where a program's local socket for a folder lives: the user's runtime
+// folder, or else a folder of the user's own under the system's temporary
+// one.
 QString nombre_de_servidor(const QString& nombre, const QString& carpeta);
 
 // A program's whole run: its command line, the application, one instance per

@@ -131,7 +131,8 @@ sleep 0.5
 mkdir -p sni && cp qv.ini qv_int.ini sni/ && ln -s "$(readlink COM1)" sni/COM1
 cd sni || exit 1
 "$build/checker/Quarvel430" > checker.out 2>&1 &
-pids+=($!)
+checker=$!
+pids+=("$checker")
 # No tray yet: the window stays.
 comprobar "without a tray the checker keeps its window" se_ve 10
 sleep 2
@@ -161,6 +162,23 @@ if comprobar "a watcher that came late got the item" esperar 50 registrado; then
   sleep 0.7
   comprobar "activating the item pops the Restaurar menu" \
     test -n "$(ventanas | awk '$3 < 60 { print $1 }')"
+
+  # A second start (from the menu, say) shows the hidden window and ends.
+  xdotool key Escape
+  kill "$checker" 2>/dev/null
+  wait "$checker" 2>/dev/null
+  mkdir -p ../segundo && cp qv.ini qv_int.ini ../segundo/ && ln -s "$(readlink COM1)" ../segundo/COM1
+  cd ../segundo || exit 1
+  "$build/checker/Quarvel430" > checker.out 2>&1 &
+  pids+=($!)
+  comprobar "the new checker hides once its item is there" esperar 100 oculta
+  inicio=$(date +%s%N)
+  "$build/checker/Quarvel430" > segundo.out 2>&1
+  codigo=$?
+  ms=$((($(date +%s%N) - inicio) / 1000000))
+  igual "a second start ends with 0" 0 "$codigo"
+  comprobar "a second start ends soon (${ms} ms)" test "$ms" -lt 2500
+  comprobar "a second start shows the running window" se_ve 5
 fi
 
 resumen

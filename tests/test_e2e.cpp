@@ -1,6 +1,7 @@
 // The real programs and windows against the clock simulator on a real
 // pseudo-terminal.
 #include "clock_link/puerto_serie_qt.h"
+#include "main_window/programa.h"
 #include "platform/temporizador.h"
 #include "simulator/control/simulador_proceso.h"
 #include "tests/ventanas.h"
@@ -10,7 +11,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QLocalSocket>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -259,6 +262,37 @@ TEST(LineaDeOrdenes, HelpAndVersionNeedNoDisplayAndNoDisplayIsOneLine) {
         EXPECT_EQ(sin.correr(), 1) << nombre;
         EXPECT_EQ(sin.p.readAllStandardError().count('\n'), 1) << nombre;
     }
+}
+
+TEST(InstanciaUnica, OnlyItsUserReachesItAndIdleConnectionsNeverShutIt) {
+    CarpetaTemporal dir;
+    quarvel::InstanciaUnica primera(QStringLiteral("QuarvelPrueba"));
+    ASSERT_FALSE(primera.otraEnMarcha());
+    const QString ruta = primera.servidor();
+    ASSERT_FALSE(ruta.isEmpty());
+    const QFileInfo socket(ruta);
+    const QFileInfo carpeta(socket.absolutePath());
+    const auto ajenos = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                        QFileDevice::WriteOther;
+    EXPECT_TRUE(!(socket.permissions() & ajenos) || !(carpeta.permissions() & ajenos))
+        << ruta.toStdString();
+    int mostrada = 0;
+    QObject::connect(&primera, &quarvel::InstanciaUnica::mostrar, [&] { ++mostrada; });
+    // Connections that say nothing, more than it serves at once.
+    std::vector<std::unique_ptr<QLocalSocket>> mudas;
+    for (int i = 0; i < 40; ++i) {
+        mudas.push_back(std::make_unique<QLocalSocket>());
+        mudas.back()->connectToServer(ruta);
+    }
+    esperar_eventos(200);
+    quarvel::InstanciaUnica segunda(QStringLiteral("QuarvelPrueba"));
+    EXPECT_TRUE(segunda.otraEnMarcha());
+    QElapsedTimer t;
+    t.start();
+    while (mostrada == 0 && t.elapsed() < 10'000)
+        esperar_eventos(20);
+    EXPECT_EQ(mostrada, 1);
+    EXPECT_EQ(primera.servidor(), ruta);
 }
 
 TEST(Senales, TermWhileStartUpShowsAMessageEndsWith0) {
