@@ -80,6 +80,25 @@ bool hay_pantalla(int argc, char** argv) {
     return false;
 }
 
+namespace {
+
+// Qt's own options, which QApplication takes: with a value, and without.
+const QStringList kOpcionesQtConValor = {
+    QStringLiteral("platform"),       QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"),  QStringLiteral("plugin"),
+    QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
+    QStringLiteral("qwindowtitle"),   QStringLiteral("style"),
+    QStringLiteral("stylesheet"),     QStringLiteral("session"),
+    QStringLiteral("display"),        QStringLiteral("geometry"),
+    QStringLiteral("title"),          QStringLiteral("name"),
+    QStringLiteral("qmljsdebugger"),
+};
+const QStringList kOpcionesQtSolas = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                      QStringLiteral("nograb"), QStringLiteral("dograb"),
+                                      QStringLiteral("sync")};
+
+} // namespace
+
 std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Programa& p) {
     QCoreApplication::setApplicationName(p.nombre);
     QCoreApplication::setApplicationVersion(QStringLiteral(QUARVEL_VERSION));
@@ -88,10 +107,24 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         args << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser linea;
     linea.setApplicationDescription(p.descripcion);
-    const QCommandLineOption ayuda = linea.addHelpOption();
+    // Without --help-all: Qt's own options are not this program's to list.
+    const QCommandLineOption ayuda({QStringLiteral("h"), QStringLiteral("help")},
+                                   QStringLiteral("Displays help on commandline options."));
+    linea.addOption(ayuda);
     const QCommandLineOption version = linea.addVersionOption();
-    // Qt's own options (-platform, -style...) are for Qt.
-    linea.parse(args);
+    // Qt's own options (-platform, -style...) are for Qt: known, not listed.
+    for (const QString& o : kOpcionesQtConValor) {
+        QCommandLineOption qt(o, QString(), QStringLiteral("valor"));
+        qt.setFlags(QCommandLineOption::HiddenFromHelp);
+        linea.addOption(qt);
+    }
+    for (const QString& o : kOpcionesQtSolas) {
+        QCommandLineOption qt(o);
+        qt.setFlags(QCommandLineOption::HiddenFromHelp);
+        linea.addOption(qt);
+    }
+    linea.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const bool entendida = linea.parse(args);
     if (linea.isSet(ayuda)) {
         // Without an application yet, Qt does not know the command's name.
         std::fputs(
@@ -102,6 +135,14 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     if (linea.isSet(version)) {
         std::printf("%s %s\n", qPrintable(p.nombre), QUARVEL_VERSION);
         return 0;
+    }
+    if (!entendida || !linea.positionalArguments().isEmpty()) {
+        const QString error = entendida ? QStringLiteral("argumento de mas: %1")
+                                              .arg(linea.positionalArguments().constFirst())
+                                        : linea.errorText();
+        std::fprintf(stderr, "%s: %s (vea %s --help)\n", qPrintable(p.nombre), qPrintable(error),
+                     qPrintable(p.nombre));
+        return 2;
     }
     // Qt would abort, leaving a core, where no display can be opened.
     if (!hay_pantalla(argc, argv)) {

@@ -28,9 +28,9 @@ struct Programa {
 };
 
 // The command line, answered before any display is needed: --help and
-// --version print and give 0; without a display to open, one line says so
-// and gives 1. Empty when the program goes on; options it does not know are
-// left to Qt.
+// --version print and give 0; an option it does not know (Qt's own aside) or
+// an argument is one line on stderr and gives 2; without a display to open,
+// one line says so and gives 1. Empty when the program goes on.
 std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Programa& p);
 
 // Whether there is a display to open, by the platform Qt would use (its

@@ -15,6 +15,9 @@
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QProcess>
+#include <algorithm>
+#include <csignal>
+#include <iterator>
 #include <gtest/gtest.h>
 
 using quarvel::ComandoRecibido;
@@ -81,24 +84,29 @@ TEST_F(ExtremoAExtremo, CheckerProgramSetsAWrongClockRightAtStart) {
     reloj.start();
     checker.start(QStringLiteral(QUARVEL_CHECKER), {});
     ASSERT_TRUE(checker.waitForStarted(5000));
-    const bool completo = simulador.esperarComando("CF", 1, 6000);
+    const bool completo = simulador.esperarComando("CF", 1, 10000);
     const qint64 tardanza = reloj.elapsed();
     checker.terminate();
     checker.waitForFinished(3000);
     ASSERT_TRUE(completo);
-    // A second after start, then less than a second to its moment, then the
-    // eight steps of 100 ms.
-    EXPECT_LT(tardanza, 4500);
+    // A second after start, then less than a second to its moment (a few
+    // more near a change of minute), then the eight steps of 100 ms.
+    EXPECT_LT(tardanza, 9000);
 
-    const auto c = sin_errores(simulador.comandos());
+    // A set whose step ran late on a loaded machine starts over: the last
+    // one is whole, its steps apart by about their delay.
+    auto c = sin_errores(simulador.comandos());
+    const auto ultima = std::find_if(c.rbegin(), c.rend(), [](const auto& x) { return x.cmd == "D"; });
+    ASSERT_NE(ultima, c.rend());
+    c.erase(c.begin(), std::prev(ultima.base()));
     QStringList letras;
     for (const auto& x : c)
         letras << x.cmd;
     ASSERT_EQ(letras, (QStringList{"D", "M", "Y", "H", "m", "S", "CW", "CF"}));
     for (std::size_t i = 1; i < c.size(); ++i) {
         const double ms = static_cast<double>(c[i].t_us - c[i - 1].t_us) / 1000.0;
-        EXPECT_GT(ms, 60) << i;
-        EXPECT_LT(ms, 250) << i;
+        EXPECT_GT(ms, 20) << i;
+        EXPECT_LT(ms, 1000) << i;
     }
     // The two minutes are gone: the clock starts its second with the PC's.
     EXPECT_NEAR(desvio_al_segundo(c), 0, kDesvioMaximoMs);
@@ -243,6 +251,24 @@ private:
     QString binario_;
 };
 
+// Whether process `pid` has its own SIGTERM handler, within 10 s: before,
+// a SIGTERM would kill it outright.
+bool atiende_sigterm(qint64 pid) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 10'000) {
+        QFile estado(QStringLiteral("/proc/%1/status").arg(pid));
+        if (estado.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& l : estado.readAll().split('\n'))
+                if (l.startsWith("SigCgt:") && (l.mid(7).trimmed().toULongLong(nullptr, 16) &
+                                                (1ULL << (SIGTERM - 1))) != 0)
+                    return true;
+        }
+        esperar_eventos(20);
+    }
+    return false;
+}
+
 } // namespace
 
 TEST(LineaDeOrdenes, HelpAndVersionNeedNoDisplayAndNoDisplayIsOneLine) {
@@ -257,10 +283,23 @@ TEST(LineaDeOrdenes, HelpAndVersionNeedNoDisplayAndNoDisplayIsOneLine) {
         EXPECT_EQ(version.p.readAllStandardOutput(), QByteArray(nombre) + " 1.0.0\n");
         Programa ayuda(binario, sin_pantalla);
         EXPECT_EQ(ayuda.correr({"--help"}), 0) << nombre;
-        EXPECT_TRUE(ayuda.p.readAllStandardOutput().startsWith(QByteArray("Usage: ") + nombre));
+        const QByteArray texto = ayuda.p.readAllStandardOutput();
+        EXPECT_TRUE(texto.startsWith(QByteArray("Usage: ") + nombre));
+        EXPECT_FALSE(texto.contains("help-all"));
         Programa sin(binario, sin_pantalla);
         EXPECT_EQ(sin.correr(), 1) << nombre;
         EXPECT_EQ(sin.p.readAllStandardError().count('\n'), 1) << nombre;
+        // What it does not know is named, with or without a display.
+        for (const QProcessEnvironment& entorno :
+             {sin_pantalla, Programa::entorno()}) {
+            for (const char* arg : {"--desconocida", "sobrante"}) {
+                Programa mal(binario, entorno);
+                EXPECT_EQ(mal.correr({arg}), 2) << nombre << arg;
+                const QByteArray error = mal.p.readAllStandardError();
+                EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
+                EXPECT_TRUE(error.contains(QByteArray(arg).replace("--", ""))) << arg;
+            }
+        }
     }
 }
 
@@ -302,7 +341,7 @@ TEST(Senales, TermWhileStartUpShowsAMessageEndsWith0) {
         Programa p(binario);
         p.p.start(QString::fromLatin1(binario), {});
         ASSERT_TRUE(p.p.waitForStarted(5000));
-        esperar_eventos(700);
+        ASSERT_TRUE(atiende_sigterm(p.p.processId()));
         p.p.terminate();
         ASSERT_TRUE(p.p.waitForFinished(5000)) << binario;
         EXPECT_EQ(p.p.exitCode(), 0) << binario;
@@ -323,7 +362,10 @@ TEST_F(ExtremoAExtremo, ASecondCheckerGivesWayAndTermClosesTheFirstTheNormalWay)
     // A second start in the same folder asks the first to show itself, ends
     // with 0 and never touches the clock.
     Programa segundo(QUARVEL_CHECKER);
+    t.restart();
     EXPECT_EQ(segundo.correr(), 0);
+    // It reached the first at once, not after trying for seconds.
+    EXPECT_LT(t.elapsed(), 2500);
     ASSERT_TRUE(simulador.esperarComando("CF", 1, 6000));
     esperar_eventos(300);
     EXPECT_EQ(primero.p.state(), QProcess::Running);
