@@ -168,6 +168,20 @@ void VentanaPrincipal::resizeEvent(QResizeEvent* evento) {
     // The status bar stays on the bottom edge, full width.
     if (StatusBar1 != nullptr)
         StatusBar1->setGeometry(0, height() - StatusBar1->height(), width(), StatusBar1->height());
+    // A control below the bottom edge is out of sight: Tab must not reach
+    // it (a Space there would press a button nobody sees) until the window
+    // is enlarged enough to show it.
+    static const char* const kFoco = "quarvel_foco";
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (w == StatusBar1 || w->isHidden())
+            continue;
+        if (!w->property(kFoco).isValid())
+            w->setProperty(kFoco, static_cast<int>(w->focusPolicy()));
+        const bool se_ve = rect().contains(w->geometry()) &&
+                           (StatusBar1 == nullptr || !w->geometry().intersects(StatusBar1->geometry()));
+        w->setFocusPolicy(se_ve ? static_cast<Qt::FocusPolicy>(w->property(kFoco).toInt())
+                                : Qt::NoFocus);
+    }
 }
 
 } // namespace quarvel

@@ -343,6 +343,25 @@ TEST_F(Sender, BlinkAlternatesTheTwoLooks) {
     EXPECT_EQ(f.Label4->text(), "Enviando");
 }
 
+TEST_F(Sender, TabReachesOnlyWhatTheWindowShows) {
+    Form1& f = cargar();
+    const auto fuera = [&f] {
+        QStringList r;
+        for (QWidget* w : f.findChildren<QWidget*>())
+            if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&f) && w->isEnabled() &&
+                !f.rect().contains(QRect(w->mapTo(&f, QPoint(0, 0)), w->size())))
+                r << w->objectName() + u'/' + w->metaObject()->className();
+        return r;
+    };
+    f.show();
+    EXPECT_EQ(fuera(), QStringList());
+    EXPECT_EQ(f.Command7->focusPolicy(), Qt::NoFocus);
+    // Enlarged far enough, Command7 is there to see, and to reach.
+    f.resize(f.width(), 400);
+    EXPECT_EQ(fuera(), QStringList());
+    EXPECT_NE(f.Command7->focusPolicy(), Qt::NoFocus);
+}
+
 TEST_F(Sender, Command7CountsLikeAMinuteTick) {
     CarpetaTemporal::escribir("qv_int.ini", "3\r\n");
     Form1& f = cargar();
