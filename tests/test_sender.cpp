@@ -356,6 +356,10 @@ TEST_F(Sender, TabReachesOnlyWhatTheWindowShows) {
     f.show();
     EXPECT_EQ(fuera(), QStringList());
     EXPECT_EQ(f.Command7->focusPolicy(), Qt::NoFocus);
+    // The status panels side by side, none over the next, all in sight.
+    for (std::size_t i = 0; i + 1 < f.Panels.size(); ++i)
+        EXPECT_LT(f.Panels[i]->geometry().right(), f.Panels[i + 1]->geometry().left()) << i;
+    EXPECT_LE(f.Panels.back()->mapTo(&f, f.Panels.back()->rect().bottomRight()).x(), f.width());
     // Enlarged far enough, Command7 is there to see, and to reach.
     f.resize(f.width(), 400);
     EXPECT_EQ(fuera(), QStringList());

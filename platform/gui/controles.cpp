@@ -111,14 +111,19 @@ QStatusBar* crear_barra_estado(QWidget* padre, std::array<QLabel*, 10>& paneles)
     static const char* fijos[10] = {"Port", "", "Baud", "", "Par.", "", "Data", "", "Stop", ""};
     auto* barra = new QStatusBar(padre);
     barra->setSizeGripEnabled(false);
+    // Panels down to the window's bottom edge, no strip below them.
+    barra->setContentsMargins(0, 0, 0, 0);
     for (int i = 0; i < 10; ++i) {
         auto* panel = new QLabel(QString::fromLatin1(fijos[i]), barra);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        panel->setFixedWidth(anchos[i] / kTwipsPorPixel);
+        // The panels share the bar's width by their design widths, which add
+        // up to a little more than the window's: fixed, they would overlap.
+        panel->setMinimumWidth(0);
+        panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         panel->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
         // Normal (not permanent) widgets, so a port message can cover them for
         // a few seconds.
-        barra->addWidget(panel);
+        barra->addWidget(panel, anchos[i]);
         paneles[static_cast<std::size_t>(i)] = panel;
     }
     return barra;
