@@ -22,37 +22,52 @@ for i in 1 2 3 4 5 6 7; do printf '\r\n[T%d]\r\n 100 \r\n' "$i" >> qv.ini; done
 printf '1\r\n' > qv_int.ini
 rm -f salida.txt sincro.txt
 
-pids=()
+# Ctrl-C reaches the program alone: the simulator and the virtual display
+# run in sessions of their own, and go after it, so it closes the normal way
+# (its lock removed, its files written) on a display that is still there.
+fondo=()
+prog=
 parar() {
   trap - EXIT INT TERM
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  if [ -n "$prog" ]; then
+    kill -INT "$prog" 2>/dev/null || true
+    wait "$prog" 2>/dev/null || true
+  fi
+  local i
+  for ((i = ${#fondo[@]} - 1; i >= 0; i--)); do
+    kill "${fondo[i]}" 2>/dev/null || true
+    wait "${fondo[i]}" 2>/dev/null || true
+  done
+  exit 0
 }
 trap parar EXIT INT TERM
 
 # Without a display: a virtual one for the sender (so "Inicio" can be
-# clicked), Qt's offscreen platform for the checker.
+# clicked) on the first free number, Qt's offscreen platform for the checker.
+virtual=
 if [ -z "${DISPLAY:-}" ]; then
   if [ "$modo" = sender ]; then
-    Xvfb :77 -screen 0 1024x768x24 -noreset >/dev/null 2>&1 &
-    pids+=($!)
-    export DISPLAY=:77
-    sleep 1
+    numero=$(mktemp)
+    setsid Xvfb -displayfd 5 -screen 0 1024x768x24 -noreset 5>"$numero" >/dev/null 2>&1 &
+    fondo+=($!)
+    for _ in $(seq 100); do [ -s "$numero" ] && break; sleep 0.1; done
+    export DISPLAY=":$(head -n 1 "$numero")"
+    rm -f "$numero"
+    virtual=1
   else
     export QT_QPA_PLATFORM=offscreen
   fi
 fi
 
-"$simulador" --offset -125 --log simulador.log &
-pids+=($!)
+setsid "$simulador" --offset -125 --log simulador.log &
+fondo+=($!)
 for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
 
 "$programa" 2> programa.log &
 prog=$!
-pids+=($prog)
 
 if [ "$modo" = sender ]; then
-  if [ "${DISPLAY:-}" = ":77" ]; then
+  if [ -n "$virtual" ]; then
     # Nobody to click: press "Inicio" for the user once the first second shows.
     sleep 2.5
     ventana=$(xdotool search --sync --name "Quarvel 3.8" | head -n 1)
@@ -65,4 +80,6 @@ else
   echo ">> Quarvel430 pondra el reloj en hora en un par de segundos y lo leera en el segundo 31"
 fi
 echo ">> Ctrl-C termina la demostracion; los archivos quedan en $carpeta"
-wait "$prog"
+wait "$prog" || true
+prog=
+parar
