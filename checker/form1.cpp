@@ -45,6 +45,9 @@ constexpr int kIntentosBandeja = 20;
 // The update's six value steps, Timer4 apart; the sixth is the seconds.
 constexpr std::size_t kPasosConValor = 6;
 const QString kTitulo = QStringLiteral("Quarvel 4.3");
+const QString kSinActualizacion =
+    QStringLiteral("El valor 0 de [T1] en qv.ini detiene la actualizacion: el reloj no se pone en "
+                   "hora (se sigue chequeando)");
 
 bool es(const std::optional<long>& v, long n) {
     return v && *v == n;
@@ -140,7 +143,7 @@ void Form1::Form_Load() {
         contador_parpadeo = 0;
         contador_reloj = 0;
         chekeo_pendiente = 0;
-        Timer4->setInterval(entero_estricto(c.t1, QStringLiteral("[T1]")));
+        fijar_retardo(Timer4, c.t1, QStringLiteral("[T1]"));
         configurar_puerto(c);
         contador_intervalo = 0;
         refrescar_pantalla();
@@ -151,6 +154,15 @@ void Form1::Form_Load() {
         indicador(true);
         estado_chekeo = 3;
 
+        // Checks at most once a minute, whatever the interval's line holds.
+        if (const auto n = intervalo_valido()) {
+            intervalo_ = *n;
+        } else {
+            intervalo_ = 1;
+            aviso_de_inicio(intervalo_no_valido(QStringLiteral("se chequea el reloj cada minuto")));
+        }
+        if (Timer4->Interval() == 0)
+            aviso_de_inicio(kSinActualizacion);
         icono_bandeja = NotifyIconData{};
         icono_bandeja.cbSize = sizeof(NotifyIconData);
         icono_bandeja.hWnd = hwnd_;
@@ -288,7 +300,7 @@ void Form1::cuenta_del_intervalo() {
     contador_intervalo = contador_intervalo.value_or(0) + 1;
     if (es(estado_chekeo, 3)) {
         const double minutos = std::nearbyint(static_cast<double>(*contador_intervalo) / 600.0);
-        if (minutos == numero_de_texto(Text2->text())) {
+        if (minutos == static_cast<double>(intervalo_)) {
             contador_intervalo = 0;
             chekeo_pendiente = 1;
         }
@@ -330,6 +342,13 @@ void Form1::Timer1_Timer() {
 }
 
 void Form1::iniciar_actualizacion() {
+    // A spacing of 0 never ticks: the update cannot run, and checking goes on.
+    if (Timer4->Interval() == 0) {
+        informar_fallo(kSinActualizacion);
+        enlace_.abandonar();
+        estado_chekeo = 3;
+        return;
+    }
     const std::vector<PasoDeCadena> pasos(kPasosConValor, PasoDeCadena{Timer4->Interval(), 2});
     plan_ = planificar_envio(hora().ahora_us(), pasos, kPasosConValor - 1, us_por_byte());
     Timer4->activarDesde(plan_.inicio_us);

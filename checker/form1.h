@@ -112,6 +112,8 @@ private:
     bool tip_con_aviso_ = false;
     bool en_chekeo_ = false;
     int intentos_bandeja_ = 0;
+    // The interval in whole minutes the checks count to.
+    long intervalo_ = 1;
     quarvel::PlanDeEnvio plan_;
     QTimer* espera_bandeja_ = nullptr;
 };

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QResizeEvent>
 #include <QStatusBar>
+#include <cmath>
 #include <cstdio>
 
 namespace quarvel {
@@ -75,6 +76,35 @@ void VentanaPrincipal::leer_intervalo_al_inicio() {
     intervalo_guardable_ = !habia;
     Text2->setText(leer_intervalo());
     intervalo_guardable_ = true;
+}
+
+void VentanaPrincipal::fijar_retardo(Temporizador* t, const std::optional<QString>& valor,
+                                     const QString& seccion) {
+    const long ms = entero_estricto(valor, seccion);
+    if (ms < 0 || ms > Temporizador::kIntervaloMaximo)
+        throw Fallo(QStringLiteral("El valor %1 de %2 en qv.ini no es valido: debe estar entre 0 "
+                                   "y %3 milisegundos")
+                        .arg(ms)
+                        .arg(seccion)
+                        .arg(Temporizador::kIntervaloMaximo));
+    t->setInterval(ms);
+}
+
+std::optional<long> VentanaPrincipal::intervalo_valido() const {
+    const double n = numero_de_texto(Text2->text());
+    if (n < 1 || n != std::floor(n) || n > 1e6)
+        return std::nullopt;
+    return static_cast<long>(n);
+}
+
+QString VentanaPrincipal::intervalo_no_valido(const QString& consecuencia) const {
+    return QStringLiteral("El intervalo \"%1\" de qv_int.ini no es un numero entero de minutos "
+                          "(1 o mas): %2")
+        .arg(recortado(Text2->text()), consecuencia);
+}
+
+void VentanaPrincipal::aviso_de_inicio(const QString& texto) {
+    entorno_.mensajes->mostrar(this, texto, QStringLiteral("Inicio"));
 }
 
 bool VentanaPrincipal::guardar_al_cerrar() {

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -91,6 +92,17 @@ protected:
     void fallo_de_inicio(const Fallo& f);
     // Start-up's read of "qv_int.ini" into the interval field; throws Fallo.
     void leer_intervalo_al_inicio();
+    // Start-up: a delay of "qv.ini" to its timer; a failure names the
+    // section, never the timer.
+    void fijar_retardo(Temporizador* t, const std::optional<QString>& valor,
+                       const QString& seccion);
+    // The interval field as whole minutes, 1 or more; empty when it holds
+    // anything else (0, a negative number, a fraction, no number).
+    std::optional<long> intervalo_valido() const;
+    // The text that names the interval field's bad value.
+    QString intervalo_no_valido(const QString& consecuencia) const;
+    // A start-up warning: a box titled "Inicio", and start-up goes on.
+    void aviso_de_inicio(const QString& texto);
     // The unload: the interval field back to "qv_int.ini" (a failure is said
     // in a box with the window's title), only over the file start-up read or
     // where there was none. False when it already ran.

@@ -23,6 +23,9 @@ namespace {
 
 // The day to seconds steps: Timer4 to Timer9.
 constexpr std::size_t kPasoSegundos = 5;
+const QString kCadenaDetenida =
+    QStringLiteral("La puesta en hora se detiene antes de los segundos: un retardo de qv.ini "
+                   "([T1] a [T6]) es 0");
 
 } // namespace
 
@@ -122,9 +125,12 @@ void Form1::Form_Load() {
             {Timer10, c.t7, "[T7]"}, {Timer11, c.t7, "[T7]"}, {Timer12, c.t7, "[T7]"},
         };
         for (const auto& [timer, valor, nombre] : retardos)
-            timer->setInterval(entero_estricto(valor, QString::fromLatin1(nombre)));
+            fijar_retardo(timer, valor, QString::fromLatin1(nombre));
         configurar_puerto(c);
         contador_minutos = 0;
+        if (!intervalo_valido())
+            aviso_de_inicio(intervalo_no_valido(
+                QStringLiteral("los segundos no se reenviaran cada pocos minutos")));
     } catch (const Fallo& f) {
         fallo_de_inicio(f);
     }
@@ -250,6 +256,8 @@ void Form1::iniciar_cadena(bool solo_completos) {
     plan_cadena_ =
         planificar_envio(hora().ahora_us(), pasos_de_cadena(), kPasoSegundos, us_por_byte());
     datos = datos_de_envio(plan_cadena_.borde);
+    if (!plan_cadena_.llega)
+        informar_fallo(kCadenaDetenida);
     if (solo_completos && !datos.completos())
         return;
     Timer4->activarDesde(plan_cadena_.inicio_us);

@@ -251,6 +251,46 @@ TEST_F(Checker, ChecksFallDueByIntervalCount) {
     }
 }
 
+TEST_F(Checker, SettingsThatCannotWorkAreNamedAndCheckingGoesOnOnceAMinute) {
+    struct Caso {
+        QByteArray intervalo, t1;
+        const char* nombra;
+    };
+    const Caso casos[] = {
+        {"0", "100", "\"0\""},   {"abc", "100", "\"abc\""}, {"", "100", "\"\""},
+        {"-5", "100", "\"-5\""}, {"2.5", "100", "\"2.5\""}, {"1", "0", "[T1]"},
+    };
+    // A clock a day behind: every read-back finds it wrong.
+    contestar = respuesta(4, 12, 8, 14, 5, 33);
+    for (const Caso& c : casos) {
+        CarpetaTemporal::escribir("qv_int.ini", c.intervalo + "\r\n");
+        CarpetaTemporal::escribir("qv.ini", qv_ini("1", "9600,N,8,1", {c.t1}));
+        QFile::remove("sincro.txt");
+        caja.mensajes.clear();
+        hora.fijar(5, 12, 2008, 14, 5, 7);
+        Form1& f = cargar();
+        ASSERT_EQ(caja.mensajes.size(), 1u) << c.nombra;
+        EXPECT_TRUE(caja.mensajes[0].texto.contains(c.nombra)) << caja.mensajes[0].texto.toStdString();
+        EXPECT_FALSE(caja.mensajes[0].texto.contains("Timer"));
+        puerto.limpiar();
+        hora.avanzar(5 * 60'000);
+        const auto lecturas = puerto.escritos().count("CX");
+        EXPECT_GE(lecturas, 4) << c.nombra;
+        EXPECT_LE(lecturas, 5) << c.nombra;
+        EXPECT_EQ(CarpetaTemporal::leer("sincro.txt").count("\r\n"), lecturas) << c.nombra;
+        if (c.t1 == "0") {
+            EXPECT_TRUE(f.ultimoFallo().contains("[T1]"));
+        }
+    }
+    // Out of range, the delay is named by its section.
+    CarpetaTemporal::escribir("qv.ini", qv_ini("1", "9600,N,8,1", {"70000"}));
+    caja.mensajes.clear();
+    cargar();
+    ASSERT_EQ(caja.mensajes.size(), 1u);
+    EXPECT_TRUE(caja.mensajes[0].texto.contains("[T1]"));
+    EXPECT_FALSE(caja.mensajes[0].texto.contains("Timer"));
+}
+
 TEST_F(Checker, RightClockLeavesNoLineAndKeepsTheRawReply) {
     Form1& f = quieto();
     contestar = QByteArray("CXd\x05m\x12y\x08h\x14n\x05S\x33", 14);
@@ -348,11 +388,15 @@ TEST_F(Checker, NoReplyWaitsTheBoundedPassesAndLogsAMismatch) {
 }
 
 TEST_F(Checker, NoReadBackStartsWhileAnUpdateIsOnItsWay) {
-    // Interval 0: a check falls due on every tick.
-    CarpetaTemporal::escribir("qv_int.ini", "0\r\n");
+    // Interval 1: a check falls due half a minute on, and waits for 14:05:31;
+    // a correction is on its way then.
+    CarpetaTemporal::escribir("qv_int.ini", "1\r\n");
     contestar = respuesta(5, 12, 8, 14, 6, 33);
-    hora.fijar(5, 12, 2008, 14, 5, 30, 500);
-    cargar();
+    hora.fijar(5, 12, 2008, 14, 4, 30, 500);
+    Form1& f = cargar();
+    hora.avanzar(59'800);
+    ASSERT_EQ(f.chekeo_pendiente, 1);
+    f.Timer1->setEnabled(true);
     hora.avanzar(3000);
     const QByteArray antes = puerto.escritos();
     EXPECT_FALSE(antes.contains("CX")) << "at second 31 the update was still on its way";
