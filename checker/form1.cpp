@@ -121,8 +121,10 @@ Form1::Form1(Entorno entorno, QWidget* parent)
 
     enlace_.alRecuperar([this] {
         // The port works again: the tip stops showing the old failure.
-        if (tip_con_aviso_ && icono_agregado_)
+        if (tip_con_aviso_ && icono_agregado_) {
             mostrar_en_bandeja(windowTitle(), QString());
+            atencion_bandeja(hwnd_, icono_bandeja.uID, false);
+        }
         tip_con_aviso_ = false;
     });
 
@@ -249,9 +251,23 @@ void Form1::restaurar_Click() {
     activateWindow();
 }
 
+void Form1::iconoVisible(bool visible) {
+    if (!visible && !isVisible() && !descargada())
+        restaurar_Click();
+}
+
+void Form1::estado_en_bandeja(const QString& detalle, bool atencion) {
+    if (!icono_agregado_)
+        return;
+    mostrar_en_bandeja(kTitulo + QStringLiteral(": ") + detalle, detalle);
+    tip_con_aviso_ = atencion;
+    atencion_bandeja(hwnd_, icono_bandeja.uID, atencion);
+}
+
 void Form1::informar_fallo(const QString& descripcion) {
     VentanaPrincipal::informar_fallo(descripcion);
     if (icono_agregado_) {
+        atencion_bandeja(hwnd_, icono_bandeja.uID, true);
         // Hidden in the tray, the tip and a balloon are what the user sees:
         // the 64-byte tip cuts the text, the tooltip's body and the balloon
         // show it whole.
@@ -486,7 +502,19 @@ void Form1::chekeo_de_datos() {
     const QString hora_reloj = texto_hora_reloj(lectura);
     sumar_contador(Label8);
 
-    if (reloj_equivocado(fecha_reloj, hora_reloj, Text4->text(), Text3->text())) {
+    const bool equivocado = reloj_equivocado(fecha_reloj, hora_reloj, Text4->text(), Text3->text());
+    if (!completa && !enlace_.fallando())
+        estado_en_bandeja(QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo")
+                              .arg(Text3->text()),
+                          true);
+    else if (completa && equivocado)
+        estado_en_bandeja(QStringLiteral("reloj corregido: marcaba %1 %2 a las %3")
+                              .arg(fecha_reloj, hora_reloj, Text3->text()),
+                          false);
+    else if (completa)
+        estado_en_bandeja(QStringLiteral("reloj en hora (chequeado a las %1)").arg(Text3->text()),
+                          false);
+    if (equivocado) {
         estado_chekeo = 0;
         try {
             anexar_entero(QStringLiteral("sincro.txt"),

@@ -51,6 +51,8 @@ public:
     void mensajeBandeja(std::uint32_t mensaje, std::uint32_t id) override;
     QString tituloBandeja() const override { return windowTitle(); }
     QMenu* menuBandeja() override { return menu; }
+    // The tray went away with the window hidden in it: the window comes back.
+    void iconoVisible(bool visible) override;
 
     // Whether start-up sent the window to the tray.
     bool enBandeja() const override { return en_bandeja_; }
@@ -102,6 +104,8 @@ private:
     // The 64-byte tip and the whole text where the tray shows one.
     void mostrar_en_bandeja(const QString& tip, const QString& detalle);
     void sumar_contador(QLabel* contador);
+    // What the last read-back found, under the icon; `atencion` marks it.
+    void estado_en_bandeja(const QString& detalle, bool atencion);
 
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar_;
     std::function<bool()> hay_bandeja_;

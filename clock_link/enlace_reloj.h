@@ -24,6 +24,8 @@ public:
     // An exchange given up before its end: the port it opened is closed.
     void abandonar();
     bool en_curso() const { return en_curso_; }
+    // Whether the last exchange failed on the port.
+    bool fallando() const { return fallando_; }
     // Until `true`, no exchange opens the port: its settings were never read,
     // and the port would be the default one at default settings.
     void habilitar(bool habilitado) { habilitado_ = habilitado; }

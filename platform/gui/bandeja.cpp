@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -23,6 +24,10 @@ struct Icono {
     std::unique_ptr<QSystemTrayIcon> xembed;
     QString tip;
     QString detalle;
+    QIcon imagen;
+    bool atencion = false;
+    // Whether a tray shows it, as last told to its window.
+    bool visible = true;
 };
 
 struct Registro {
@@ -30,6 +35,8 @@ struct Registro {
     std::map<std::uint32_t, QIcon> iconos;
     std::map<std::pair<std::uint32_t, std::uint32_t>, Icono> bandeja;
     std::uint32_t siguiente = 0x100;
+    // Watches the old tray, which tells nobody when it goes.
+    std::unique_ptr<QTimer> vigia_xembed;
 };
 
 Registro& registro() {
@@ -59,11 +66,20 @@ void mostrar_texto(Icono& icono, std::uint32_t hwnd) {
     }
 }
 
+void mostrar_imagen(Icono& icono) {
+    if (icono.xembed)
+        icono.xembed->setIcon(icono.atencion ? icono_atencion(icono.imagen) : icono.imagen);
+    if (icono.sni)
+        icono.sni->setAtencion(icono.atencion);
+}
+
 void aplicar(Icono& icono, const NotifyIconData& d) {
-    if ((d.uFlags & NIF_ICON) && icono.xembed) {
+    if (d.uFlags & NIF_ICON) {
         const auto it = registro().iconos.find(d.hIcon);
-        if (it != registro().iconos.end())
-            icono.xembed->setIcon(it->second);
+        if (it != registro().iconos.end()) {
+            icono.imagen = it->second;
+            mostrar_imagen(icono);
+        }
     }
     if (d.uFlags & NIF_TIP) {
         icono.tip = texto_tip(d);
@@ -81,8 +97,71 @@ void notificar_ventana(std::uint32_t hwnd, std::uint32_t id, std::uint32_t callb
 // An XEmbed tray: a client owns the screen's tray selection.
 bool hay_bandeja_xembed();
 
-// On today's tray when `sni`, else on the old one; neither kind set when the
-// icon could show nowhere.
+// Tells the icon's window whether a tray shows it, when that changes.
+void avisar_visible(std::pair<std::uint32_t, std::uint32_t> clave, bool visible) {
+    const auto it = registro().bandeja.find(clave);
+    if (it == registro().bandeja.end() || it->second.visible == visible)
+        return;
+    it->second.visible = visible;
+    if (ReceptorBandeja* v = ventana_de(clave.first))
+        v->iconoVisible(visible);
+}
+
+QSystemTrayIcon* crear_xembed(const QIcon& imagen, ReceptorBandeja* ventana, bool avisa,
+                              std::uint32_t hwnd, std::uint32_t id, std::uint32_t callback);
+
+// The old tray looked at now and then, for every icon on it.
+void vigilar_xembed() {
+    auto& r = registro();
+    if (r.vigia_xembed)
+        return;
+    r.vigia_xembed = std::make_unique<QTimer>();
+    QObject::connect(r.vigia_xembed.get(), &QTimer::timeout, [] {
+        const bool hay = hay_bandeja_xembed();
+        for (auto& [clave, icono] : registro().bandeja)
+            if (icono.xembed)
+                avisar_visible(clave, hay);
+    });
+    r.vigia_xembed->start(2000);
+}
+
+// A watcher's answer on an item: taken, it shows; refused or gone, the old
+// tray takes the icon where there is one, else it shows nowhere.
+void al_registrar(std::pair<std::uint32_t, std::uint32_t> clave, bool registrado) {
+    const auto it = registro().bandeja.find(clave);
+    if (it == registro().bandeja.end())
+        return;
+    Icono& icono = it->second;
+    if (!registrado && !icono.xembed && hay_bandeja_xembed()) {
+        ReceptorBandeja* v = ventana_de(clave.first);
+        icono.xembed.reset(crear_xembed(icono.imagen, v, true, clave.first, clave.second,
+                                        WM_MOUSEMOVE));
+        mostrar_imagen(icono);
+        mostrar_texto(icono, clave.first);
+        vigilar_xembed();
+        registrado = true;
+    }
+    avisar_visible(clave, registrado || (icono.xembed && hay_bandeja_xembed()));
+}
+
+QSystemTrayIcon* crear_xembed(const QIcon& imagen, ReceptorBandeja* ventana, bool avisa,
+                              std::uint32_t hwnd, std::uint32_t id, std::uint32_t callback) {
+    auto* xembed = new QSystemTrayIcon();
+    xembed->setIcon(imagen);
+    // The tray shows this menu itself on a right click.
+    xembed->setContextMenu(ventana ? ventana->menuBandeja() : nullptr);
+    if (avisa)
+        QObject::connect(xembed, &QSystemTrayIcon::activated, xembed,
+                         [hwnd, id, callback](QSystemTrayIcon::ActivationReason razon) {
+                             if (razon != QSystemTrayIcon::Context)
+                                 notificar_ventana(hwnd, id, callback);
+                         });
+    xembed->show();
+    return xembed;
+}
+
+// On today's tray when `sni` (its watcher answers later), else on the old
+// one.
 Icono crear(const NotifyIconData& d, bool sni) {
     ReceptorBandeja* ventana = ventana_de(d.hWnd);
     const auto it = registro().iconos.find(d.hIcon);
@@ -92,6 +171,7 @@ Icono crear(const NotifyIconData& d, bool sni) {
     const std::uint32_t id = d.uID;
     const std::uint32_t callback = d.uCallbackMessage;
     Icono icono;
+    icono.imagen = imagen;
     if (sni) {
         ItemSni::Datos datos;
         datos.id = QCoreApplication::applicationName();
@@ -104,24 +184,13 @@ Icono crear(const NotifyIconData& d, bool sni) {
                 notificar_ventana(hwnd, id, callback);
             };
         icono.sni = std::make_unique<ItemSni>(std::move(datos));
-        if (icono.sni->registrado())
-            return icono;
-        // An item the watcher did not take shows nowhere.
-        icono.sni.reset();
-        if (!hay_bandeja_xembed())
-            return icono;
+        const auto clave = std::make_pair(hwnd, id);
+        QObject::connect(icono.sni.get(), &ItemSni::registro, icono.sni.get(),
+                         [clave](bool registrado) { al_registrar(clave, registrado); });
+        return icono;
     }
-    icono.xembed = std::make_unique<QSystemTrayIcon>();
-    icono.xembed->setIcon(imagen);
-    // The tray shows this menu itself on a right click.
-    icono.xembed->setContextMenu(ventana->menuBandeja());
-    if (avisa)
-        QObject::connect(icono.xembed.get(), &QSystemTrayIcon::activated, icono.xembed.get(),
-                         [hwnd, id, callback](QSystemTrayIcon::ActivationReason razon) {
-                             if (razon != QSystemTrayIcon::Context)
-                                 notificar_ventana(hwnd, id, callback);
-                         });
-    icono.xembed->show();
+    icono.xembed.reset(crear_xembed(imagen, ventana, avisa, hwnd, id, callback));
+    vigilar_xembed();
     return icono;
 }
 
@@ -191,7 +260,9 @@ bool Shell_NotifyIconA(std::uint32_t mensaje, const NotifyIconData* datos) {
         if (!sni && !hay_bandeja_xembed())
             return false;
         Icono icono = crear(*datos, sni);
-        if (!icono.sni && !icono.xembed)
+        // An item on the bus shows once the watcher takes it: it counts as
+        // added, and its window hears otherwise if it is refused.
+        if (icono.sni && !icono.sni->pendiente() && !icono.sni->registrado())
             return false;
         aplicar(icono, *datos);
         r.bandeja[clave] = std::move(icono);
@@ -217,6 +288,14 @@ void detalle_bandeja(std::uint32_t hwnd, std::uint32_t id, const QString& texto)
         return;
     it->second.detalle = texto;
     mostrar_texto(it->second, hwnd);
+}
+
+void atencion_bandeja(std::uint32_t hwnd, std::uint32_t id, bool atencion) {
+    const auto it = registro().bandeja.find(std::make_pair(hwnd, id));
+    if (it == registro().bandeja.end() || it->second.atencion == atencion)
+        return;
+    it->second.atencion = atencion;
+    mostrar_imagen(it->second);
 }
 
 void aviso_bandeja(std::uint32_t hwnd, std::uint32_t id, const QString& titulo,

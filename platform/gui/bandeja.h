@@ -41,6 +41,9 @@ public:
     // its own (a right click); none by default.
     virtual QString tituloBandeja() const { return {}; }
     virtual QMenu* menuBandeja() { return nullptr; }
+    // The icon can be seen (a tray took it), or no longer (the tray went
+    // away, or refused it): a window hidden in the tray must come back.
+    virtual void iconoVisible(bool /*visible*/) {}
 };
 
 // Handles for windows and icons, as 32-bit numbers the record can hold.
@@ -64,6 +67,11 @@ void al_llegar_bandeja(QObject* contexto, std::function<void()> accion);
 // The whole text under the icon's title (a failure the 64-byte tip cuts), or
 // none.
 void detalle_bandeja(std::uint32_t hwnd, std::uint32_t id, const QString& texto);
+
+// Marks an icon added before as needing attention (a port or a clock that
+// does not answer), or not: the attention icon and, on today's trays, the
+// "NeedsAttention" status.
+void atencion_bandeja(std::uint32_t hwnd, std::uint32_t id, bool atencion);
 
 // A short balloon message on an icon added before; ignored where the
 // desktop shows none.

@@ -9,7 +9,11 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
+#include <QDBusPendingCallWatcher>
 #include <QImage>
+#include <QPainter>
+#include <QPixmap>
+#include <QSet>
 #include <QMenu>
 #include <QtEndian>
 #include <atomic>
@@ -22,6 +26,8 @@ const QString kVigilante = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString kRutaVigilante = QStringLiteral("/StatusNotifierWatcher");
 const QString kRutaItem = QStringLiteral("/StatusNotifierItem");
 const QString kRutaMenu = QStringLiteral("/MenuBar");
+// How long an answer of the watcher may take, waited on by nothing.
+constexpr int kEsperaVigilanteMs = 5000;
 
 void registrar_tipos() {
     static const bool hecho = [] {
@@ -157,7 +163,7 @@ class AdaptadorItem : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString OverlayIconName READ vacio)
     Q_PROPERTY(quarvel::PixmapsSni OverlayIconPixmap READ ninguno)
     Q_PROPERTY(QString AttentionIconName READ vacio)
-    Q_PROPERTY(quarvel::PixmapsSni AttentionIconPixmap READ ninguno)
+    Q_PROPERTY(quarvel::PixmapsSni AttentionIconPixmap READ pixmaps_atencion)
     Q_PROPERTY(QString AttentionMovieName READ vacio)
     Q_PROPERTY(quarvel::ToolTipSni ToolTip READ tooltip)
 public:
@@ -170,7 +176,9 @@ public:
     QString categoria() const { return QStringLiteral("ApplicationStatus"); }
     QString id() const { return item_->datos().id; }
     QString titulo() const { return item_->datos().titulo; }
-    QString estado() const { return QStringLiteral("Active"); }
+    QString estado() const {
+        return item_->atencion() ? QStringLiteral("NeedsAttention") : QStringLiteral("Active");
+    }
     int ventana() const { return 0; }
     QString vacio() const { return {}; }
     QDBusObjectPath menu() const { return QDBusObjectPath(kRutaMenu); }
@@ -178,6 +186,7 @@ public:
     QString nombre_icono() const { return item_->datos().nombre_icono; }
     PixmapsSni pixmaps() const { return item_->pixmaps(); }
     PixmapsSni ninguno() const { return {}; }
+    PixmapsSni pixmaps_atencion() const { return item_->pixmapsAtencion(); }
     ToolTipSni tooltip() const {
         return ToolTipSni{item_->datos().nombre_icono, {}, item_->datos().titulo, item_->texto()};
     }
@@ -255,12 +264,15 @@ public slots:
 
     void Event(int id, const QString& evento, const QDBusVariant& /*datos*/, uint /*momento*/) {
         const QList<QAction*> acciones = this->acciones();
-        if (evento == QStringLiteral("clicked") && id > 0 && id <= acciones.size()) {
+        if (evento == QStringLiteral("clicked") && id > 0 && id <= acciones.size() &&
+            !pendientes_.contains(id)) {
             // After the reply: the action may show a window or run a while.
+            pendientes_.insert(id);
             QPointer<QAction> accion = acciones[id - 1];
             QMetaObject::invokeMethod(
                 this,
-                [accion] {
+                [this, accion, id] {
+                    pendientes_.remove(id);
                     if (accion)
                         accion->trigger();
                 },
@@ -268,10 +280,12 @@ public slots:
         }
     }
 
-    // QtDBus finds a slot's types by name: no aliases here.
+    // QtDBus finds a slot's types by name: no aliases here. A panel sends
+    // one or two events at a time: a flood is cut short, and one click per
+    // entry waits at a time.
     QList<int> EventGroup(const QList<quarvel::EventoMenuSni>& eventos) {
-        for (const EventoMenuSni& e : eventos)
-            Event(e.id, e.evento, e.datos, e.momento);
+        for (qsizetype i = 0; i < eventos.size() && i < kEventosMaximos; ++i)
+            Event(eventos[i].id, eventos[i].evento, eventos[i].datos, eventos[i].momento);
         return {};
     }
 
@@ -287,11 +301,13 @@ signals:
     void ItemActivationRequested(int, uint);
 
 private:
+    static constexpr qsizetype kEventosMaximos = 16;
     QList<QAction*> acciones() const {
         const QMenu* menu = item_->datos().menu;
         return menu ? menu->actions() : QList<QAction*>{};
     }
     ItemSni* item_;
+    QSet<int> pendientes_;
 };
 
 // --- The item -----------------------------------------------------------------
@@ -301,6 +317,7 @@ ItemSni::ItemSni(Datos datos, QObject* parent)
     , datos_(std::move(datos)) {
     registrar_tipos();
     pixmaps_ = pixmaps_sni(datos_.icono);
+    pixmaps_atencion_ = pixmaps_sni(icono_atencion(datos_.icono));
     new AdaptadorItem(this);
     auto* objeto_menu = new QObject(this);
     new AdaptadorMenu(objeto_menu, this);
@@ -319,8 +336,9 @@ ItemSni::ItemSni(Datos datos, QObject* parent)
         return;
     }
     // A panel that restarts brings a new watcher, which must learn of the
-    // item again.
+    // item again; one that goes takes the item with it.
     al_llegar_vigilante(this, [this] { registrar_en_vigilante(); });
+    al_irse_vigilante(this, [this] { fijar_registro(false); });
     registrar_en_vigilante();
 }
 
@@ -337,8 +355,32 @@ void ItemSni::registrar_en_vigilante() {
     QDBusMessage m = QDBusMessage::createMethodCall(kVigilante, kRutaVigilante, kVigilante,
                                                     QStringLiteral("RegisterStatusNotifierItem"));
     m << servicio_;
-    const QDBusMessage r = QDBusConnection::sessionBus().call(m, QDBus::Block, 2000);
-    registrado_ = r.type() == QDBusMessage::ReplyMessage;
+    // Never waited on: a watcher that is slow, or never answers, must not
+    // hold up the window (and the sets it times).
+    pendiente_ = true;
+    auto* espera = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(m, kEsperaVigilanteMs), this);
+    connect(espera, &QDBusPendingCallWatcher::finished, this, [this, espera] {
+        espera->deleteLater();
+        pendiente_ = false;
+        // Every answer is told, the first one too.
+        registrado_ = !espera->isError();
+        emit registro(registrado_);
+    });
+}
+
+void ItemSni::fijar_registro(bool registrado) {
+    if (registrado == registrado_)
+        return;
+    registrado_ = registrado;
+    emit registro(registrado);
+}
+
+void ItemSni::setAtencion(bool atencion) {
+    if (atencion == atencion_)
+        return;
+    atencion_ = atencion;
+    emit NewStatus(atencion ? QStringLiteral("NeedsAttention") : QStringLiteral("Active"));
 }
 
 void ItemSni::setTexto(const QString& texto) {
@@ -355,7 +397,7 @@ void ItemSni::avisar(const QString& titulo, const QString& texto) {
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     m << datos_.titulo << uint(0) << datos_.nombre_icono << titulo << texto << QStringList()
       << QVariantMap() << 5000;
-    QDBusConnection::sessionBus().call(m, QDBus::NoBlock);
+    QDBusConnection::sessionBus().asyncCall(m);
 }
 
 void ItemSni::activar(QPoint punto) {
@@ -363,28 +405,111 @@ void ItemSni::activar(QPoint punto) {
         datos_.activado(punto);
 }
 
+namespace {
+
+// What the session bus last said of the watcher and its host, kept up to
+// date by its signals and answers, never by waiting on them.
+class EstadoSni : public QObject {
+    Q_OBJECT
+public:
+    EstadoSni() {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected())
+            return;
+        auto* vigilante = new QDBusServiceWatcher(
+            kVigilante, bus,
+            QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
+            this);
+        connect(vigilante, &QDBusServiceWatcher::serviceRegistered, this, [this] { consultar(); });
+        connect(vigilante, &QDBusServiceWatcher::serviceUnregistered, this,
+                [this] { fijar(false); });
+        bus.connect(kVigilante, kRutaVigilante, kVigilante,
+                    QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(consultar()));
+        consultar();
+    }
+    bool anfitrion() const { return anfitrion_; }
+
+signals:
+    void llega();
+    void se_va();
+
+public slots:
+    void consultar() {
+        if (consultando_)
+            return;
+        consultando_ = true;
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            kVigilante, kRutaVigilante, QStringLiteral("org.freedesktop.DBus.Properties"),
+            QStringLiteral("Get"));
+        m << kVigilante << QStringLiteral("IsStatusNotifierHostRegistered");
+        auto* espera = new QDBusPendingCallWatcher(
+            QDBusConnection::sessionBus().asyncCall(m, kEsperaVigilanteMs), this);
+        connect(espera, &QDBusPendingCallWatcher::finished, this, [this, espera] {
+            espera->deleteLater();
+            consultando_ = false;
+            const QDBusMessage r = espera->reply();
+            fijar(r.type() == QDBusMessage::ReplyMessage && !r.arguments().isEmpty() &&
+                  qvariant_cast<QDBusVariant>(r.arguments().constFirst()).variant().toBool());
+        });
+    }
+
+private:
+    void fijar(bool anfitrion) {
+        const bool antes = anfitrion_;
+        anfitrion_ = anfitrion;
+        if (anfitrion && !antes)
+            emit llega();
+        else if (!anfitrion && antes)
+            emit se_va();
+    }
+    bool anfitrion_ = false;
+    bool consultando_ = false;
+};
+
+EstadoSni& estado_sni() {
+    static auto* estado = new EstadoSni;
+    return *estado;
+}
+
+} // namespace
+
 void al_llegar_vigilante(QObject* contexto, std::function<void()> accion) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    auto* vigilante = new QDBusServiceWatcher(kVigilante, bus,
-                                              QDBusServiceWatcher::WatchForRegistration, contexto);
-    QObject::connect(vigilante, &QDBusServiceWatcher::serviceRegistered, contexto,
+    QObject::connect(&estado_sni(), &EstadoSni::llega, contexto,
+                     [accion = std::move(accion)] { accion(); });
+}
+
+void al_irse_vigilante(QObject* contexto, std::function<void()> accion) {
+    QObject::connect(&estado_sni(), &EstadoSni::se_va, contexto,
                      [accion = std::move(accion)] { accion(); });
 }
 
 bool hay_anfitrion_sni() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || bus.interface() == nullptr ||
-        !bus.interface()->isServiceRegistered(kVigilante))
-        return false;
-    QDBusMessage m = QDBusMessage::createMethodCall(
-        kVigilante, kRutaVigilante, QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("Get"));
-    m << kVigilante << QStringLiteral("IsStatusNotifierHostRegistered");
-    const QDBusMessage r = bus.call(m, QDBus::Block, 500);
-    return r.type() == QDBusMessage::ReplyMessage && !r.arguments().isEmpty() &&
-           qvariant_cast<QDBusVariant>(r.arguments().constFirst()).variant().toBool();
+    return estado_sni().anfitrion();
+}
+
+QIcon icono_atencion(const QIcon& icono) {
+    QIcon r;
+    for (int lado : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        QPixmap p = icono.pixmap(QSize(lado, lado));
+        if (p.isNull())
+            continue;
+        // A red disc with a white bar in the lower right quarter.
+        QPainter pintor(&p);
+        pintor.setRenderHint(QPainter::Antialiasing);
+        const qreal d = lado * 0.55;
+        const QRectF disco(lado - d, lado - d, d, d);
+        pintor.setPen(Qt::NoPen);
+        pintor.setBrush(QColor(0xD0, 0x10, 0x10));
+        pintor.drawEllipse(disco);
+        pintor.setBrush(Qt::white);
+        pintor.drawRect(QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.2, d * 0.18,
+                               d * 0.4));
+        pintor.drawEllipse(QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.68, d * 0.18,
+                                  d * 0.14));
+        pintor.end();
+        r.addPixmap(p);
+    }
+    return r;
 }
 
 PixmapsSni pixmaps_sni(const QIcon& icono) {

@@ -83,14 +83,21 @@ public:
     explicit ItemSni(Datos datos, QObject* parent = nullptr);
     ~ItemSni() override;
 
-    // Whether it stands on the session bus and the watcher took it.
+    // Whether it stands on the session bus and the watcher took it. The
+    // watcher answers later: `registro` tells, every time it changes.
     bool registrado() const { return registrado_; }
+    // Whether its registration is still unanswered.
+    bool pendiente() const { return pendiente_; }
     QString servicio() const { return servicio_; }
 
     // The tooltip's body under the title (a failure, whole); empty for none.
     void setTexto(const QString& texto);
     // A balloon, through the desktop's notification service.
     void avisar(const QString& titulo, const QString& texto);
+    // "NeedsAttention", with its attention icon, or "Active".
+    void setAtencion(bool atencion);
+    bool atencion() const { return atencion_; }
+    const PixmapsSni& pixmapsAtencion() const { return pixmaps_atencion_; }
 
     // For the protocol adaptors.
     const Datos& datos() const { return datos_; }
@@ -100,24 +107,38 @@ public:
 
 signals:
     void NewToolTip();
+    void NewStatus(const QString& estado);
+    // The watcher took the item (true), or refused it, or went away.
+    void registro(bool registrado);
 
 private:
     void registrar_en_vigilante();
+    void fijar_registro(bool registrado);
 
     Datos datos_;
     QString texto_;
     PixmapsSni pixmaps_;
+    PixmapsSni pixmaps_atencion_;
     QString servicio_;
     bool registrado_ = false;
+    bool pendiente_ = false;
+    bool atencion_ = false;
 };
 
 // Whether a StatusNotifierWatcher with a host (a panel that shows items) is
-// on the session bus now.
+// on the session bus, as last heard: it never waits on the bus, whose
+// answer comes later (at the first call, after a moment).
 bool hay_anfitrion_sni();
 
-// Calls `accion` whenever a StatusNotifierWatcher comes onto the session bus
-// (a panel starting or restarting), for as long as `contexto` lives.
+// Calls `accion` whenever a StatusNotifierWatcher with a host comes onto the
+// session bus (a panel starting or restarting), for as long as `contexto`
+// lives.
 void al_llegar_vigilante(QObject* contexto, std::function<void()> accion);
+// Calls `accion` when the watcher goes away.
+void al_irse_vigilante(QObject* contexto, std::function<void()> accion);
+
+// The program's icon marked for attention (a port or a clock not answering).
+QIcon icono_atencion(const QIcon& icono);
 
 // The pixmaps an item sends: every size of the icon from 16 to 256 pixels.
 PixmapsSni pixmaps_sni(const QIcon& icono);

@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusVariant>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
@@ -110,15 +111,42 @@ TEST_F(Bandeja, AWatcherThatComesLateStillGetsTheIcon) {
 TEST_F(Bandeja, AnItemTheWatcherRefusesIsNoIconAndTheWindowStays) {
     iniciar_vigilante({QStringLiteral("--rechaza")});
     auto& f = cargar();
-    EXPECT_FALSE(f.enBandeja());
-    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(esperar([&] { return f.isVisible(); }));
+}
+
+TEST_F(Bandeja, AHungWatcherNeverHoldsUpTheWindow) {
+    iniciar_vigilante({QStringLiteral("--mudo")});
+    QElapsedTimer t;
+    t.start();
+    auto& f = cargar();
+    // Its retries for the tray, each of which waited on the bus before.
+    for (int i = 0; i < 6; ++i) {
+        f.reintentar_bandeja();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_LT(t.elapsed(), 1500);
+}
+
+TEST_F(Bandeja, ATrayThatGoesBringsTheWindowBackAndOneThatComesTakesTheIconAgain) {
+    iniciar_vigilante();
+    auto& f = cargar();
+    ASSERT_TRUE(esperar([&] { return salida().contains("registrado"); }));
+    ASSERT_FALSE(f.isVisible());
+    vigilante.kill();
+    vigilante.waitForFinished(2000);
+    EXPECT_TRUE(esperar([&] { return f.isVisible(); }));
+    visto.clear();
+    iniciar_vigilante();
+    EXPECT_TRUE(esperar([&] { return salida().contains("registrado"); }));
+    EXPECT_TRUE(f.isVisible()) << "the window stays as the user left it";
 }
 
 TEST_F(Bandeja, TheItemShowsItsNameIconAndWholeFailureAndItsMenuRestores) {
     iniciar_vigilante();
     auto& f = cargar();
-    ASSERT_TRUE(f.enBandeja());
+    ASSERT_TRUE(esperar([&] { return f.enBandeja(); }));
     ASSERT_TRUE(esperar([this] { return !servicio().isEmpty(); }));
+    EXPECT_EQ(propiedad("Status").toString(), "Active");
 
     EXPECT_EQ(propiedad("Title").toString(), "Quarvel 4.3");
     EXPECT_EQ(propiedad("IconName").toString(), "io.github.quarvel.Quarvel");
@@ -135,6 +163,19 @@ TEST_F(Bandeja, TheItemShowsItsNameIconAndWholeFailureAndItsMenuRestores) {
     const auto tip = qdbus_cast<ToolTipSni>(propiedad("ToolTip"));
     EXPECT_EQ(tip.titulo, "Quarvel 4.3");
     EXPECT_EQ(tip.texto, fallo);
+    // It asks for attention, with an icon of its own, until a read-back
+    // finds the clock right.
+    EXPECT_EQ(propiedad("Status").toString(), "NeedsAttention");
+    EXPECT_FALSE(qdbus_cast<PixmapsSni>(propiedad("AttentionIconPixmap")).isEmpty());
+    hora.avanzar(4000);
+    puerto.fallo_apertura.clear();
+    puerto.al_escribir = [this](const QByteArray& b) {
+        if (b == "CX")
+            puerto.recibir(respuesta(5, 12, 26, 19, 33, 31));
+    };
+    chequear(f, hora, QDateTime(QDate(2026, 12, 5), QTime(19, 33, 31)));
+    EXPECT_EQ(propiedad("Status").toString(), "Active");
+    EXPECT_TRUE(qdbus_cast<ToolTipSni>(propiedad("ToolTip")).texto.contains("en hora"));
 
     // A click pops the menu; the panel's own menu holds "Restaurar", which
     // brings the window back.

@@ -1,13 +1,15 @@
 // A StatusNotifierWatcher of the tests' own, so the tray items can be tried
 // on a private session bus without a desktop. Declares its properties (panels
 // and Qt ignore a watcher whose introspection lacks them).
-//   vigilante_sni [--sin-anfitrion] [--rechaza] [--tarde MS]
+//   vigilante_sni [--sin-anfitrion] [--rechaza] [--tarde MS] [--mudo]
+// --mudo takes the name and never answers a call (a hung panel).
 // Prints "vigilante: listo" once it owns its name, then a line per item.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
+#include <QDBusVirtualObject>
 #include <QStringList>
 #include <QTimer>
 #include <cstdio>
@@ -80,6 +82,17 @@ private:
     QDBusServiceWatcher duenos_;
 };
 
+// Takes every call and answers none.
+class Mudo : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& mensaje, const QDBusConnection&) override {
+        if (mensaje.member() == QStringLiteral("RegisterStatusNotifierItem"))
+            decir(QStringLiteral("callado ") + mensaje.arguments().value(0).toString());
+        return true;
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -94,9 +107,15 @@ int main(int argc, char** argv) {
     }
     Vigilante vigilante(!args.contains(QStringLiteral("--sin-anfitrion")),
                         args.contains(QStringLiteral("--rechaza")));
-    if (!bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &vigilante,
-                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
-                                QDBusConnection::ExportAllProperties))
+    Mudo mudo;
+    const bool registrado =
+        args.contains(QStringLiteral("--mudo"))
+            ? bus.registerVirtualObject(QStringLiteral("/StatusNotifierWatcher"), &mudo)
+            : bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &vigilante,
+                                 QDBusConnection::ExportAllSlots |
+                                     QDBusConnection::ExportAllSignals |
+                                     QDBusConnection::ExportAllProperties);
+    if (!registrado)
         return 3;
     // The name last: whoever sees it finds the object too.
     QTimer::singleShot(tarde_ms, &app, [&bus, &app] {
