@@ -26,16 +26,14 @@ fi
 source "$(dirname "$0")/comun.sh"
 [ -n "${DEPURAR:-}" ] && set -x
 
-pantalla=
-for n in $(seq 91 120); do
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { pantalla=":$n"; break; }
-done
-export DISPLAY=$pantalla
 # The programs must draw on this display, whatever the test runner set.
 unset QT_QPA_PLATFORM
-Xvfb "$DISPLAY" -screen 0 1024x600x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+# The first free display, as the server itself finds it.
+Xvfb -displayfd 5 -screen 0 1024x600x24 -nolisten tcp -noreset 5>"$trabajo/pantalla" >/dev/null 2>&1 &
 pids+=($!)
-esperar 50 xdotool getmouselocation >/dev/null 2>&1
+esperar 100 test -s "$trabajo/pantalla" || { echo "FAIL: Xvfb did not start"; exit 1; }
+export DISPLAY=":$(head -n 1 "$trabajo/pantalla")"
+esperar 100 xdotool getmouselocation >/dev/null 2>&1
 # trayer now and then gives up on a display that has just started: start it
 # again until it stays.
 for _ in 1 2 3 4 5; do
@@ -50,7 +48,7 @@ cd "$trabajo" || exit 1
 ajustes .
 "$build/simulator/simulador_reloj" --offset -125 --log sim.log --quiet > sim.out 2>&1 &
 pids+=($!)
-esperar 50 test -L COM1
+esperar 100 test -L COM1 || { echo "FAIL: the simulator did not start"; exit 1; }
 
 llegaron() { # llegaron CMD N: the simulator logged CMD at least N times
   local n
@@ -93,6 +91,7 @@ capturar sender
 xdotool mousemove --window "$ventana" 301 12 click 1
 comprobar "Inicio sent the chain" esperar 50 llegaron CF 1
 kill "$sender" 2>/dev/null
+wait "$sender" 2>/dev/null
 
 # The checker: update at start, hidden in the tray, restored from its menu.
 "$build/checker/Quarvel430" > checker.out 2>&1 &
@@ -107,18 +106,21 @@ hay_icono() {
 }
 # The tray may still be embedding the icon: the click is tried a few times.
 # It pops a menu, the program's other visible small window, with "Restaurar".
-restaurar() {
-  local menu
-  sleep 0.5
-  clic "$icono"
-  sleep 0.7
-  [ -e bandeja.png ] || capturar bandeja
+menu=
+hay_menu_icono() {
   menu=$(ventanas | awk -v i="$icono" '$1 != i && $3 < 60 { print $1; exit }')
-  [ -n "$menu" ] && clic "$menu"
-  se_ve 2
+  [ -n "$menu" ]
+}
+restaurar() {
+  clic "$icono"
+  esperar 30 hay_menu_icono || return 1
+  sleep 0.3
+  [ -e bandeja.png ] || capturar bandeja
+  clic "$menu"
+  se_ve 5
 }
 comprobar "tray icon present" esperar 50 hay_icono
-comprobar "checker window hidden in the tray" oculta
+comprobar "checker window hidden in the tray" esperar 30 oculta
 if [ -n "$icono" ]; then
   comprobar "Restaurar brought the window back" esperar 4 restaurar
   sleep 0.5
@@ -134,7 +136,7 @@ cd sni || exit 1
 checker=$!
 pids+=("$checker")
 # No tray yet: the window stays.
-comprobar "without a tray the checker keeps its window" se_ve 10
+comprobar "without a tray the checker keeps its window" se_ve 30
 sleep 2
 "$build/tests/vigilante_sni" > vigilante.out 2>&1 &
 pids+=($!)
@@ -147,8 +149,7 @@ item() { gdbus call --session --dest "$servicio" "$@" 2>&1; }
 if comprobar "a watcher that came late got the item" esperar 50 registrado; then
   igual "item title" "(<'Quarvel 4.3'>,)" "$(item --object-path /StatusNotifierItem \
     --method org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Title)"
-  sleep 0.5
-  comprobar "checker window hidden once the item is there" oculta
+  comprobar "checker window hidden once the item is there" esperar 30 oculta
   # The panel's own menu (a right click): "Restaurar" over dbusmenu.
   menu=$(item --object-path /MenuBar --method com.canonical.dbusmenu.GetLayout -- 0 -1 '[]')
   id=$(printf '%s' "$menu" | sed -n "s/.*<(\([0-9]*\), {[^}]*'label': <'Restaurar'>.*/\1/p")
@@ -159,9 +160,8 @@ if comprobar "a watcher that came late got the item" esperar 50 registrado; then
     echo "menu: $menu"
   # A click on the item pops the window's own menu with "Restaurar".
   item --object-path /StatusNotifierItem --method org.kde.StatusNotifierItem.Activate 600 20 >/dev/null
-  sleep 0.7
-  comprobar "activating the item pops the Restaurar menu" \
-    test -n "$(ventanas | awk '$3 < 60 { print $1 }')"
+  hay_menu() { test -n "$(ventanas | awk '$3 < 60 { print $1 }')"; }
+  comprobar "activating the item pops the Restaurar menu" esperar 30 hay_menu
 
   # A second start (from the menu, say) shows the hidden window and ends.
   xdotool key Escape
@@ -171,9 +171,11 @@ if comprobar "a watcher that came late got the item" esperar 50 registrado; then
   cd ../segundo || exit 1
   "$build/checker/Quarvel430" > checker.out 2>&1 &
   pids+=($!)
-  comprobar "the new checker hides once its item is there" esperar 100 oculta
+  dos_items() { [ "$(grep -c 'registrado' ../sni/vigilante.out)" -ge 2 ]; }
+  comprobar "the new checker's item is there" esperar 300 dos_items
+  comprobar "the new checker hides in the tray" esperar 100 oculta
   inicio=$(date +%s%N)
-  "$build/checker/Quarvel430" > segundo.out 2>&1
+  timeout 20 "$build/checker/Quarvel430" > segundo.out 2>&1
   codigo=$?
   ms=$((($(date +%s%N) - inicio) / 1000000))
   igual "a second start ends with 0" 0 "$codigo"

@@ -197,7 +197,8 @@ TEST_F(CheckerReal, NoReplyEndsAfterTheBoundedWait) {
     cargar();
     chequear(momento);
     EXPECT_GT(duracion_ms, 1500);
-    EXPECT_LT(duracion_ms, 8000);
+    // Bounded: 2000 passes, each about a millisecond, more on a busy machine.
+    EXPECT_LT(duracion_ms, 30'000);
     EXPECT_EQ(CarpetaTemporal::leer("salida.txt"), QByteArray("\r\n"));
     EXPECT_TRUE(CarpetaTemporal::leer("sincro.txt").startsWith("fecha reloj : 0/0/0"));
 }

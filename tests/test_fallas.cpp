@@ -112,14 +112,17 @@ TEST_F(Fallas, PortWithoutPermissionNamesTheDialoutGroup) {
 
 TEST_F(Fallas, ClockVanishingInTheChainAndComingBack) {
     CarpetaTemporal::escribir("qv.ini", quarvel::contenido_qv_ini(200, "9600,N,8,1", 150));
-    ASSERT_TRUE(simulador.iniciar({"--port", "200", "--vanish-after", "0.4"}));
+    ASSERT_TRUE(simulador.iniciar({"--port", "200"}));
     auto& f = sender();
     f.Command4_Click();
     // Two steps reach the clock, then it goes away.
     hora.avanzar((f.planCadena().inicio_us - hora.t_us) / 1000 + 350);
     EXPECT_TRUE(simulador.esperarComando("M", 1, 2000));
-    esperar_eventos(600);
-    hora.avanzar(4000);
+    simulador.detener();
+    for (int i = 0; i < 250 && (puerto.PortOpen() || f.ultimoFallo().isEmpty()); ++i) {
+        hora.avanzar(100);
+        esperar_eventos(20);
+    }
     EXPECT_FALSE(f.ultimoFallo().isEmpty());
     EXPECT_FALSE(puerto.PortOpen());
 
@@ -137,7 +140,8 @@ TEST_F(Fallas, ClockVanishingDuringTheReadBack) {
     QElapsedTimer t;
     t.start();
     chequear();
-    EXPECT_LT(t.elapsed(), 8000);
+    // Bounded: 2000 passes, each about a millisecond, more on a busy machine.
+    EXPECT_LT(t.elapsed(), 30'000);
     EXPECT_TRUE(QFile::exists("sincro.txt"));
     EXPECT_TRUE(f.Timer1->Enabled());
     actualizar();

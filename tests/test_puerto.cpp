@@ -273,9 +273,10 @@ TEST(HoraDelSistema, CallsComeOnTheirMomentNeverBefore) {
         reloj.programar(cuando, precision, [&] { llamada = reloj.ahora_us(); });
         const FuenteHora::Id olvidada = reloj.programar(cuando, precision, [] { FAIL(); });
         reloj.cancelar(olvidada);
-        esperar_eventos(120);
+        for (int i = 0; i < 500 && llamada == 0; ++i)
+            esperar_eventos(10);
         EXPECT_GE(llamada, cuando);
         // Generous: the machine may be loaded; the benchmark measures it.
-        EXPECT_LT(llamada - cuando, 60'000);
+        EXPECT_LT(llamada - cuando, 1'000'000);
     }
 }

@@ -30,7 +30,7 @@ esperar 50 test -S "run/$WAYLAND_DISPLAY" || { falla "weston did not start"; tai
 ajustes .
 "$build/simulator/simulador_reloj" --offset -120.3 --log sim.log --quiet >sim.out 2>&1 &
 pids+=($!)
-esperar 50 test -L COM1
+esperar 100 test -L COM1 || { falla "the simulator did not start"; exit 1; }
 
 # Under AddressSanitizer: Qt's Wayland plugins keep allocations to the end,
 # some in libraries unloaded by then, which LeakSanitizer cannot name to

