@@ -2,6 +2,7 @@
 
 #include "clock_link/codificacion.h"
 #include "clock_link/decodificacion.h"
+#include "clock_link/protocolo.h"
 #include "clock_link/puerto_serie.h"
 #include "clock_link/transmision.h"
 #include "platform/archivos.h"
@@ -21,7 +22,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -33,17 +33,10 @@ namespace quarvel430 {
 
 namespace {
 
-// Passes of the reply wait, each up to about 1 ms: about 2 s, more on a
-// line too slow to bring the reply's 15 bytes in that time.
-constexpr int kPasosEspera = 2000;
-constexpr int kBytesRespuesta = 15;
-constexpr int kMargenEsperaMs = 1000;
-// A reply is 15 bytes; positions 4 to 14 are read.
-constexpr qsizetype kRespuestaMaxima = 4096;
 // How long start-up waits for a tray that is not there yet: 10 s.
 constexpr int kIntentosBandeja = 20;
 // The update's six value steps, Timer4 apart; the sixth is the seconds.
-constexpr std::size_t kPasosConValor = 6;
+constexpr std::size_t kPasosConValor = kPasosDeCadena.size();
 const QString kTitulo = QStringLiteral("Quarvel 4.3");
 const QString kSinActualizacion =
     QStringLiteral("El valor 0 de [T1] en qv.ini detiene la actualizacion: el reloj no se pone en "
@@ -366,7 +359,7 @@ void Form1::iniciar_actualizacion() {
         return;
     }
     const std::vector<PasoDeCadena> pasos(kPasosConValor, PasoDeCadena{Timer4->Interval(), 2});
-    plan_ = planificar_envio(hora().ahora_us(), pasos, kPasosConValor - 1, us_por_byte());
+    plan_ = planificar_envio(hora().ahora_us(), pasos, kPasoSegundos, us_por_byte());
     Timer4->activarDesde(plan_.inicio_us);
 }
 
@@ -416,43 +409,20 @@ void Form1::Check1_Click() {
 // --- Complete update ------------------------------------------------------
 
 void Form1::actualizacion_completa(long envio_de_dato) {
-    const auto enviar = [this](char letra, QByteArray& dato, double numero) {
-        dato = eval_dato_salida(numero);
-        enlace_.escribir(QByteArray(1, letra) + dato);
-    };
-    // Every step sends the second the update was planned for: its seconds
-    // byte lands on it.
-    const QDate fecha = plan_.borde.date();
-    const QTime hora = plan_.borde.time();
-    switch (envio_de_dato) {
-    case 1:
-        enviar('D', dato_dia, fecha.day());
-        break;
-    case 2:
-        enviar('M', dato_mes, fecha.month());
-        break;
-    case 3:
-        enviar('Y', dato_anio, fecha.year() % 100);
-        break;
-    case 4:
-        enviar('H', dato_hora, hora.hour());
-        break;
-    case 5:
-        enviar('m', dato_minutos, hora.minute());
-        break;
-    case 6:
-        enviar('S', dato_segundos, hora.second());
-        break;
-    case 7:
-        enlace_.escribir(QByteArray("CW"));
-        break;
-    case 8:
+    if (envio_de_dato >= 1 && envio_de_dato <= static_cast<long>(kPasosConValor)) {
+        // Every step sends the second the update was planned for: its
+        // seconds byte lands on it.
+        const auto i = static_cast<std::size_t>(envio_de_dato - 1);
+        QByteArray* const datos[] = {&dato_dia,  &dato_mes,     &dato_anio,
+                                     &dato_hora, &dato_minutos, &dato_segundos};
+        *datos[i] = eval_dato_salida(valor_de_campo(plan_.borde, kPasosDeCadena[i].campo));
+        enlace_.escribir_paso(i, datos[i]->at(0), true);
+    } else if (envio_de_dato == 7) {
+        enlace_.escribir(kComandoGrabar);
+    } else if (envio_de_dato == 8) {
         Timer4->setEnabled(false);
-        enlace_.restaurar_modo(Check1->isChecked());
+        enlace_.restaurar_modo(modo());
         estado_chekeo = 3;
-        break;
-    default:
-        break;
     }
 }
 
@@ -464,29 +434,16 @@ void Form1::chekeo_de_datos() {
         MSComm1->setPortOpen(false);
     MSComm1->setInputLen(0);
     enlace_.reabrir();
-    enlace_.escribir(QByteArray("CX"));
-
-    // Each pass lets pending events run once, then waits up to 1 ms for
-    // bytes: about 2 s at most on any machine, and the window stays alive.
-    // Only the reply's first bytes are kept, however much a device sends.
-    const int pasos = std::max(
-        kPasosEspera,
-        static_cast<int>(std::ceil(kBytesRespuesta * us_por_byte() / 1000)) + kMargenEsperaMs);
-    bool completa = false;
-    qsizetype recibidos = 0;
-    for (int n = 1; n <= pasos && !completa; ++n) {
+    enlace_.escribir(kComandoLeer);
+    // Each pass lets pending events run once; the window stays alive.
+    const Respuesta respuesta = esperar_respuesta(*MSComm1, us_por_byte(), [this] {
         QCoreApplication::processEvents();
-        if (descargada())
-            return; // The window closed meanwhile: nothing more to check.
-        if (MSComm1->PortOpen())
-            MSComm1->esperarDatos(1);
-        else
-            QThread::msleep(1);
-        const QByteArray llegado = MSComm1->Input();
-        R += llegado.left(kRespuestaMaxima - R.size());
-        completa = respuesta_completa(llegado, recibidos);
-        recibidos += llegado.size();
-    }
+        return !descargada();
+    });
+    if (descargada())
+        return; // The window closed meanwhile: nothing more to check.
+    R = respuesta.bytes;
+    const bool completa = respuesta.completa;
 
     // A scratch copy of the last reply, written where it stands (through a
     // link too).

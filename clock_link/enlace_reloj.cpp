@@ -60,33 +60,33 @@ void EnlaceReloj::fallo(const QString& descripcion) {
         avisar_(descripcion);
 }
 
-QString EnlaceReloj::cambiar_modo(const QString& caption) {
-    QString nuevo = caption;
-    QByteArray comando;
-    if (caption == QStringLiteral("Fecha y Hora")) {
-        nuevo = QStringLiteral("Hora");
-        comando = "CH";
-    } else if (caption == QStringLiteral("Hora")) {
-        nuevo = QStringLiteral("Fecha y Hora");
-        comando = "CF";
+void EnlaceReloj::escribir_paso(std::size_t paso, char valor, bool junto) {
+    const QByteArray letra(1, kPasosDeCadena[paso].letra);
+    if (junto) {
+        escribir(letra + valor);
+        return;
     }
+    escribir(letra);
+    escribir(QByteArray(1, valor));
+}
+
+std::optional<ModoPantalla> EnlaceReloj::cambiar_modo(ModoPantalla actual) {
+    const ModoPantalla nuevo = otro_modo(actual);
     // A set under way, or waiting for its moment, keeps its port: closing
     // it would lose the set. Its own end sends the mode chosen now, and no
     // byte is put between its planned writes.
     if (en_curso_ && puerto_->PortOpen())
         return nuevo;
-    // Nothing reached the clock: the caption keeps showing what it shows.
+    // Nothing reached the clock: the mode shown stays.
     if (!reabrir())
-        return caption;
-    if (comando.isEmpty())
-        return caption;
-    escribir(comando);
+        return std::nullopt;
+    escribir(comando_de_modo(nuevo));
     cerrar();
     return nuevo;
 }
 
-void EnlaceReloj::restaurar_modo(bool solo_hora) {
-    escribir(solo_hora ? QByteArray("CH") : QByteArray("CF"));
+void EnlaceReloj::restaurar_modo(ModoPantalla modo) {
+    escribir(comando_de_modo(modo));
     cerrar();
 }
 

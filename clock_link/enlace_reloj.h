@@ -1,8 +1,12 @@
 #pragma once
 
+#include "clock_link/protocolo.h"
+
 #include <QByteArray>
 #include <QString>
+#include <cstddef>
 #include <functional>
+#include <optional>
 
 namespace quarvel {
 
@@ -37,14 +41,18 @@ public:
     // Called when an exchange opens the port again after a failure.
     void alRecuperar(std::function<void()> recuperado) { recuperado_ = std::move(recuperado); }
 
-    // The display-mode switch: sends "C" "H" on "Fecha y Hora" or "C" "F" on
-    // "Hora", closes the port and returns the new caption (unchanged for any
-    // other caption, or when the port could not be opened). Inside an
-    // exchange nothing is written: the exchange's end sends the new mode.
-    QString cambiar_modo(const QString& caption);
+    // One step of a set: its letter, then its value byte; `junto` puts both
+    // in one write.
+    void escribir_paso(std::size_t paso, char valor, bool junto);
 
-    // The restore that ends an exchange: "C" "H" or "C" "F", then close.
-    void restaurar_modo(bool solo_hora);
+    // The display-mode switch, from the mode shown: sends "C" "H" or "C" "F"
+    // for the other one, closes the port and gives the new mode; nothing
+    // when the port could not be opened. Inside an exchange nothing is
+    // written: the exchange's end sends the new mode.
+    std::optional<ModoPantalla> cambiar_modo(ModoPantalla actual);
+
+    // The restore that ends an exchange: the mode's command, then close.
+    void restaurar_modo(ModoPantalla modo);
 
 private:
     PuertoSerie* puerto_;

@@ -13,6 +13,24 @@ double numero_final(const QString& texto, int largo) {
     return numero_de_texto(texto.right(largo));
 }
 
+const std::optional<int>& DatosEnvio::valor(Campo campo) const {
+    switch (campo) {
+    case Campo::Dia:
+        return dia;
+    case Campo::Mes:
+        return mes;
+    case Campo::Anio:
+        return anio;
+    case Campo::Hora:
+        return hora;
+    case Campo::Minutos:
+        return minutos;
+    case Campo::Segundos:
+        break;
+    }
+    return segundos;
+}
+
 DatosEnvio datos_de_envio(const QDateTime& t) {
     const QDate d = t.date();
     const QTime h = t.time();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "clock_link/protocolo.h"
+
 #include <QDateTime>
 #include <QString>
 #include <optional>
@@ -16,6 +18,7 @@ double numero_final(const QString& texto, int largo);
 struct DatosEnvio {
     std::optional<int> dia, mes, anio, hora, minutos, segundos;
     bool completos() const { return dia && mes && anio && hora && minutos && segundos; }
+    const std::optional<int>& valor(Campo campo) const;
 };
 
 // The sender's six values for a date and time: the year by its last two

@@ -147,8 +147,14 @@ void VentanaPrincipal::parpadear() {
 }
 
 void VentanaPrincipal::cambiar_modo() {
-    Label6->setText(enlace_.cambiar_modo(Label6->text()));
-    Check1->setChecked(Label6->text() == QStringLiteral("Hora"));
+    if (const auto actual = modo_de_leyenda(Label6->text()))
+        if (const auto nuevo = enlace_.cambiar_modo(*actual))
+            Label6->setText(leyenda_de_modo(*nuevo));
+    Check1->setChecked(Label6->text() == leyenda_de_modo(ModoPantalla::Hora));
+}
+
+ModoPantalla VentanaPrincipal::modo() const {
+    return Check1->isChecked() ? ModoPantalla::Hora : ModoPantalla::FechaYHora;
 }
 
 void VentanaPrincipal::configurar() {

@@ -117,6 +117,8 @@ protected:
     // "Cambiar": the clock's display mode and the label; a switch that never
     // reached the clock changes nothing, and the box follows the label.
     void cambiar_modo();
+    // The mode the box asks for: what every exchange ends with.
+    ModoPantalla modo() const;
     // "Configurar": the configuration window, modal.
     void configurar();
 

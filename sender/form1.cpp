@@ -21,8 +21,6 @@ namespace quarvel38 {
 
 namespace {
 
-// The day to seconds steps: Timer4 to Timer9.
-constexpr std::size_t kPasoSegundos = 5;
 const QString kCadenaDetenida =
     QStringLiteral("La puesta en hora se detiene antes de los segundos: un retardo de qv.ini "
                    "([T1] a [T6]) es 0");
@@ -215,8 +213,7 @@ void Form1::enviar_segundos() {
         return;
     }
     datos.segundos = eval_dato_segundos(plan_segundos_.borde.time().second());
-    enlace_.escribir(QByteArray("S"));
-    enlace_.escribir(QByteArray(1, byte_de_valor(datos.segundos)));
+    enlace_.escribir_paso(kPasoSegundos, byte_de_valor(datos.segundos), false);
     // What was sent: the second the value lands on.
     Text3->setText(formato_hora(plan_segundos_.borde));
     Timer12->setEnabled(true);
@@ -263,8 +260,7 @@ void Form1::iniciar_cadena(bool solo_completos) {
     Timer4->activarDesde(plan_cadena_.inicio_us);
 }
 
-bool Form1::paso(Temporizador* propio, char letra, const std::optional<int>& valor,
-                 Temporizador* siguiente) {
+bool Form1::paso(Temporizador* propio, std::size_t i, Temporizador* siguiente) {
     // Off its plan (a stall, a step of the PC's clock): the set would carry
     // a second it does not land on. It starts over, planned from now.
     if (fuera_de_plan(propio->desvio_us())) {
@@ -272,36 +268,35 @@ bool Form1::paso(Temporizador* propio, char letra, const std::optional<int>& val
         return false;
     }
     propio->setEnabled(false);
-    enlace_.escribir(QByteArray(1, letra));
-    enlace_.escribir(QByteArray(1, byte_de_valor(valor)));
+    enlace_.escribir_paso(i, byte_de_valor(datos.valor(kPasosDeCadena[i].campo)), false);
     siguiente->activarDesde(propio->vencimiento_us());
     return true;
 }
 
 void Form1::Timer4_Timer() {
-    paso(Timer4, 'D', datos.dia, Timer5);
+    paso(Timer4, 0, Timer5);
 }
 void Form1::Timer5_Timer() {
-    paso(Timer5, 'M', datos.mes, Timer6);
+    paso(Timer5, 1, Timer6);
 }
 void Form1::Timer6_Timer() {
-    paso(Timer6, 'Y', datos.anio, Timer7);
+    paso(Timer6, 2, Timer7);
 }
 void Form1::Timer7_Timer() {
-    paso(Timer7, 'H', datos.hora, Timer8);
+    paso(Timer7, 3, Timer8);
 }
 void Form1::Timer8_Timer() {
-    paso(Timer8, 'm', datos.minutos, Timer9);
+    paso(Timer8, 4, Timer9);
 }
 void Form1::Timer9_Timer() {
     // What was sent: the second the value lands on.
-    if (paso(Timer9, 'S', datos.segundos, Timer10))
+    if (paso(Timer9, kPasoSegundos, Timer10))
         Text3->setText(formato_hora(plan_cadena_.borde));
 }
 
 void Form1::Timer10_Timer() {
     Timer10->setEnabled(false);
-    enlace_.escribir(QByteArray("CW"));
+    enlace_.escribir(kComandoGrabar);
     Timer11->activarDesde(Timer10->vencimiento_us());
 }
 
@@ -316,7 +311,7 @@ void Form1::Command6_Click() {
 
 void Form1::restaurar_modo(Temporizador* propio) {
     propio->setEnabled(false);
-    enlace_.restaurar_modo(Check1->isChecked());
+    enlace_.restaurar_modo(modo());
 }
 
 void Form1::Timer11_Timer() {

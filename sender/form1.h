@@ -87,8 +87,8 @@ private:
     void enviar_segundos();
     void cancelar_segundos();
     // False when the step was off its plan and the set started over.
-    bool paso(quarvel::Temporizador* propio, char letra, const std::optional<int>& valor,
-              quarvel::Temporizador* siguiente);
+    // Step `i` of the set, then the next timer from this one's moment.
+    bool paso(quarvel::Temporizador* propio, std::size_t i, quarvel::Temporizador* siguiente);
     void restaurar_modo(quarvel::Temporizador* propio);
 
     quarvel::PlanDeEnvio plan_cadena_;
