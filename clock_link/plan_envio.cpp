@@ -1,6 +1,6 @@
 #include "clock_link/plan_envio.h"
 
-#include "clock_link/puerto_serie.h"
+#include "clock_link/config_linea.h"
 #include "platform/fuente_hora.h"
 
 #include <algorithm>

@@ -51,41 +51,6 @@ QString PuertoSerie::nombrePuerto() const {
     return QStringLiteral("COM%1").arg(puerto_);
 }
 
-ConfigLinea validar_settings(const QString& settings) {
-    const QStringList campos = settings.split(u',');
-    if (campos.size() != 4)
-        throw Fallo(QStringLiteral("Configuracion del puerto no valida: \"%1\" (se esperaba "
-                                   "velocidad,paridad,datos,parada)")
-                        .arg(recortado(settings)));
-    ConfigLinea c;
-    bool ok = false;
-    const long baudios = campos[0].toLong(&ok);
-    if (!ok || baudios < 50 || baudios > 4000000)
-        throw Fallo(
-            QStringLiteral("Velocidad del puerto no valida: \"%1\"").arg(recortado(campos[0])));
-    c.baudios = static_cast<int>(baudios);
-    const QString paridad = campos[1].toUpper();
-    if (paridad.size() != 1 || !QStringLiteral("NEOMS").contains(paridad))
-        throw Fallo(
-            QStringLiteral("Paridad no valida: \"%1\" (N, E, O, M o S)").arg(recortado(campos[1])));
-    c.paridad = paridad[0].toLatin1();
-    const int datos = campos[2].toInt(&ok);
-    if (!ok || datos < 5 || datos > 8 || campos[2].size() != 1)
-        throw Fallo(
-            QStringLiteral("Bits de datos no validos: \"%1\" (5 a 8)").arg(recortado(campos[2])));
-    c.datos = datos;
-    if (campos[3] == QStringLiteral("1"))
-        c.parada = 1;
-    else if (campos[3] == QStringLiteral("1.5"))
-        c.parada = 15;
-    else if (campos[3] == QStringLiteral("2"))
-        c.parada = 2;
-    else
-        throw Fallo(QStringLiteral("Bits de parada no validos: \"%1\" (1, 1.5 o 2)")
-                        .arg(recortado(campos[3])));
-    return c;
-}
-
 QString ruta_de_puerto(int numero) {
     QString enlace = QDir::current().absoluteFilePath(QStringLiteral("COM%1").arg(numero));
     const QFileInfo info(enlace);

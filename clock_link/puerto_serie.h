@@ -1,18 +1,12 @@
 #pragma once
 
+#include "clock_link/config_linea.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
 namespace quarvel {
-
-struct ConfigLinea {
-    int baudios = 9600;
-    char paridad = 'N';
-    int datos = 8;
-    // 1, 15 (one and a half) or 2.
-    int parada = 1;
-};
 
 // The serial port control the windows own. Port number and line settings are
 // validated here; subclasses do the opening, writing and reading.
@@ -70,9 +64,6 @@ private:
     ConfigLinea linea_;
     QString error_;
 };
-
-// Throws Fallo naming the bad field.
-ConfigLinea validar_settings(const QString& settings);
 
 // Where COM<n> lives: the entry "COM<n>" of the working directory when there
 // is one (a link to the real device), otherwise /dev/ttyS<n-1>.
