@@ -38,6 +38,8 @@ constexpr int kIntentosBandeja = 20;
 // The update's six value steps, Timer4 apart; the sixth is the seconds.
 constexpr std::size_t kPasosConValor = kPasosDeCadena.size();
 const QString kTitulo = QStringLiteral("Quarvel 4.3");
+const DisenoVentana kDiseno{kTitulo, 6090, 1710, 3120, 1740, QStringLiteral("Ultima Dato Chekeado"),
+                            1605, 1740, 240};
 const QString kSinActualizacion =
     QStringLiteral("El valor 0 de [T1] en qv.ini detiene la actualizacion: el reloj no se pone en "
                    "hora (se sigue chequeando)");
@@ -49,79 +51,48 @@ bool es(const std::optional<long>& v, long n) {
 } // namespace
 
 Form1::Form1(Entorno entorno, QWidget* parent)
-    : VentanaPrincipal(entorno, kTitulo, 6090, 1710, parent)
+    : VentanaPrincipal(entorno, kDiseno, parent)
     , notificar_(std::move(entorno.notificar))
     , hay_bandeja_(std::move(entorno.hay_bandeja))
     , al_llegar_bandeja_(std::move(entorno.al_llegar_bandeja)) {
-    Text4 = campo(this, 1080, 60, 1035, 315);
-    Label5 = etiqueta_de(this, Text4, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
-    Text1 = campo(this, 3120, 60, 795, 315);
-    Label1 = etiqueta_de(this, Text1, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
-    Command1 = boton(this, QStringLiteral("Inicio"), 4080, 60, 915, 255);
-    Command1->setEnabled(false);
-    Label4 = etiqueta(this, QString(), 5100, 60, 915, 255);
-    fijar_colores(Label4, kNegro, Qt::white);
-    Label4->setAlignment(Qt::AlignCenter);
-    Text3 = campo(this, 1740, 540, 795, 315);
-    Label2 = etiqueta_de(this, Text3, QStringLiteral("Ultima Dato Chekeado"), 60, 600, 1605, 195);
-    Command2 = boton(this, QStringLiteral("Parar"), 4080, 480, 915, 255);
-    Label6 = colocar(new QLabel(QStringLiteral("Fecha y Hora"), this), 5100, 360, 915, 435);
-    Label6->setWordWrap(true);
-    fijar_colores(Label6, kNegro, kRojoClaro);
-    Label6->setAlignment(Qt::AlignCenter);
     Image1 = etiqueta(this, QString(), 2880, 840, 480, 480);
     Image1->setPixmap(icono_programa().pixmap(32, 32));
-    Text2 = campo(this, 1740, 960, 375, 315);
-    Label3 = etiqueta_de(this, Text2, QStringLiteral("Intervalo en Minutos"), 240, 1020, 1440, 195);
-    Text2->setEnabled(false);
-    Command5 = boton(this, QStringLiteral("Configurar"), 4080, 900, 915, 255);
-    Check1 = colocar(new QCheckBox(QStringLiteral("Cambiar"), this), 5100, 900, 915, 195);
-    StatusBar1 = crear_barra_estado(this, Panels);
-    colocar(StatusBar1, 0, 1455, 6090, 255);
-
     // Never shown.
     QWidget* ocultos = controles_ocultos(this);
     Label7 = etiqueta(ocultos, QStringLiteral("0"), 3420, 1800, 90, 195);
     Label8 = etiqueta(ocultos, QStringLiteral("0"), 3420, 2100, 90, 195);
     Command3 = boton(ocultos, QStringLiteral("Command3"), 4020, 1740, 1515, 375);
     Command3->setEnabled(false);
-
     menu = new QMenu(QStringLiteral("menu"), this);
     restaurar = menu->addAction(QStringLiteral("Restaurar"));
 
-    Timer1 = temporizador(QStringLiteral("Timer1"), 1000, false);
-    Timer2 = temporizador(QStringLiteral("Timer2"), 100, true);
+    temporizadores<Form1>({{"Timer1", 1000, false, &Form1::Timer1, &Form1::Timer1_Timer},
+                           {"Timer2", 100, true, &Form1::Timer2, &Form1::Timer2_Timer},
+                           {"Timer4", 100, false, &Form1::Timer4, &Form1::Timer4_Timer}});
     // Ticks on the clock's tenths from the very next one: the tick on a whole
     // second refreshes the display right after the PC's second changes, the
     // first one within a second of start-up.
     Timer2->alinearAlReloj(Temporizador::PrimerTick::EnElProximoLimite);
-    Timer4 = temporizador(QStringLiteral("Timer4"), 100, false);
     Timer4->setPrecision(FuenteHora::Precision::Exacta);
-
-    connect(Timer1, &Temporizador::Timer, this, &Form1::Timer1_Timer);
-    connect(Timer2, &Temporizador::Timer, this, &Form1::Timer2_Timer);
-    connect(Timer4, &Temporizador::Timer, this, &Form1::Timer4_Timer);
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
-    connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
+    clics<Form1>({{Command1, &Form1::Command1_Click}, {Command2, &Form1::Command2_Click},
+                  {Command5, &Form1::Command5_Click}, {Check1, &Form1::Check1_Click}});
     connect(restaurar, &QAction::triggered, this, &Form1::restaurar_Click);
     connect(MSComm1, &PuertoSerie::OnComm, this, &Form1::MSComm1_OnComm);
 
     espera_bandeja_ = new QTimer(this);
     espera_bandeja_->setInterval(500);
     connect(espera_bandeja_, &QTimer::timeout, this, [this] { reintentar_bandeja(); });
-
-    enlace_.alRecuperar([this] {
-        // The port works again: the tip stops showing the old failure.
-        if (tip_con_aviso_ && icono_agregado_) {
-            mostrar_en_bandeja(windowTitle(), QString());
-            atencion_bandeja(hwnd_, icono_bandeja.uID, false);
-        }
-        tip_con_aviso_ = false;
-    });
-
+    enlace_.alRecuperar([this] { recuperado(); });
     hwnd_ = registrar_ventana(this);
+}
+
+void Form1::recuperado() {
+    // The port works again: the tip stops showing the old failure.
+    if (tip_con_aviso_ && icono_agregado_) {
+        mostrar_en_bandeja(windowTitle(), QString());
+        atencion_bandeja(hwnd_, icono_bandeja.uID, false);
+    }
+    tip_con_aviso_ = false;
 }
 
 Form1::~Form1() {

@@ -96,6 +96,8 @@ private:
     // steps, Timer4 started at its moment.
     void iniciar_actualizacion();
     bool actualizando() const;
+    // The port answers again after a failure.
+    void recuperado();
     void refresco_del_reloj();
     void cuenta_del_intervalo();
     void chequeo_debido();

@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QStatusBar>
 #include <cmath>
@@ -25,20 +26,22 @@ namespace {
 
 // How long a failure stays across the status bar.
 constexpr int kAvisoMs = 8000;
+// The status bar's height, in twips.
+constexpr int kAltoBarra = 255;
 
 } // namespace
 
-VentanaPrincipal::VentanaPrincipal(Entorno entorno, const QString& titulo, int ancho_twips,
-                                   int alto_twips, QWidget* parent)
+VentanaPrincipal::VentanaPrincipal(Entorno entorno, const DisenoVentana& diseno, QWidget* parent)
     : QWidget(parent)
     , MSComm1(entorno.puerto)
     , entorno_(std::move(entorno))
     , enlace_(MSComm1, [this](const QString& descripcion) { informar_fallo(descripcion); }) {
     setObjectName(QStringLiteral("Form1"));
     fuente_de_ventana(this);
-    setWindowTitle(titulo);
+    setWindowTitle(diseno.titulo);
     setWindowIcon(icono_programa());
-    resize(ancho_twips / kTwipsPorPixel, alto_twips / kTwipsPorPixel);
+    resize(diseno.ancho / kTwipsPorPixel, diseno.alto / kTwipsPorPixel);
+    disponer(diseno);
     // No exchange before start-up has given the port its settings.
     enlace_.habilitar(false);
     connect(MSComm1, &PuertoSerie::perdido, this,
@@ -46,6 +49,37 @@ VentanaPrincipal::VentanaPrincipal(Entorno entorno, const QString& titulo, int a
 }
 
 VentanaPrincipal::~VentanaPrincipal() = default;
+
+void VentanaPrincipal::disponer(const DisenoVentana& d) {
+    // In tab order: left to right, top to bottom.
+    Text4 = campo(this, 1080, 60, 1035, 315);
+    Label5 = etiqueta_de(this, Text4, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
+    Text1 = campo(this, d.izq_hora, 60, 795, 315);
+    Label1 = etiqueta_de(this, Text1, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
+    Command1 = boton(this, QStringLiteral("Inicio"), 4080, 60, 915, 255);
+    Label4 = etiqueta(this, QString(), 5100, 60, 915, 255);
+    Text3 = campo(this, d.izq_ultimo, 540, 795, 315);
+    Label2 = etiqueta_de(this, Text3, d.leyenda_ultimo, 60, 600, d.ancho_leyenda_ultimo, 195);
+    Command2 = boton(this, QStringLiteral("Parar"), 4080, 480, 915, 255);
+    Label6 = colocar(new QLabel(QStringLiteral("Fecha y Hora"), this), 5100, 360, 915, 435);
+    Text2 = campo(this, d.izq_intervalo, 960, 375, 315);
+    Label3 = etiqueta_de(this, Text2, QStringLiteral("Intervalo en Minutos"),
+                         d.izq_leyenda_intervalo, 1020, 1440, 195);
+    Command5 = boton(this, QStringLiteral("Configurar"), 4080, 900, 915, 255);
+    Check1 = colocar(new QCheckBox(QStringLiteral("Cambiar"), this), 5100, 900, 915, 195);
+    StatusBar1 = crear_barra_estado(this, Panels);
+    colocar(StatusBar1, 0, d.alto - kAltoBarra, d.ancho, kAltoBarra);
+
+    // "Inicio" waits for the first display tick; the interval is set in its
+    // file, not here.
+    Command1->setEnabled(false);
+    Text2->setEnabled(false);
+    fijar_colores(Label4, kNegro, Qt::white);
+    Label4->setAlignment(Qt::AlignCenter);
+    Label6->setWordWrap(true);
+    fijar_colores(Label6, kNegro, kRojoClaro);
+    Label6->setAlignment(Qt::AlignCenter);
+}
 
 Temporizador* VentanaPrincipal::temporizador(const QString& nombre, int intervalo, bool activo) {
     return new Temporizador(nombre, intervalo, activo, hora(), this);

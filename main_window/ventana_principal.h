@@ -2,13 +2,18 @@
 
 #include "clock_link/enlace_reloj.h"
 #include "platform/fuente_hora.h"
+#include "platform/temporizador.h"
 
 #include <QString>
 #include <QWidget>
+#include <QAbstractButton>
 #include <array>
+#include <initializer_list>
+#include <utility>
 #include <functional>
 #include <optional>
 
+class QAbstractButton;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -20,7 +25,6 @@ namespace quarvel {
 class CajaMensajes;
 class Fallo;
 class PuertoSerie;
-class Temporizador;
 struct configuracion_ini;
 
 // What a main window talks to; the programs pass the real ones, tests fakes.
@@ -32,9 +36,38 @@ struct Entorno {
     std::function<void(QWidget*)> configurar;
 };
 
-// What the sender's and the checker's main windows share. Each window lays
-// out its own controls into these members, as its layout table says; its
-// handlers call the helpers below.
+// Where the controls both windows show stand, in twips: what differs from
+// one window to the other. The rest of the layout is one table, in
+// VentanaPrincipal.
+struct DisenoVentana {
+    QString titulo;
+    // The client area; the status bar runs along its bottom edge.
+    int ancho = 0;
+    int alto = 0;
+    // Text1, the time.
+    int izq_hora = 0;
+    // Text3, the last time sent or checked, with its caption (Label2).
+    int izq_ultimo = 0;
+    QString leyenda_ultimo;
+    int ancho_leyenda_ultimo = 0;
+    // Text2, the interval, and its caption (Label3).
+    int izq_intervalo = 0;
+    int izq_leyenda_intervalo = 0;
+};
+
+// A window's timer: its name, interval and state at design time, where the
+// window keeps it and what its tick runs.
+template <class V> struct FilaTemporizador {
+    const char* nombre;
+    int intervalo;
+    bool activo;
+    Temporizador* V::*miembro;
+    void (V::*manejador)();
+};
+
+// What the sender's and the checker's main windows share. The controls both
+// show are laid out from one table; each window adds its own and connects
+// its handlers, which call the helpers below.
 class VentanaPrincipal : public QWidget {
     Q_OBJECT
 public:
@@ -78,8 +111,22 @@ signals:
     void cerrada();
 
 protected:
-    VentanaPrincipal(Entorno entorno, const QString& titulo, int ancho_twips, int alto_twips,
-                     QWidget* parent);
+    VentanaPrincipal(Entorno entorno, const DisenoVentana& diseno, QWidget* parent);
+
+    // The window's timers from their rows, each connected to its handler.
+    template <class V> void temporizadores(std::initializer_list<FilaTemporizador<V>> filas) {
+        auto* v = static_cast<V*>(this);
+        for (const FilaTemporizador<V>& f : filas) {
+            v->*f.miembro = temporizador(QString::fromLatin1(f.nombre), f.intervalo, f.activo);
+            connect(v->*f.miembro, &Temporizador::Timer, v, f.manejador);
+        }
+    }
+    // Buttons and the check box to their click handlers.
+    template <class V>
+    void clics(std::initializer_list<std::pair<QAbstractButton*, void (V::*)()>> filas) {
+        for (const auto& [boton, manejador] : filas)
+            connect(boton, &QAbstractButton::clicked, static_cast<V*>(this), manejador);
+    }
 
     FuenteHora& hora() const { return *entorno_.hora; }
     Temporizador* temporizador(const QString& nombre, int intervalo, bool activo);
@@ -139,6 +186,9 @@ private slots:
     void mensajeCambiado(const QString& texto);
 
 private:
+    // The controls both windows show, from the table.
+    void disponer(const DisenoVentana& d);
+
     bool descargado_ = false;
     bool cerrando_ = false;
     bool sin_preguntar_ = false;

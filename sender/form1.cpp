@@ -21,6 +21,8 @@ namespace quarvel38 {
 
 namespace {
 
+const DisenoVentana kDiseno{QStringLiteral("Quarvel 3.8"), 6075, 1620, 3180, 1620,
+                            QStringLiteral("Ultima Dato Enviado"), 1455, 1620, 60};
 const QString kCadenaDetenida =
     QStringLiteral("La puesta en hora se detiene antes de los segundos: un retardo de qv.ini "
                    "([T1] a [T6]) es 0");
@@ -28,79 +30,40 @@ const QString kCadenaDetenida =
 } // namespace
 
 Form1::Form1(Entorno entorno, QWidget* parent)
-    : VentanaPrincipal(std::move(entorno), QStringLiteral("Quarvel 3.8"), 6075, 1620, parent) {
-    Text4 = campo(this, 1080, 60, 1035, 315);
-    Label5 = etiqueta_de(this, Text4, QStringLiteral("Fecha Actual"), 60, 120, 945, 195);
-    Text1 = campo(this, 3180, 60, 795, 315);
-    Label1 = etiqueta_de(this, Text1, QStringLiteral("Hora Actual"), 2220, 120, 840, 195);
-    Command1 = boton(this, QStringLiteral("Inicio"), 4080, 60, 915, 255);
-    Command1->setEnabled(false);
-    Label4 = etiqueta(this, QString(), 5100, 60, 915, 255);
-    fijar_colores(Label4, kNegro, Qt::white);
-    Label4->setAlignment(Qt::AlignCenter);
-    Text3 = campo(this, 1620, 540, 795, 315);
-    Label2 = etiqueta_de(this, Text3, QStringLiteral("Ultima Dato Enviado"), 60, 600, 1455, 195);
-    Command2 = boton(this, QStringLiteral("Parar"), 4080, 480, 915, 255);
-    Label6 = colocar(new QLabel(QStringLiteral("Fecha y Hora"), this), 5100, 360, 915, 435);
-    Label6->setWordWrap(true);
-    fijar_colores(Label6, kNegro, kRojoClaro);
-    Label6->setAlignment(Qt::AlignCenter);
-    Text2 = campo(this, 1620, 960, 375, 315);
-    Label3 = etiqueta_de(this, Text2, QStringLiteral("Intervalo en Minutos"), 60, 1020, 1440, 195);
-    Text2->setEnabled(false);
-    Command5 = boton(this, QStringLiteral("Configurar"), 4080, 900, 915, 255);
-    Check1 = colocar(new QCheckBox(QStringLiteral("Cambiar"), this), 5100, 900, 915, 195);
-    StatusBar1 = crear_barra_estado(this, Panels);
-    colocar(StatusBar1, 0, 1365, 6075, 255);
-
+    : VentanaPrincipal(std::move(entorno), kDiseno, parent) {
     // Below the client area: seen only when the user enlarges the window,
     // and for three of them never.
     QWidget* ocultos = controles_ocultos(this);
     Command4 = boton(ocultos, QStringLiteral("Enviar"), 420, 3000, 915, 255);
-    Command4->setEnabled(false);
     Command3 = boton(ocultos, QStringLiteral("Grabar"), 1500, 3000, 735, 255);
-    Command3->setEnabled(false);
     Command6 = boton(ocultos, QStringLiteral("Cambiar"), 2340, 3000, 915, 255);
-    Command6->setEnabled(false);
     Command7 = boton(this, QStringLiteral("Command7"), 3360, 3000, 1095, 255);
+    for (QPushButton* b : {Command4, Command3, Command6})
+        b->setEnabled(false);
 
-    Timer1 = temporizador(QStringLiteral("Timer1"), 60000, false);
-    Timer2 = temporizador(QStringLiteral("Timer2"), 1000, true);
+    temporizadores<Form1>({
+        {"Timer1", 60000, false, &Form1::Timer1, &Form1::Timer1_Timer},
+        {"Timer2", 1000, true, &Form1::Timer2, &Form1::Timer2_Timer},
+        {"Timer3", 700, false, &Form1::Timer3, &Form1::Timer3_Timer},
+        {"Timer4", 3, false, &Form1::Timer4, &Form1::Timer4_Timer},
+        {"Timer5", 3, false, &Form1::Timer5, &Form1::Timer5_Timer},
+        {"Timer6", 3, false, &Form1::Timer6, &Form1::Timer6_Timer},
+        {"Timer7", 5, false, &Form1::Timer7, &Form1::Timer7_Timer},
+        {"Timer8", 3, false, &Form1::Timer8, &Form1::Timer8_Timer},
+        {"Timer9", 3, false, &Form1::Timer9, &Form1::Timer9_Timer},
+        {"Timer10", 3, false, &Form1::Timer10, &Form1::Timer10_Timer},
+        {"Timer11", 3, false, &Form1::Timer11, &Form1::Timer11_Timer},
+        {"Timer12", 3, false, &Form1::Timer12, &Form1::Timer12_Timer},
+    });
     Timer2->alinearAlReloj(Temporizador::PrimerTick::TrasUnIntervalo);
-    Timer3 = temporizador(QStringLiteral("Timer3"), 700, false);
-    Timer4 = temporizador(QStringLiteral("Timer4"), 3, false);
-    Timer5 = temporizador(QStringLiteral("Timer5"), 3, false);
-    Timer6 = temporizador(QStringLiteral("Timer6"), 3, false);
-    Timer7 = temporizador(QStringLiteral("Timer7"), 5, false);
-    Timer8 = temporizador(QStringLiteral("Timer8"), 3, false);
-    Timer9 = temporizador(QStringLiteral("Timer9"), 3, false);
-    Timer10 = temporizador(QStringLiteral("Timer10"), 3, false);
-    Timer11 = temporizador(QStringLiteral("Timer11"), 3, false);
-    Timer12 = temporizador(QStringLiteral("Timer12"), 3, false);
     // The steps that set the clock write on their moment, not a little after.
     for (Temporizador* t : {Timer4, Timer5, Timer6, Timer7, Timer8, Timer9, Timer10})
         t->setPrecision(FuenteHora::Precision::Exacta);
 
-    connect(Timer1, &Temporizador::Timer, this, &Form1::Timer1_Timer);
-    connect(Timer2, &Temporizador::Timer, this, &Form1::Timer2_Timer);
-    connect(Timer3, &Temporizador::Timer, this, &Form1::Timer3_Timer);
-    connect(Timer4, &Temporizador::Timer, this, &Form1::Timer4_Timer);
-    connect(Timer5, &Temporizador::Timer, this, &Form1::Timer5_Timer);
-    connect(Timer6, &Temporizador::Timer, this, &Form1::Timer6_Timer);
-    connect(Timer7, &Temporizador::Timer, this, &Form1::Timer7_Timer);
-    connect(Timer8, &Temporizador::Timer, this, &Form1::Timer8_Timer);
-    connect(Timer9, &Temporizador::Timer, this, &Form1::Timer9_Timer);
-    connect(Timer10, &Temporizador::Timer, this, &Form1::Timer10_Timer);
-    connect(Timer11, &Temporizador::Timer, this, &Form1::Timer11_Timer);
-    connect(Timer12, &Temporizador::Timer, this, &Form1::Timer12_Timer);
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
-    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
-    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
-    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
-    connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
+    clics<Form1>({{Command1, &Form1::Command1_Click}, {Command2, &Form1::Command2_Click},
+                  {Command3, &Form1::Command3_Click}, {Command4, &Form1::Command4_Click},
+                  {Command5, &Form1::Command5_Click}, {Command6, &Form1::Command6_Click},
+                  {Command7, &Form1::Command7_Click}, {Check1, &Form1::Check1_Click}});
 }
 
 Form1::~Form1() {
