@@ -39,7 +39,7 @@ constexpr int kIntentosBandeja = 20;
 constexpr std::size_t kPasosConValor = kPasosDeCadena.size();
 const QString kTitulo = QStringLiteral("Quarvel 4.3");
 const DisenoVentana kDiseno{kTitulo, 6090, 1710, 3120, 1740, QStringLiteral("Ultima Dato Chekeado"),
-                            1605, 1740, 240};
+                            1605,    1740, 240};
 const QString kSinActualizacion =
     QStringLiteral("El valor 0 de [T1] en qv.ini detiene la actualizacion: el reloj no se pone en "
                    "hora (se sigue chequeando)");
@@ -74,8 +74,10 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     // first one within a second of start-up.
     Timer2->alinearAlReloj(Temporizador::PrimerTick::EnElProximoLimite);
     Timer4->setPrecision(FuenteHora::Precision::Exacta);
-    clics<Form1>({{Command1, &Form1::Command1_Click}, {Command2, &Form1::Command2_Click},
-                  {Command5, &Form1::Command5_Click}, {Check1, &Form1::Check1_Click}});
+    clics<Form1>({{Command1, &Form1::Command1_Click},
+                  {Command2, &Form1::Command2_Click},
+                  {Command5, &Form1::Command5_Click},
+                  {Check1, &Form1::Check1_Click}});
     connect(restaurar, &QAction::triggered, this, &Form1::restaurar_Click);
     connect(MSComm1, &PuertoSerie::OnComm, this, &Form1::MSComm1_OnComm);
 

@@ -84,13 +84,13 @@ namespace {
 
 // Qt's own options, which QApplication takes: with a value, and without.
 const QStringList kOpcionesQtConValor = {
-    QStringLiteral("platform"),       QStringLiteral("platformpluginpath"),
-    QStringLiteral("platformtheme"),  QStringLiteral("plugin"),
+    QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
     QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
-    QStringLiteral("qwindowtitle"),   QStringLiteral("style"),
-    QStringLiteral("stylesheet"),     QStringLiteral("session"),
-    QStringLiteral("display"),        QStringLiteral("geometry"),
-    QStringLiteral("title"),          QStringLiteral("name"),
+    QStringLiteral("qwindowtitle"),    QStringLiteral("style"),
+    QStringLiteral("stylesheet"),      QStringLiteral("session"),
+    QStringLiteral("display"),         QStringLiteral("geometry"),
+    QStringLiteral("title"),           QStringLiteral("name"),
     QStringLiteral("qmljsdebugger"),
 };
 const QStringList kOpcionesQtSolas = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
@@ -173,7 +173,7 @@ QString carpeta_propia(const QString& ruta) {
 }
 
 QString carpeta_de_sockets() {
-    if (const QString xdg = carpeta_propia(qEnvironmentVariable("XDG_RUNTIME_DIR")); !xdg.isEmpty())
+    if (QString xdg = carpeta_propia(qEnvironmentVariable("XDG_RUNTIME_DIR")); !xdg.isEmpty())
         return xdg;
     const QString tmp = QDir::tempPath() + QStringLiteral("/quarvel-%1").arg(::getuid());
     ::mkdir(QFile::encodeName(tmp).constData(), 0700);
@@ -208,11 +208,12 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
         return {};
     const QByteArray clave =
         QFileInfo(carpeta).canonicalFilePath().toUtf8() + '\0' + QByteArray::number(::getuid());
-    return sockets + QStringLiteral("/quarvel-%1-%2")
-                         .arg(nombre, QString::fromLatin1(
-                                          QCryptographicHash::hash(clave, QCryptographicHash::Sha1)
-                                              .toHex()
-                                              .left(16)));
+    return sockets +
+           QStringLiteral("/quarvel-%1-%2")
+               .arg(
+                   nombre,
+                   QString::fromLatin1(
+                       QCryptographicHash::hash(clave, QCryptographicHash::Sha1).toHex().left(16)));
 }
 
 InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent)

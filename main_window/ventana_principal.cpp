@@ -10,8 +10,8 @@
 #include "settings/archivos_config.h"
 
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -247,8 +247,9 @@ void VentanaPrincipal::resizeEvent(QResizeEvent* evento) {
             continue;
         if (!w->property(kFoco).isValid())
             w->setProperty(kFoco, static_cast<int>(w->focusPolicy()));
-        const bool se_ve = rect().contains(w->geometry()) &&
-                           (StatusBar1 == nullptr || !w->geometry().intersects(StatusBar1->geometry()));
+        const bool se_ve =
+            rect().contains(w->geometry()) &&
+            (StatusBar1 == nullptr || !w->geometry().intersects(StatusBar1->geometry()));
         w->setFocusPolicy(se_ve ? static_cast<Qt::FocusPolicy>(w->property(kFoco).toInt())
                                 : Qt::NoFocus);
     }

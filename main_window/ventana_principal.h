@@ -4,14 +4,14 @@
 #include "platform/fuente_hora.h"
 #include "platform/temporizador.h"
 
+#include <QAbstractButton>
 #include <QString>
 #include <QWidget>
-#include <QAbstractButton>
 #include <array>
-#include <initializer_list>
-#include <utility>
 #include <functional>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 class QAbstractButton;
 class QCheckBox;

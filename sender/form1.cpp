@@ -21,7 +21,7 @@ namespace quarvel38 {
 
 namespace {
 
-const DisenoVentana kDiseno{QStringLiteral("Quarvel 3.8"), 6075, 1620, 3180, 1620,
+const DisenoVentana kDiseno{QStringLiteral("Quarvel 3.8"),         6075, 1620, 3180, 1620,
                             QStringLiteral("Ultima Dato Enviado"), 1455, 1620, 60};
 const QString kCadenaDetenida =
     QStringLiteral("La puesta en hora se detiene antes de los segundos: un retardo de qv.ini "
@@ -60,10 +60,14 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     for (Temporizador* t : {Timer4, Timer5, Timer6, Timer7, Timer8, Timer9, Timer10})
         t->setPrecision(FuenteHora::Precision::Exacta);
 
-    clics<Form1>({{Command1, &Form1::Command1_Click}, {Command2, &Form1::Command2_Click},
-                  {Command3, &Form1::Command3_Click}, {Command4, &Form1::Command4_Click},
-                  {Command5, &Form1::Command5_Click}, {Command6, &Form1::Command6_Click},
-                  {Command7, &Form1::Command7_Click}, {Check1, &Form1::Check1_Click}});
+    clics<Form1>({{Command1, &Form1::Command1_Click},
+                  {Command2, &Form1::Command2_Click},
+                  {Command3, &Form1::Command3_Click},
+                  {Command4, &Form1::Command4_Click},
+                  {Command5, &Form1::Command5_Click},
+                  {Command6, &Form1::Command6_Click},
+                  {Command7, &Form1::Command7_Click},
+                  {Check1, &Form1::Check1_Click}});
 }
 
 Form1::~Form1() {

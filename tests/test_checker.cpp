@@ -270,7 +270,8 @@ TEST_F(Checker, SettingsThatCannotWorkAreNamedAndCheckingGoesOnOnceAMinute) {
         hora.fijar(5, 12, 2008, 14, 5, 7);
         Form1& f = cargar();
         ASSERT_EQ(caja.mensajes.size(), 1u) << c.nombra;
-        EXPECT_TRUE(caja.mensajes[0].texto.contains(c.nombra)) << caja.mensajes[0].texto.toStdString();
+        EXPECT_TRUE(caja.mensajes[0].texto.contains(c.nombra))
+            << caja.mensajes[0].texto.toStdString();
         EXPECT_FALSE(caja.mensajes[0].texto.contains("Timer"));
         puerto.limpiar();
         hora.avanzar(5 * 60'000);

@@ -10,15 +10,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QProcess>
 #include <algorithm>
 #include <csignal>
-#include <iterator>
 #include <gtest/gtest.h>
+#include <iterator>
 
 using quarvel::ComandoRecibido;
 using quarvel::SimuladorProceso;
@@ -96,7 +96,8 @@ TEST_F(ExtremoAExtremo, CheckerProgramSetsAWrongClockRightAtStart) {
     // A set whose step ran late on a loaded machine starts over: the last
     // one is whole, its steps apart by about their delay.
     auto c = sin_errores(simulador.comandos());
-    const auto ultima = std::find_if(c.rbegin(), c.rend(), [](const auto& x) { return x.cmd == "D"; });
+    const auto ultima =
+        std::find_if(c.rbegin(), c.rend(), [](const auto& x) { return x.cmd == "D"; });
     ASSERT_NE(ultima, c.rend());
     c.erase(c.begin(), std::prev(ultima.base()));
     QStringList letras;
@@ -261,8 +262,8 @@ bool atiende_sigterm(qint64 pid) {
         QFile estado(QStringLiteral("/proc/%1/status").arg(pid));
         if (estado.open(QIODevice::ReadOnly)) {
             for (const QByteArray& l : estado.readAll().split('\n'))
-                if (l.startsWith("SigCgt:") && (l.mid(7).trimmed().toULongLong(nullptr, 16) &
-                                                (1ULL << (SIGTERM - 1))) != 0)
+                if (l.startsWith("SigCgt:") &&
+                    (l.mid(7).trimmed().toULongLong(nullptr, 16) & (1ULL << (SIGTERM - 1))) != 0)
                     return true;
         }
         esperar_eventos(20);
@@ -291,8 +292,7 @@ TEST(LineaDeOrdenes, HelpAndVersionNeedNoDisplayAndNoDisplayIsOneLine) {
         EXPECT_EQ(sin.correr(), 1) << nombre;
         EXPECT_EQ(sin.p.readAllStandardError().count('\n'), 1) << nombre;
         // What it does not know is named, with or without a display.
-        for (const QProcessEnvironment& entorno :
-             {sin_pantalla, Programa::entorno()}) {
+        for (const QProcessEnvironment& entorno : {sin_pantalla, Programa::entorno()}) {
             for (const char* arg : {"--desconocida", "sobrante"}) {
                 Programa mal(binario, entorno);
                 EXPECT_EQ(mal.correr({arg}), 2) << nombre << arg;

@@ -249,7 +249,9 @@ TEST_F(Sender, CambiarWhileASetWaitsKeepsTheSetAndPararDropsAPlannedSecondsSend)
     f.Timer1_Timer();
     hora.avanzar(10'000);
     EXPECT_EQ(f.Text3->text(), "19:42:05");
-    EXPECT_TRUE(puerto.escritos().endsWith(QByteArray("S\x05" "CH", 4)));
+    EXPECT_TRUE(puerto.escritos().endsWith(QByteArray("S\x05"
+                                                      "CH",
+                                                      4)));
 }
 
 TEST_F(Sender, ZeroDelayStopsTheChainAtItsStep) {

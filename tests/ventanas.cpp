@@ -54,9 +54,12 @@ QByteArray cadena_para(const QDateTime& t) {
     QByteArray r;
     const QDate d = t.date();
     const QTime h = t.time();
-    for (const auto& [letra, valor] :
-         {std::pair{'D', d.day()}, {'M', d.month()}, {'Y', d.year() % 100}, {'H', h.hour()},
-          {'m', h.minute()}, {'S', h.second()}}) {
+    for (const auto& [letra, valor] : {std::pair{'D', d.day()},
+                                       {'M', d.month()},
+                                       {'Y', d.year() % 100},
+                                       {'H', h.hour()},
+                                       {'m', h.minute()},
+                                       {'S', h.second()}}) {
         r += letra;
         r += static_cast<char>(quarvel::bcd(valor));
     }

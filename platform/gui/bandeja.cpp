@@ -134,8 +134,8 @@ void al_registrar(std::pair<std::uint32_t, std::uint32_t> clave, bool registrado
     Icono& icono = it->second;
     if (!registrado && !icono.xembed && hay_bandeja_xembed()) {
         ReceptorBandeja* v = ventana_de(clave.first);
-        icono.xembed.reset(crear_xembed(icono.imagen, v, true, clave.first, clave.second,
-                                        WM_MOUSEMOVE));
+        icono.xembed.reset(
+            crear_xembed(icono.imagen, v, true, clave.first, clave.second, WM_MOUSEMOVE));
         mostrar_imagen(icono);
         mostrar_texto(icono, clave.first);
         vigilar_xembed();

@@ -8,13 +8,13 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
-#include <QDBusServiceWatcher>
 #include <QDBusPendingCallWatcher>
+#include <QDBusServiceWatcher>
 #include <QImage>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QSet>
-#include <QMenu>
 #include <QtEndian>
 #include <atomic>
 
@@ -416,10 +416,10 @@ public:
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (!bus.isConnected())
             return;
-        auto* vigilante = new QDBusServiceWatcher(
-            kVigilante, bus,
-            QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
-            this);
+        auto* vigilante = new QDBusServiceWatcher(kVigilante, bus,
+                                                  QDBusServiceWatcher::WatchForRegistration |
+                                                      QDBusServiceWatcher::WatchForUnregistration,
+                                                  this);
         connect(vigilante, &QDBusServiceWatcher::serviceRegistered, this, [this] { consultar(); });
         connect(vigilante, &QDBusServiceWatcher::serviceUnregistered, this,
                 [this] { fijar(false); });
@@ -502,10 +502,10 @@ QIcon icono_atencion(const QIcon& icono) {
         pintor.setBrush(QColor(0xD0, 0x10, 0x10));
         pintor.drawEllipse(disco);
         pintor.setBrush(Qt::white);
-        pintor.drawRect(QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.2, d * 0.18,
-                               d * 0.4));
-        pintor.drawEllipse(QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.68, d * 0.18,
-                                  d * 0.14));
+        pintor.drawRect(
+            QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.2, d * 0.18, d * 0.4));
+        pintor.drawEllipse(
+            QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.68, d * 0.18, d * 0.14));
         pintor.end();
         r.addPixmap(p);
     }

@@ -5,11 +5,11 @@
 #include "platform/temporizador.h"
 #include "tests/ventanas.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusVariant>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
