@@ -15,10 +15,14 @@
 #include <QLineEdit>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QSysInfo>
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using quarvel::ComandoRecibido;
 using quarvel::SimuladorProceso;
@@ -333,6 +337,31 @@ TEST(InstanciaUnica, OnlyItsUserReachesItAndIdleConnectionsNeverShutIt) {
         esperar_eventos(20);
     EXPECT_EQ(mostrada, 1);
     EXPECT_EQ(primera.servidor(), ruta);
+}
+
+TEST(InstanciaUnica, ALockAnotherUserLeftIsNamed) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    CarpetaTemporal dir;
+    // A shared folder (sticky, like /tmp): only its owner removes the lock,
+    // which a program of root's left when it died.
+    ASSERT_EQ(::chmod(qPrintable(dir.ruta()), 01777), 0);
+    CarpetaTemporal::escribir(".QuarvelPrueba.lock", "999999\nQuarvelPrueba\n" +
+                                                         QSysInfo::machineHostName().toUtf8() +
+                                                         "\n");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setuid(65534) != 0)
+            ::_exit(2);
+        quarvel::InstanciaUnica otra(QStringLiteral("QuarvelPrueba"));
+        ::_exit(!otra.otraEnMarcha() && otra.impedimento().contains(".QuarvelPrueba.lock") &&
+                        otra.impedimento().contains("999999")
+                    ? 0
+                    : 1);
+    }
+    int estado = 0;
+    ::waitpid(pid, &estado, 0);
+    EXPECT_TRUE(WIFEXITED(estado) && WEXITSTATUS(estado) == 0);
 }
 
 TEST(Senales, TermWhileStartUpShowsAMessageEndsWith0) {

@@ -5,6 +5,7 @@
 #include "platform/temporizador.h"
 #include "tests/ventanas.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -198,4 +199,15 @@ TEST_F(Bandeja, TheItemShowsItsNameIconAndWholeFailureAndItsMenuRestores) {
         QStringLiteral("EventGroup"), {QVariant::fromValue(QList<quarvel::EventoMenuSni>{clic})});
     EXPECT_EQ(evento.type(), QDBusMessage::ReplyMessage) << evento.errorMessage().toStdString();
     EXPECT_TRUE(esperar([&] { return f.isVisible(); }));
+
+    // A flood of clicks in one call is cut short: one click at a time.
+    int pulsado = 0;
+    QObject::connect(f.restaurar, &QAction::triggered, [&pulsado] { ++pulsado; });
+    const QDBusMessage inundacion =
+        llamar(QStringLiteral("/MenuBar"), QStringLiteral("com.canonical.dbusmenu"),
+               QStringLiteral("EventGroup"),
+               {QVariant::fromValue(QList<quarvel::EventoMenuSni>(20000, clic))});
+    EXPECT_EQ(inundacion.type(), QDBusMessage::ReplyMessage);
+    esperar_eventos(200);
+    EXPECT_EQ(pulsado, 1);
 }
