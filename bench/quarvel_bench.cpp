@@ -3,6 +3,7 @@
 // steps' spacing is, how fast a read-back ends, how soon a new second shows,
 // start-up time, idle CPU and memory. Run by hand: quarvel_bench [--rapido]
 #include "checker/form1.h"
+#include "clock_link/estimador.h"
 #include "clock_link/puerto_serie_qt.h"
 #include "platform/fuente_hora.h"
 #include "platform/gui/caja_mensajes.h"
@@ -28,6 +29,8 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <random>
 #include <unistd.h>
 #include <vector>
 
@@ -377,6 +380,86 @@ std::vector<double> arranques(const char* binario, const char* titulo, int veces
 
 } // namespace
 
+// The offset estimate against a device model in virtual time: a clock set
+// within a millisecond, drifting, answering a fixed latency after each
+// request, each request's moment wandering by a byte time; one read-back a
+// minute. Returns the estimate's error after the reads in `tras`, and
+// counts reads whose bound missed the truth.
+struct Estimado {
+    std::map<int, std::vector<double>> error_ms;
+    std::vector<double> deriva_ppm;
+    int fuera_de_cota = 0;
+    // With a knock: reads whose bound missed before any read showed it.
+    int antes_de_verlo = 0;
+    int lecturas = 0;
+};
+
+Estimado estimar(int casos, bool golpe) {
+    Estimado r;
+    std::mt19937 azar(2026);
+    std::uniform_real_distribution<double> u(0, 1);
+    const qint64 inicio = QDateTime(QDate(2026, 12, 8), QTime(10, 0)).toMSecsSinceEpoch() * 1000;
+    for (int c = 0; c < casos; ++c) {
+        const double deriva = (u(azar) * 400 - 200) * 1e-6;
+        const double latencia = u(azar) * 0.030;
+        double desvio0 = (u(azar) * 2 - 1) * 0.001;
+        const double byte = 1e-3 * 10 / 9.6;
+        qint64 ref = inicio;
+        quarvel::EstimadorDesvio e;
+        e.puesta(inicio);
+        const auto verdad = [&](qint64 t) {
+            return desvio0 + deriva * static_cast<double>(t - ref) / 1e6;
+        };
+        int hechas = 0;
+        bool visto = false;
+        qint64 minuto = inicio;
+        const int total = golpe ? 80 : 60;
+        for (int n = 1; n <= total; ++n) {
+            minuto += 60'000'000;
+            if (golpe && n == 41) {
+                // Knocked off by someone, up to 0.9 s either way.
+                desvio0 = verdad(minuto) + (u(azar) * 1.8 - 0.9);
+                ref = minuto;
+                hechas = 0;
+            }
+            const qint64 t = e.momento_de_lectura(minuto + 31'000'000);
+            const double muestra =
+                static_cast<double>(t) / 1e6 + latencia + (u(azar) * 2 - 1) * byte + verdad(t);
+            if (!e.lectura(t, static_cast<qint64>(std::floor(muestra))))
+                visto = true;
+            ++hechas;
+            const auto est = e.en(t);
+            ++r.lecturas;
+            if (std::abs(est.desvio_s - verdad(t)) > est.cota_s)
+                ++(golpe && n > 40 && !visto ? r.antes_de_verlo : r.fuera_de_cota);
+            if ((!golpe || n > 40) && (hechas == 5 || hechas == 10 || hechas == 20))
+                r.error_ms[hechas].push_back((est.desvio_s - verdad(t)) * 1e3);
+            if (!golpe && n == 60)
+                r.deriva_ppm.push_back((est.deriva - deriva) * 1e6);
+        }
+    }
+    return r;
+}
+
+void filas_del_estimador() {
+    const int casos = 300;
+    const Estimado tras_puesta = estimar(casos, false);
+    for (int n : {5, 10, 20})
+        fila(QStringLiteral("offset estimate minus truth, %1 read-backs after a set").arg(n),
+             resumir(tras_puesta.error_ms.at(n)), "ms");
+    fila(QStringLiteral("drift estimate minus truth after 60 read-backs"),
+         resumir(tras_puesta.deriva_ppm), "ppm");
+    const Estimado golpe = estimar(casos, true);
+    for (int n : {5, 10, 20})
+        fila(QStringLiteral("the same, %1 read-backs after a knock of up to 0.9 s").arg(n),
+             resumir(golpe.error_ms.at(n)), "ms");
+    std::printf("\nOffset bound missed the truth at %d of %d read-backs after a set; with a "
+                "knock, at %d of %d once a read had shown it, and at %d before (drift "
+                "-200..200 ppm, latency 0..30 ms, %d cases each).\n\n",
+                tras_puesta.fuera_de_cota, tras_puesta.lecturas, golpe.fuera_de_cota,
+                golpe.lecturas, golpe.antes_de_verlo, casos);
+}
+
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -389,6 +472,10 @@ int main(int argc, char* argv[]) {
                 qPrintable(QSysInfo::prettyProductName()), QThread::idealThreadCount());
     std::printf("| %-58s | %5s | %9s | %9s | %-3s |\n", "measure", "n", "median", "worst", "");
     std::printf("|%s|-------|-----------|-----------|-----|\n", std::string(60, '-').c_str());
+
+    filas_del_estimador();
+    if (app.arguments().contains(QStringLiteral("--estimador")))
+        return 0;
 
     sets_del_sender(veces);
     std::vector<double> lectura;
