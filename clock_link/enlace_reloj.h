@@ -27,6 +27,9 @@ public:
     bool iniciar_intercambio();
     // An exchange given up before its end: the port it opened is closed.
     void abandonar();
+    // An exchange that will never reach its end (a delay of 0 stops it):
+    // the port stays open as it is, and a switch of mode goes out at once.
+    void soltar() { en_curso_ = false; }
     bool en_curso() const { return en_curso_; }
     // Whether the last exchange failed on the port.
     bool fallando() const { return fallando_; }

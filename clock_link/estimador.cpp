@@ -9,7 +9,7 @@ namespace quarvel {
 namespace {
 
 constexpr double kUs = 1e6;
-// Where a clock changed behind our back may stand, before a read says.
+// Where the clock may stand before any read or set says.
 constexpr double kSinSaber = 1e7;
 // Below this uncertainty, reads look out for a clock changed behind our back.
 constexpr double kVigilarBajo = 0.1;
@@ -63,6 +63,8 @@ std::pair<double, double> EstimadorDesvio::rango(double delta) const {
 }
 
 std::pair<double, double> EstimadorDesvio::rango_deriva() const {
+    if (region_.size() < 3)
+        return {-config_.deriva_max, config_.deriva_max};
     double lo = std::numeric_limits<double>::max();
     double hi = std::numeric_limits<double>::lowest();
     for (const auto& v : region_) {
@@ -86,6 +88,7 @@ void EstimadorDesvio::puesta(qint64 t_us) {
     caja(latencia_min_ - e, latencia_max_ + e, d_lo, d_hi);
     activo_ = true;
     desde_puesta_ = true;
+    lecturas_desde_puesta_ = 0;
     ref_us_ = t_us;
 }
 
@@ -162,8 +165,16 @@ bool EstimadorDesvio::lectura(qint64 t_us, qint64 reloj_s) {
         // known so far, its offset through what is known of L.
         region_ = antes;
         const auto [d_lo, d_hi] = rango_deriva();
-        caja(-kSinSaber, kSinSaber, d_lo, d_hi);
+        // Around this read, however far off the clock is.
+        caja(base - j - 1, base + 1 + j + 1, d_lo, d_hi);
         ref_us_ = t_us;
+        // The very first read after a set already disagrees with it: what
+        // was learnt of the latency no longer holds (another adapter,
+        // another speed).
+        if (desde_puesta_ && lecturas_desde_puesta_ == 0) {
+            latencia_min_ = 0;
+            latencia_max_ = config_.latencia_max_s;
+        }
         desde_puesta_ = false;
         periodo_min_ = latencia_min_;
         periodo_max_ = latencia_max_;
@@ -181,6 +192,7 @@ bool EstimadorDesvio::lectura(qint64 t_us, qint64 reloj_s) {
     }
     activo_ = true;
     ++lecturas_;
+    ++lecturas_desde_puesta_;
     return coherente;
 }
 

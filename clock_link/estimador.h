@@ -89,6 +89,7 @@ private:
     double periodo_max_ = 0;
     std::vector<Punto> region_;
     long lecturas_ = 0;
+    long lecturas_desde_puesta_ = 0;
 };
 
 } // namespace quarvel

@@ -16,6 +16,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -232,7 +233,15 @@ InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent)
     qint64 pid = 0;
     QString maquina;
     QString programa;
-    bloqueo_->getLockInfo(&pid, &maquina, &programa);
+    // A lock caught while its owner still writes it says nothing yet.
+    for (int i = 0; i < 10 && !(bloqueo_->getLockInfo(&pid, &maquina, &programa) && pid > 0); ++i)
+        QThread::msleep(50);
+    if (pid <= 0 || (!maquina.isEmpty() && maquina != QSysInfo::machineHostName())) {
+        // Nothing to tell by: taken as a first instance that is starting.
+        otra_ = true;
+        avisar_a_la_primera();
+        return;
+    }
     const QString lock = QStringLiteral(".%1.lock").arg(nombre);
     if (!proceso_vivo(pid)) {
         impedimento_ = QStringLiteral("El bloqueo \"%1\" de esta carpeta quedo de un programa ya "
@@ -251,6 +260,10 @@ InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent)
         return;
     }
     otra_ = true;
+    avisar_a_la_primera();
+}
+
+void InstanciaUnica::avisar_a_la_primera() {
     if (ruta_.isEmpty())
         return;
     // The first may still be starting: it listens right after its lock.

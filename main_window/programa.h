@@ -65,6 +65,8 @@ signals:
 private:
     void escuchar();
     void atender();
+    // Asks the instance that runs to show its window.
+    void avisar_a_la_primera();
 
     std::unique_ptr<QLockFile> bloqueo_;
     QLocalServer* servidor_ = nullptr;

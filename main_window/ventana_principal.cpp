@@ -250,6 +250,8 @@ void VentanaPrincipal::resizeEvent(QResizeEvent* evento) {
         const bool se_ve =
             rect().contains(w->geometry()) &&
             (StatusBar1 == nullptr || !w->geometry().intersects(StatusBar1->geometry()));
+        if (!se_ve && w->hasFocus())
+            focusNextChild();
         w->setFocusPolicy(se_ve ? static_cast<Qt::FocusPolicy>(w->property(kFoco).toInt())
                                 : Qt::NoFocus);
     }

@@ -28,6 +28,7 @@ rm -f salida.txt sincro.txt
 fondo=()
 prog=
 parar() {
+  local estado=$?
   trap - EXIT INT TERM
   if [ -n "$prog" ]; then
     kill -INT "$prog" 2>/dev/null || true
@@ -38,9 +39,11 @@ parar() {
     kill "${fondo[i]}" 2>/dev/null || true
     wait "${fondo[i]}" 2>/dev/null || true
   done
-  exit 0
+  exit "$estado"
 }
-trap parar EXIT INT TERM
+trap parar EXIT
+# Ctrl-C or a kill ends the demo as it should: status 0.
+trap 'true; parar' INT TERM
 
 # Without a display: a virtual one for the sender (so "Inicio" can be
 # clicked) on the first free number, Qt's offscreen platform for the checker.
@@ -70,7 +73,8 @@ if [ "$modo" = sender ]; then
   if [ -n "$virtual" ]; then
     # Nobody to click: press "Inicio" for the user once the first second shows.
     sleep 2.5
-    ventana=$(xdotool search --sync --name "Quarvel 3.8" | head -n 1)
+    ventana=$(timeout 20 xdotool search --sync --name "Quarvel 3.8" | head -n 1)
+    [ -n "$ventana" ] || { echo "demo: no se vio la ventana de Quarvel38" >&2; exit 1; }
     xdotool mousemove --window "$ventana" 301 12 click 1
     echo ">> Quarvel38: \"Inicio\" pulsado (pantalla virtual $DISPLAY)"
   else
@@ -82,4 +86,5 @@ fi
 echo ">> Ctrl-C termina la demostracion; los archivos quedan en $carpeta"
 wait "$prog" || true
 prog=
+true
 parar

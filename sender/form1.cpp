@@ -129,7 +129,12 @@ void Form1::Command2_Click() {
     // that tick opened is closed.
     if (cita_segundos_) {
         cancelar_segundos();
-        enlace_.abandonar();
+        // As the send would have ended: the mode, a switch made meanwhile
+        // included, then the port closed.
+        if (enlace_.en_curso())
+            enlace_.restaurar_modo(modo());
+        else
+            enlace_.abandonar();
     }
     Timer1->setEnabled(false);
     Timer3->setEnabled(false);
@@ -158,6 +163,8 @@ void Form1::Timer1_Timer() {
     if (!contar_minuto())
         return;
     enlace_.iniciar_intercambio();
+    if (Timer12->Interval() == 0)
+        enlace_.soltar();
     programar_segundos();
 }
 
@@ -222,6 +229,9 @@ void Form1::iniciar_cadena(bool solo_completos) {
     datos = datos_de_envio(plan_cadena_.borde);
     if (!plan_cadena_.llega)
         informar_fallo(kCadenaDetenida);
+    // A chain a delay of 0 stops never restores the mode.
+    if (!plan_cadena_.llega || Timer10->Interval() == 0 || Timer11->Interval() == 0)
+        enlace_.soltar();
     if (solo_completos && !datos.completos())
         return;
     Timer4->activarDesde(plan_cadena_.inicio_us);

@@ -41,8 +41,9 @@ qint64 leer(EstimadorDesvio& e, Aparato& a, qint64 inicio_us, int n, bool golpe 
         EXPECT_LT(t, segundo31 + 1'000'000);
         visto = !e.lectura(t, a.responder(t)) || visto;
         const auto est = e.en(t);
-        if (visto)
+        if (visto) {
             EXPECT_LE(std::abs(est.desvio_s - a.desvio(t)), est.cota_s) << i;
+        }
     }
     EXPECT_TRUE(visto) << "a knock never showed";
     return t;

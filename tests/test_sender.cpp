@@ -236,9 +236,12 @@ TEST_F(Sender, CambiarWhileASetWaitsKeepsTheSetAndPararDropsAPlannedSecondsSend)
     puerto.limpiar();
     f.Timer1_Timer();
     EXPECT_TRUE(puerto.PortOpen());
+    // A switch made meanwhile waits for the send's end, which "Parar" is.
+    f.Check1->click();
+    EXPECT_TRUE(puerto.escritos().isEmpty());
     f.Command2_Click();
     hora.avanzar(60'000);
-    EXPECT_TRUE(puerto.escritos().isEmpty());
+    EXPECT_EQ(puerto.escritos(), QByteArray("CF"));
     EXPECT_FALSE(puerto.PortOpen());
 
     // Sent, "Ultima Dato Enviado" shows the second the value landed on.
@@ -250,7 +253,7 @@ TEST_F(Sender, CambiarWhileASetWaitsKeepsTheSetAndPararDropsAPlannedSecondsSend)
     hora.avanzar(10'000);
     EXPECT_EQ(f.Text3->text(), "19:42:05");
     EXPECT_TRUE(puerto.escritos().endsWith(QByteArray("S\x05"
-                                                      "CH",
+                                                      "CF",
                                                       4)));
 }
 
@@ -262,6 +265,9 @@ TEST_F(Sender, ZeroDelayStopsTheChainAtItsStep) {
     EXPECT_EQ(puerto.escritos(), QByteArray("D\x05M\x12", 4));
     EXPECT_TRUE(f.Timer6->Enabled());
     EXPECT_TRUE(puerto.PortOpen());
+    // Nothing will end that exchange: a switch of mode goes out at once.
+    f.Check1->click();
+    EXPECT_TRUE(puerto.escritos().endsWith("CH"));
 }
 
 TEST_F(Sender, ANewStartReplacesAChainUnderWay) {

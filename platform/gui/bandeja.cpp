@@ -132,6 +132,9 @@ void al_registrar(std::pair<std::uint32_t, std::uint32_t> clave, bool registrado
     if (it == registro().bandeja.end())
         return;
     Icono& icono = it->second;
+    // Taken again: the old tray's stand-in goes, one icon is enough.
+    if (registrado && icono.xembed)
+        icono.xembed.reset();
     if (!registrado && !icono.xembed && hay_bandeja_xembed()) {
         ReceptorBandeja* v = ventana_de(clave.first);
         icono.xembed.reset(
