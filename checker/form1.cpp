@@ -54,7 +54,8 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     : VentanaPrincipal(entorno, kDiseno, parent)
     , notificar_(std::move(entorno.notificar))
     , hay_bandeja_(std::move(entorno.hay_bandeja))
-    , al_llegar_bandeja_(std::move(entorno.al_llegar_bandeja)) {
+    , al_llegar_bandeja_(std::move(entorno.al_llegar_bandeja))
+    , estado_pc_(std::move(entorno.estado_pc)) {
     Image1 = etiqueta(this, QString(), 2880, 840, 480, 480);
     Image1->setPixmap(icono_programa().pixmap(32, 32));
     // Never shown.
@@ -98,6 +99,8 @@ void Form1::recuperado() {
 }
 
 Form1::~Form1() {
+    if (lectura_en_espera_)
+        hora().cancelar(cita_lectura_);
     olvidar_ventana(hwnd_);
 }
 
@@ -131,6 +134,12 @@ void Form1::Form_Load() {
         }
         if (Timer4->Interval() == 0)
             aviso_de_inicio(kSinActualizacion);
+        try {
+            umbral_fino_ = leer_umbral_fino();
+        } catch (const Fallo& f) {
+            umbral_fino_.reset();
+            aviso_de_inicio(f.descripcion());
+        }
         icono_bandeja = NotifyIconData{};
         icono_bandeja.cbSize = sizeof(NotifyIconData);
         icono_bandeja.hWnd = hwnd_;
@@ -223,9 +232,13 @@ void Form1::iconoVisible(bool visible) {
 }
 
 void Form1::estado_en_bandeja(const QString& detalle, bool atencion) {
+    // How well it is kept, and a PC that is not synchronised, after it.
+    const QString resumen = ultimo_ ? resumen_de_registro(*ultimo_) : QString();
+    const QString texto = resumen.isEmpty() ? detalle : detalle + QStringLiteral("; ") + resumen;
+    Image1->setToolTip(texto);
     if (!icono_agregado_)
         return;
-    mostrar_en_bandeja(kTitulo + QStringLiteral(": ") + detalle, detalle);
+    mostrar_en_bandeja(kTitulo + QStringLiteral(": ") + texto, texto);
     tip_con_aviso_ = atencion;
     atencion_bandeja(hwnd_, icono_bandeja.uID, atencion);
 }
@@ -300,11 +313,34 @@ void Form1::chequeo_debido() {
         numero_final(Text1->text(), 2) == 31) {
         chekeo_pendiente = 0;
         Text3->setText(Text1->text());
+        // Inside second 31, at the moment that tells most of the offset.
+        const qint64 ahora = hora().ahora_us();
+        const qint64 momento = seguimiento_.momento_de_lectura(ahora);
+        if (momento <= ahora) {
+            leer_a_su_hora();
+            return;
+        }
         en_chekeo_ = true;
-        chekeo_de_datos();
-        en_chekeo_ = false;
-        sumar_contador(Label7);
+        lectura_en_espera_ = true;
+        cita_lectura_ = hora().programar(momento, FuenteHora::Precision::Exacta, [this] {
+            lectura_en_espera_ = false;
+            en_chekeo_ = false;
+            leer_a_su_hora();
+        });
     }
+}
+
+void Form1::leer_a_su_hora() {
+    // An update started while the read waited ("Inicio"): no request goes
+    // between its writes; the check comes at the next second 31.
+    if (actualizando() || descargada()) {
+        chekeo_pendiente = 1;
+        return;
+    }
+    en_chekeo_ = true;
+    chekeo_de_datos();
+    en_chekeo_ = false;
+    sumar_contador(Label7);
 }
 
 void Form1::parpadeo() {
@@ -393,6 +429,8 @@ void Form1::actualizacion_completa(long envio_de_dato) {
     } else if (envio_de_dato == 7) {
         enlace_.escribir(kComandoGrabar);
     } else if (envio_de_dato == 8) {
+        // Written whole: the clock holds the PC's time from its seconds on.
+        seguimiento_.puesta(plan_.borde_us);
         Timer4->setEnabled(false);
         enlace_.restaurar_modo(modo());
         estado_chekeo = 3;
@@ -407,6 +445,7 @@ void Form1::chekeo_de_datos() {
         MSComm1->setPortOpen(false);
     MSComm1->setInputLen(0);
     enlace_.reabrir();
+    const qint64 momento = hora().ahora_us();
     enlace_.escribir(kComandoLeer);
     // Each pass lets pending events run once; the window stays alive.
     const Respuesta respuesta = esperar_respuesta(*MSComm1, us_por_byte(), [this] {
@@ -433,6 +472,7 @@ void Form1::chekeo_de_datos() {
     sumar_contador(Label8);
 
     const bool equivocado = reloj_equivocado(fecha_reloj, hora_reloj, Text4->text(), Text3->text());
+    const bool corregir = seguir_lectura(momento, lectura, completa, equivocado);
     if (!completa && !enlace_.fallando())
         estado_en_bandeja(QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo")
                               .arg(Text3->text()),
@@ -441,6 +481,10 @@ void Form1::chekeo_de_datos() {
         estado_en_bandeja(QStringLiteral("reloj corregido: marcaba %1 %2 a las %3")
                               .arg(fecha_reloj, hora_reloj, Text3->text()),
                           false);
+    else if (completa && corregir)
+        estado_en_bandeja(
+            QStringLiteral("reloj en hora, se afina (chequeado a las %1)").arg(Text3->text()),
+            false);
     else if (completa)
         estado_en_bandeja(QStringLiteral("reloj en hora (chequeado a las %1)").arg(Text3->text()),
                           false);
@@ -453,9 +497,38 @@ void Form1::chekeo_de_datos() {
             informar_fallo(f.descripcion());
         }
         Timer1->setEnabled(true);
+    } else if (corregir) {
+        // Kept finer than the design asks: set again, in no mismatch log.
+        estado_chekeo = 0;
+        Timer1->setEnabled(true);
     } else {
         estado_chekeo = 3;
     }
+}
+
+bool Form1::seguir_lectura(qint64 t_us, const LecturaReloj& lectura, bool completa,
+                           bool equivocado) {
+    const EstadoPc pc = estado_pc_ ? estado_pc_() : EstadoPc{};
+    Registro r = seguimiento_.lectura(t_us, lectura, completa, enlace_.fallando(), equivocado, pc);
+    // Only from a synchronised PC: a finer set from a clock that is itself
+    // off would only move the error.
+    const bool fina =
+        !equivocado && umbral_fino_ && pc.sincronizado &&
+        corregir_fino(r.estimacion, *umbral_fino_, static_cast<double>(intervalo_) * 60);
+    if (fina)
+        r.accion = Accion::CorreccionFina;
+    ultimo_ = r;
+    try {
+        anexar_historial(kArchivoHistorial, linea_historial(r));
+    } catch (const Fallo& f) {
+        informar_fallo(f.descripcion());
+    }
+    return fina;
+}
+
+void Form1::fijarUmbralFino(std::optional<int> umbral_ms) {
+    guardar_umbral_fino(umbral_ms);
+    umbral_fino_ = umbral_ms;
 }
 
 } // namespace quarvel430

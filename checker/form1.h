@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clock_link/plan_envio.h"
+#include "clock_link/seguimiento.h"
 #include "main_window/ventana_principal.h"
 #include "platform/gui/bandeja.h"
 
@@ -22,6 +23,8 @@ struct Entorno : quarvel::Entorno {
     // Calls back when a tray's watcher comes onto the bus (a late panel).
     std::function<void(QObject*, std::function<void()>)> al_llegar_bandeja =
         quarvel::al_llegar_bandeja;
+    // The PC's own clock, read at each read-back.
+    std::function<quarvel::EstadoPc()> estado_pc = quarvel::estado_reloj_pc;
 };
 
 // The checker's main window, "Quarvel 4.3".
@@ -86,6 +89,14 @@ public:
 
     // The last update planned.
     const quarvel::PlanDeEnvio& planActualizacion() const { return plan_; }
+    // What the last read-back found, and how well the clock is kept.
+    const std::optional<quarvel::Registro>& ultimoRegistro() const { return ultimo_; }
+    // A read-back waits for its moment inside second 31.
+    bool lecturaEnEspera() const { return lectura_en_espera_; }
+    // The fine correction's threshold; none is off.
+    std::optional<int> umbralFino() const { return umbral_fino_; }
+    // Saves it to its file first; throws Fallo when that fails.
+    void fijarUmbralFino(std::optional<int> umbral_ms);
 
 protected:
     void mouseMoveEvent(QMouseEvent* evento) override;
@@ -108,6 +119,13 @@ private:
     void sumar_contador(QLabel* contador);
     // What the last read-back found, under the icon; `atencion` marks it.
     void estado_en_bandeja(const QString& detalle, bool atencion);
+    // The read-back at its moment, unless an update started meanwhile.
+    void leer_a_su_hora();
+    // What the read-back told, besides the designed comparison: the
+    // estimate, the history line, a fine correction. Returns whether the
+    // clock is to be set for it.
+    bool seguir_lectura(qint64 t_us, const quarvel::LecturaReloj& lectura, bool completa,
+                        bool equivocado);
 
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar_;
     std::function<bool()> hay_bandeja_;
@@ -121,6 +139,12 @@ private:
     // The interval in whole minutes the checks count to.
     long intervalo_ = 1;
     quarvel::PlanDeEnvio plan_;
+    std::function<quarvel::EstadoPc()> estado_pc_;
+    quarvel::SeguimientoReloj seguimiento_;
+    std::optional<quarvel::Registro> ultimo_;
+    std::optional<int> umbral_fino_;
+    quarvel::FuenteHora::Id cita_lectura_ = 0;
+    bool lectura_en_espera_ = false;
     QTimer* espera_bandeja_ = nullptr;
 };
 

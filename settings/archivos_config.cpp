@@ -4,6 +4,7 @@
 #include "platform/fallo.h"
 #include "settings/lector_lineas.h"
 
+#include <QFileInfo>
 #include <QStringList>
 #include <array>
 
@@ -43,6 +44,31 @@ QString intervalo_de_bytes(const QByteArray& datos) {
                                    "intervalo")
                         .arg(kArchivoIntervalo));
     return texto(lector.leerLinea());
+}
+
+std::optional<int> umbral_fino_de_bytes(const QByteArray& datos) {
+    LectorLineas lector(datos);
+    const QString linea = lector.fin() ? QString() : texto(lector.leerLinea()).trimmed();
+    if (linea.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const int n = linea.toInt(&ok);
+    // Up to a minute: beyond it the designed comparison already sets the clock.
+    if (!ok || n < 0 || n > 60'000)
+        throw Fallo(QStringLiteral("\"%1\" no contiene un numero de milisegundos entre 0 y "
+                                   "60000 (\"%2\"): la correccion fina queda desactivada")
+                        .arg(kArchivoFino, linea.left(20)));
+    return n == 0 ? std::nullopt : std::optional<int>(n);
+}
+
+std::optional<int> leer_umbral_fino() {
+    if (!QFileInfo::exists(kArchivoFino))
+        return std::nullopt;
+    return umbral_fino_de_bytes(leer_archivo(kArchivoFino));
+}
+
+void guardar_umbral_fino(std::optional<int> umbral_ms) {
+    escribir_lineas(kArchivoFino, QStringList{QString::number(umbral_ms.value_or(0))});
 }
 
 void guardar_intervalo(const QString& texto) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
@@ -42,6 +43,15 @@ config_com separar_config_com(const QString& texto);
 int separar_config_com_parcial(const QString& texto, config_com& partes);
 QString unir_config_com(const QString& baud, const QString& parity, const QString& data,
                         const QString& stop);
+
+// "qv_fino.ini": one line, the fine correction's threshold in whole
+// milliseconds. Absent, empty or 0 means off (nothing); any other text is
+// refused with Fallo, which callers take as off.
+inline const QString kArchivoFino = QStringLiteral("qv_fino.ini");
+std::optional<int> umbral_fino_de_bytes(const QByteArray& datos);
+std::optional<int> leer_umbral_fino();
+// Writes the threshold, 0 when off.
+void guardar_umbral_fino(std::optional<int> umbral_ms);
 
 // The delay line every save writes: 100 in the display form " 100 ".
 inline const QString kRetardoGuardado = QStringLiteral(" 100 ");

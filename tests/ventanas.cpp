@@ -36,6 +36,9 @@ void chequear(quarvel430::Form1& f, RelojVirtual& hora, const QDateTime& momento
     f.contador_reloj = 9;
     f.chekeo_pendiente = 1;
     f.Timer2_Timer();
+    // The request waits for its moment inside the second.
+    for (int ms = 0; ms < 1000 && f.lecturaEnEspera(); ++ms)
+        hora.avanzar(1);
 }
 
 PruebaDeVentana::PruebaDeVentana() {

@@ -34,7 +34,8 @@ sender_quieto(quarvel::PuertoSerie& puerto, quarvel::FuenteHora& hora, quarvel::
 QByteArray cadena_para(const QDateTime& t);
 
 // Starts a read-back as the scheduler does at second 31 of the minute that
-// `momento` names; the virtual clock is set there.
+// `momento` names; the virtual clock is set there, and moved on to the
+// moment the request goes out.
 void chequear(quarvel430::Form1& f, RelojVirtual& hora, const QDateTime& momento);
 
 // A window test: a fresh folder with good settings files, a clock the test

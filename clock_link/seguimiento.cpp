@@ -1,0 +1,236 @@
+#include "clock_link/seguimiento.h"
+
+#include "platform/archivos.h"
+#include "platform/fallo.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTimeZone>
+#include <cmath>
+
+namespace quarvel {
+
+namespace {
+
+// How long before the next second the request must be written, so that it
+// still goes out inside the second it was due in.
+constexpr qint64 kMargenFinDeSegundo = 5'000;
+constexpr double kSegundosDia = 86'400;
+
+const char* texto_resultado(Resultado r) {
+    switch (r) {
+    case Resultado::Bien:
+        return "bien";
+    case Resultado::Mal:
+        return "mal";
+    case Resultado::SinRespuesta:
+        return "sin_respuesta";
+    case Resultado::ErrorPuerto:
+        return "error_puerto";
+    }
+    return "";
+}
+
+const char* texto_accion(Accion a) {
+    switch (a) {
+    case Accion::Ninguna:
+        return "ninguna";
+    case Accion::Actualizacion:
+        return "actualizacion";
+    case Accion::CorreccionFina:
+        return "correccion_fina";
+    }
+    return "";
+}
+
+QByteArray numero(double x, int decimales) {
+    // A point, never the locale's comma; no "-0.0".
+    const QByteArray r = QByteArray::number(x, 'f', decimales);
+    return r.startsWith('-') && r.count('0') + 2 == r.size() ? r.mid(1) : r;
+}
+
+// ISO 8601, local time with its offset, so a line stays right across a
+// change of summer time.
+QByteArray hora_iso(qint64 t_us) {
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(t_us / 1000);
+    const int desfase = local.offsetFromUtc();
+    const int m = std::abs(desfase) / 60;
+    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")).toLatin1() +
+           (desfase < 0 ? '-' : '+') +
+           QStringLiteral("%1:%2")
+               .arg(m / 60, 2, 10, QLatin1Char('0'))
+               .arg(m % 60, 2, 10, QLatin1Char('0'))
+               .toLatin1();
+}
+
+std::optional<double> campo_numero(const QByteArray& c) {
+    if (c.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const double v = c.toDouble(&ok);
+    return ok && std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+}
+
+qint64 tiempo_del_reloj(const LecturaReloj& l) {
+    // The clock's two-digit year, as the comparison takes it.
+    const QDate fecha(2000 + l.anio, l.mes, l.dia);
+    const QTime hora(l.hora, l.minuto, l.segundo);
+    if (!fecha.isValid() || !hora.isValid())
+        return -1;
+    return QDateTime(fecha, hora).toSecsSinceEpoch();
+}
+
+} // namespace
+
+qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
+    const qint64 fin = (desde_us / 1'000'000 + 1) * 1'000'000 - kMargenFinDeSegundo;
+    const qint64 t = estimador_.momento_de_lectura(desde_us);
+    // A moment past the second (a late tick) cannot be had: the request goes
+    // at once and tells what it can.
+    return t <= fin ? t : desde_us;
+}
+
+Registro SeguimientoReloj::lectura(qint64 t_us, const LecturaReloj& reloj, bool completa,
+                                   bool error_puerto, bool equivocado, const EstadoPc& pc) {
+    Registro r;
+    r.t_us = t_us;
+    if (pc.conocido)
+        r.pc_sincronizado = pc.sincronizado;
+    r.accion = equivocado ? Accion::Actualizacion : Accion::Ninguna;
+    if (error_puerto) {
+        r.resultado = Resultado::ErrorPuerto;
+    } else if (!completa) {
+        r.resultado = Resultado::SinRespuesta;
+    } else {
+        r.resultado = equivocado ? Resultado::Mal : Resultado::Bien;
+        const qint64 reloj_s = tiempo_del_reloj(reloj);
+        if (reloj_s >= 0)
+            estimador_.lectura(t_us, reloj_s);
+    }
+    r.estimacion = estimador_.en(t_us);
+    return r;
+}
+
+bool corregir_fino(const EstimadorDesvio::Estimacion& e, double umbral_ms, double intervalo_s) {
+    if (!e.valida || umbral_ms <= 0)
+        return false;
+    const double umbral = umbral_ms / 1000;
+    const double ahora = std::abs(e.desvio_s) - e.cota_s;
+    const double despues = std::abs(e.desvio_s + e.deriva * intervalo_s);
+    return ahora > umbral || despues > umbral;
+}
+
+QByteArray linea_historial(const Registro& r) {
+    QByteArray l = hora_iso(r.t_us) + ';' + texto_resultado(r.resultado) + ';';
+    const auto& e = r.estimacion;
+    if (e.valida)
+        l += numero(e.desvio_s * 1e3, 1) + ';' + numero(e.cota_s * 1e3, 1) + ';' +
+             numero(e.deriva * 1e6, 2) + ';' + numero(e.deriva * kSegundosDia, 3) + ';';
+    else
+        l += ";;;;";
+    if (r.pc_sincronizado)
+        l += *r.pc_sincronizado ? '1' : '0';
+    return l + ';' + texto_accion(r.accion) + '\n';
+}
+
+void anexar_historial(const QString& nombre, const QByteArray& linea, qint64 maximo) {
+    const QFileInfo info(nombre);
+    if (info.exists() && info.size() + linea.size() > maximo) {
+        const QString aparte = nombre + QStringLiteral(".1");
+        QFile::remove(aparte);
+        if (!QFile::rename(nombre, aparte))
+            throw Fallo(QStringLiteral("No se pudo mover \"%1\" a \"%2\"").arg(nombre, aparte));
+    }
+    const bool nuevo = !QFileInfo::exists(nombre) || QFileInfo(nombre).size() == 0;
+    anexar_entero(nombre, nuevo ? QByteArray(kCabeceraHistorial) + '\n' + linea : linea);
+}
+
+std::vector<FilaHistorial> filas_de_historial(const QByteArray& texto) {
+    std::vector<FilaHistorial> filas;
+    filas.reserve(static_cast<std::size_t>(texto.size() / 80));
+    qsizetype pos = 0;
+    while (pos < texto.size()) {
+        qsizetype fin = texto.indexOf('\n', pos);
+        if (fin < 0)
+            fin = texto.size(); // a last line without its end is still read
+        const QByteArray linea = texto.mid(pos, fin - pos).trimmed();
+        pos = fin + 1;
+        const QList<QByteArray> c = linea.split(';');
+        if (c.size() != 8)
+            continue;
+        const QDateTime t = QDateTime::fromString(QString::fromLatin1(c[0]), Qt::ISODateWithMs);
+        if (!t.isValid())
+            continue; // the header, or a damaged line
+        FilaHistorial f;
+        f.t_ms = t.toMSecsSinceEpoch();
+        if (c[1] == "bien")
+            f.resultado = Resultado::Bien;
+        else if (c[1] == "mal")
+            f.resultado = Resultado::Mal;
+        else if (c[1] == "sin_respuesta")
+            f.resultado = Resultado::SinRespuesta;
+        else if (c[1] == "error_puerto")
+            f.resultado = Resultado::ErrorPuerto;
+        else
+            continue;
+        f.desvio_ms = campo_numero(c[2]);
+        f.cota_ms = campo_numero(c[3]);
+        f.deriva_ppm = campo_numero(c[4]);
+        if (c[6] == "1" || c[6] == "0")
+            f.pc_sincronizado = c[6] == "1";
+        f.accion = c[7] == "actualizacion"     ? Accion::Actualizacion
+                   : c[7] == "correccion_fina" ? Accion::CorreccionFina
+                                               : Accion::Ninguna;
+        filas.push_back(f);
+    }
+    return filas;
+}
+
+std::vector<FilaHistorial> leer_historial(const QString& nombre) {
+    std::vector<FilaHistorial> filas;
+    for (const QString& n : {nombre + QStringLiteral(".1"), nombre}) {
+        QFile f(n);
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        // Two files of a few MB at most: read whole.
+        const auto parte = filas_de_historial(f.read(4 * kHistorialMaximo));
+        filas.insert(filas.end(), parte.begin(), parte.end());
+    }
+    return filas;
+}
+
+QString deriva_en_palabras(double deriva, double cota_deriva) {
+    const QLocale es(QLocale::Spanish, QLocale::Spain);
+    const double s_dia = deriva * kSegundosDia;
+    // Not known to better than its own size: no word for which way it goes.
+    if (std::abs(deriva) <= cota_deriva)
+        return QStringLiteral("deriva aún incierta (±%1 s al día)")
+            .arg(es.toString(cota_deriva * kSegundosDia, 'f', 1));
+    const double a = std::abs(s_dia);
+    const QString cifra = es.toString(a, 'f', a < 10 ? 1 : 0);
+    return (s_dia > 0 ? QStringLiteral("adelanta %1 s al día")
+                      : QStringLiteral("atrasa %1 s al día"))
+        .arg(cifra);
+}
+
+QString resumen_de_registro(const Registro& r) {
+    const auto& e = r.estimacion;
+    QString t;
+    if (e.valida) {
+        const QLocale es(QLocale::Spanish, QLocale::Spain);
+        const double ms = e.desvio_s * 1e3;
+        const int dec = std::abs(ms) < 100 ? 1 : 0;
+        t = QStringLiteral("desvío %1%2 ms (±%3), %4")
+                .arg(ms < 0 ? QStringLiteral("-") : QStringLiteral("+"),
+                     es.toString(std::abs(ms), 'f', dec), es.toString(e.cota_s * 1e3, 'f', dec),
+                     deriva_en_palabras(e.deriva, e.cota_deriva));
+    }
+    if (r.pc_sincronizado && !*r.pc_sincronizado)
+        t += (t.isEmpty() ? QString() : QStringLiteral("; ")) +
+             QStringLiteral("el reloj del PC no está sincronizado");
+    return t;
+}
+
+} // namespace quarvel
