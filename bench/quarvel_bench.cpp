@@ -3,8 +3,10 @@
 // steps' spacing is, how fast a read-back ends, how soon a new second shows,
 // start-up time, idle CPU and memory. Run by hand: quarvel_bench [--rapido]
 #include "checker/form1.h"
+#include "checker/historial.h"
 #include "clock_link/estimador.h"
 #include "clock_link/puerto_serie_qt.h"
+#include "clock_link/seguimiento.h"
 #include "platform/fuente_hora.h"
 #include "platform/gui/caja_mensajes.h"
 #include "platform/temporizador.h"
@@ -460,6 +462,136 @@ void filas_del_estimador() {
                 golpe.lecturas, golpe.antes_de_verlo, casos);
 }
 
+// Fine correction at `umbral_ms` on a clock drifting `ppm`, one read-back a
+// minute at the moment the tracker chooses; a correction sets the clock
+// within a millisecond, a few seconds after its read-back (the planned
+// update). Rows go to `historial` when given. Returns |offset| at every
+// read-back and just before every set, in ms.
+std::vector<double> afinar(double ppm, double umbral_ms, int minutos, std::mt19937& azar,
+                           std::vector<Registro>* historial = nullptr, int* sets = nullptr,
+                           double* peor_tras_20 = nullptr) {
+    std::uniform_real_distribution<double> u(0, 1);
+    const double latencia = u(azar) * 0.030;
+    const double byte = 1e-3 * 10 / 9.6;
+    qint64 minuto = QDateTime(QDate(2026, 11, 8), QTime(10, 0)).toMSecsSinceEpoch() * 1000;
+    qint64 ref = minuto;
+    double desvio0 = (u(azar) * 2 - 1) * 0.001;
+    const auto verdad = [&](qint64 t) {
+        return desvio0 + ppm * 1e-6 * static_cast<double>(t - ref) / 1e6;
+    };
+    SeguimientoReloj s;
+    s.puesta(ref);
+    std::vector<double> r;
+    const EstadoPc pc{true, true, 0.0001};
+    for (int n = 1; n <= minutos; ++n) {
+        minuto += 60'000'000;
+        const qint64 t = s.momento_de_lectura(minuto + 31'000'000);
+        const double muestra =
+            static_cast<double>(t) / 1e6 + latencia + (u(azar) * 2 - 1) * byte + verdad(t);
+        const QDateTime reloj =
+            QDateTime::fromSecsSinceEpoch(static_cast<qint64>(std::floor(muestra)));
+        const LecturaReloj l{reloj.date().day(),  reloj.date().month(),  reloj.date().year() - 2000,
+                             reloj.time().hour(), reloj.time().minute(), reloj.time().second()};
+        Registro reg = s.lectura(t, l, true, false, false, pc);
+        r.push_back(std::abs(verdad(t)) * 1e3);
+        if (peor_tras_20 && n > 20)
+            *peor_tras_20 = std::max(*peor_tras_20, r.back());
+        if (umbral_ms > 0 && corregir_fino(reg.estimacion, umbral_ms, 60)) {
+            reg.accion = Accion::CorreccionFina;
+            if (sets)
+                ++*sets;
+            // The update lands on a whole second a few seconds on.
+            const qint64 puesta = (t / 1'000'000 + 4) * 1'000'000;
+            r.push_back(std::abs(verdad(puesta)) * 1e3);
+            desvio0 = (u(azar) * 2 - 1) * 0.001;
+            ref = puesta;
+            s.puesta(puesta);
+        }
+        if (historial)
+            historial->push_back(reg);
+    }
+    return r;
+}
+
+void filas_de_afinado() {
+    std::mt19937 azar(38);
+    std::vector<double> peor;
+    std::vector<double> peor_tras_20;
+    for (int c = 0; c < 100; ++c) {
+        double tras_20 = 0;
+        const auto v = afinar(c % 2 ? 200 : -200, 50, 60, azar, nullptr, nullptr, &tras_20);
+        peor.push_back(*std::max_element(v.begin(), v.end()));
+        peor_tras_20.push_back(tras_20);
+    }
+    fila(QStringLiteral("fine correction at 50 ms, 200 ppm: worst |offset| in an hour"),
+         resumir(peor), "ms");
+    fila(QStringLiteral("the same, after its first 20 minutes"), resumir(peor_tras_20), "ms");
+    for (double ppm : {200.0, 20.0, 0.0}) {
+        std::vector<double> sets;
+        for (int c = 0; c < 100; ++c) {
+            int n = 0;
+            afinar(c % 2 ? ppm : -ppm, 50, 60, azar, nullptr, &n);
+            sets.push_back(n);
+        }
+        fila(QStringLiteral("the same, sets in an hour at %1 ppm").arg(ppm), resumir(sets), "");
+    }
+}
+
+// Read-backs of a clock drifting `ppm` with fine correction at `umbral_ms`,
+// written as the checker writes them; returns the last one's time in ms.
+qint64 escribir_historial(const QString& nombre, double ppm, double umbral_ms, int minutos) {
+    std::mt19937 azar(430);
+    std::vector<Registro> registros;
+    afinar(ppm, umbral_ms, minutos, azar, &registros);
+    QFile::remove(nombre);
+    QByteArray todo = QByteArray(kCabeceraHistorial) + '\n';
+    for (const Registro& r : registros)
+        todo += linea_historial(r);
+    QFile f(nombre);
+    if (!f.open(QIODevice::WriteOnly) || f.write(todo) != todo.size())
+        return -1;
+    return registros.back().t_us / 1000 + 1000;
+}
+
+// A month of one-minute read-backs of a clock drifting 80 ppm, fine
+// correction at 50 ms; then Historial opened on it, `veces` times. Returns
+// ms from construction to painted. With QUARVEL_CAPTURA_HISTORIAL set,
+// saves a picture of a day of a clock drifting 12 ppm kept within 30 ms.
+std::vector<double> aperturas_de_historial(const QString& carpeta, int veces) {
+    const QString nombre = carpeta + QStringLiteral("/historial.csv");
+    const qint64 fin = escribir_historial(nombre, 80, 50, 43'200);
+    if (fin < 0)
+        return {};
+    std::vector<double> r;
+    for (int i = 0; i < veces; ++i) {
+        QElapsedTimer reloj;
+        reloj.start();
+        quarvel430::FuentesHistorial fuentes;
+        fuentes.filas = [nombre] { return leer_historial(nombre); };
+        fuentes.ahora_ms = [fin] { return fin; };
+        fuentes.estado_pc = [] { return EstadoPc{true, true, 0.0004}; };
+        quarvel430::VentanaHistorial v(fuentes);
+        v.mostrarRango(quarvel430::VentanaHistorial::Rango::Mes);
+        v.show();
+        v.grab();
+        r.push_back(static_cast<double>(reloj.nsecsElapsed()) / 1e6);
+    }
+    if (qEnvironmentVariableIsSet("QUARVEL_CAPTURA_HISTORIAL")) {
+        const qint64 dia = escribir_historial(nombre, 12, 30, 1440);
+        quarvel430::FuentesHistorial fuentes;
+        fuentes.filas = [nombre] { return leer_historial(nombre); };
+        fuentes.ahora_ms = [dia] { return dia; };
+        fuentes.estado_pc = [] { return EstadoPc{true, true, 0.0004}; };
+        fuentes.umbral = [] { return std::optional<int>(30); };
+        quarvel430::VentanaHistorial v(fuentes);
+        v.show();
+        v.grab().save(qEnvironmentVariable("QUARVEL_CAPTURA_HISTORIAL"));
+        QFile::copy(nombre,
+                    qEnvironmentVariable("QUARVEL_CAPTURA_HISTORIAL") + QStringLiteral(".csv"));
+    }
+    return r;
+}
+
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -474,6 +606,12 @@ int main(int argc, char* argv[]) {
     std::printf("|%s|-------|-----------|-----------|-----|\n", std::string(60, '-').c_str());
 
     filas_del_estimador();
+    filas_de_afinado();
+    {
+        QTemporaryDir dir;
+        fila(QStringLiteral("Historial opened on a month of one-minute read-backs (43,200)"),
+             resumir(aperturas_de_historial(dir.path(), rapido ? 3 : 10)), "ms");
+    }
     if (app.arguments().contains(QStringLiteral("--estimador")))
         return 0;
 

@@ -1,5 +1,6 @@
 #include "checker/form1.h"
 
+#include "checker/historial.h"
 #include "clock_link/codificacion.h"
 #include "clock_link/decodificacion.h"
 #include "clock_link/protocolo.h"
@@ -38,7 +39,8 @@ constexpr int kIntentosBandeja = 20;
 // The update's six value steps, Timer4 apart; the sixth is the seconds.
 constexpr std::size_t kPasosConValor = kPasosDeCadena.size();
 const QString kTitulo = QStringLiteral("Quarvel 4.3");
-const DisenoVentana kDiseno{kTitulo, 6090, 1710, 3120, 1740, QStringLiteral("Ultima Dato Chekeado"),
+// A row under the design's for the last read-back and "Historial".
+const DisenoVentana kDiseno{kTitulo, 6090, 2040, 3120, 1740, QStringLiteral("Ultima Dato Chekeado"),
                             1605,    1740, 240};
 const QString kSinActualizacion =
     QStringLiteral("El valor 0 de [T1] en qv.ini detiene la actualizacion: el reloj no se pone en "
@@ -66,6 +68,9 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     Command3->setEnabled(false);
     menu = new QMenu(QStringLiteral("menu"), this);
     restaurar = menu->addAction(QStringLiteral("Restaurar"));
+    historial = menu->addAction(QStringLiteral("Historial"));
+    Label9 = etiqueta(this, QString(), 60, 1440, 3960, 195);
+    Command6 = boton(this, QStringLiteral("Historial"), 4080, 1380, 915, 255);
 
     temporizadores<Form1>({{"Timer1", 1000, false, &Form1::Timer1, &Form1::Timer1_Timer},
                            {"Timer2", 100, true, &Form1::Timer2, &Form1::Timer2_Timer},
@@ -78,8 +83,10 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     clics<Form1>({{Command1, &Form1::Command1_Click},
                   {Command2, &Form1::Command2_Click},
                   {Command5, &Form1::Command5_Click},
-                  {Check1, &Form1::Check1_Click}});
+                  {Check1, &Form1::Check1_Click},
+                  {Command6, &Form1::historial_Click}});
     connect(restaurar, &QAction::triggered, this, &Form1::restaurar_Click);
+    connect(historial, &QAction::triggered, this, &Form1::historial_Click);
     connect(MSComm1, &PuertoSerie::OnComm, this, &Form1::MSComm1_OnComm);
 
     espera_bandeja_ = new QTimer(this);
@@ -226,6 +233,24 @@ void Form1::restaurar_Click() {
     activateWindow();
 }
 
+void Form1::historial_Click() {
+    if (ventana_historial_ == nullptr) {
+        FuentesHistorial fuentes;
+        fuentes.ahora_ms = [this] { return hora().ahora_us() / 1000; };
+        fuentes.ultimo = [this] { return ultimo_; };
+        fuentes.estado_pc = estado_pc_;
+        fuentes.umbral = [this] { return umbral_fino_; };
+        fuentes.fijar_umbral = [this](std::optional<int> u) { fijarUmbralFino(u); };
+        ventana_historial_ = new VentanaHistorial(std::move(fuentes), this);
+    } else {
+        ventana_historial_->recargar();
+    }
+    ventana_historial_->setWindowState(Qt::WindowNoState);
+    ventana_historial_->show();
+    ventana_historial_->raise();
+    ventana_historial_->activateWindow();
+}
+
 void Form1::iconoVisible(bool visible) {
     if (!visible && !isVisible() && !descargada())
         restaurar_Click();
@@ -236,6 +261,8 @@ void Form1::estado_en_bandeja(const QString& detalle, bool atencion) {
     const QString resumen = ultimo_ ? resumen_de_registro(*ultimo_) : QString();
     const QString texto = resumen.isEmpty() ? detalle : detalle + QStringLiteral("; ") + resumen;
     Image1->setToolTip(texto);
+    Label9->setText(texto);
+    Label9->setToolTip(texto);
     if (!icono_agregado_)
         return;
     mostrar_en_bandeja(kTitulo + QStringLiteral(": ") + texto, texto);

@@ -71,6 +71,15 @@ public:
     QPushButton* Command3;
     QMenu* menu;
     QAction* restaurar;
+    // How well the clock is kept: the last read-back in a line, and the
+    // history window from the button and the tray's menu.
+    QLabel* Label9;
+    QPushButton* Command6; // "Historial"
+    QAction* historial;
+    void historial_Click();
+    class VentanaHistorial* ventanaHistorial() const {
+        return ventana_historial_;
+    }
 
     quarvel::Temporizador* Timer1;
     quarvel::Temporizador* Timer2;
@@ -146,6 +155,7 @@ private:
     quarvel::FuenteHora::Id cita_lectura_ = 0;
     bool lectura_en_espera_ = false;
     QTimer* espera_bandeja_ = nullptr;
+    class VentanaHistorial* ventana_historial_ = nullptr;
 };
 
 } // namespace quarvel430

@@ -104,12 +104,13 @@ qint64 EstimadorDesvio::momento_de_lectura(qint64 desde_us) const {
     const auto [lo, hi] = rango(delta);
     const double margen = 2 * config_.fluctuacion_s;
     double medio = 0;
-    if (hi - lo <= 2 * margen || (hi - lo < kVigilarBajo && lecturas_ % 2 == 1)) {
+    if (hi - lo <= 2 * margen ||
+        (hi - lo < kVigilarBajo && lecturas_desde_puesta_ > 2 && lecturas_ % 3 == 2)) {
         // Known closely: every other read goes just past one edge instead,
         // by turns, where a clock that jumped that way (changed behind our
         // back) answers what nothing here allows; one known to a few ms
         // would tell little to a cut anyway.
-        medio = (lecturas_ / 2) % 2 == 0 ? hi + margen : lo - margen;
+        medio = (lecturas_ / 3) % 2 == 0 ? hi + margen : lo - margen;
     } else {
         medio = ca + cd * delta;
     }

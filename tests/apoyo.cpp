@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QThread>
 #include <algorithm>
+#include <sys/wait.h>
+#include <unistd.h>
 
 RelojVirtual::Id RelojVirtual::programar(qint64 cuando_us, Precision,
                                          std::function<void()> accion) {
@@ -151,4 +153,13 @@ QString descripcion_de(const std::function<void()>& f) {
         return e.descripcion();
     }
     return QStringLiteral("<no failure>");
+}
+
+int en_hijo(const std::function<int()>& f) {
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(f());
+    int estado = 0;
+    waitpid(pid, &estado, 0);
+    return WIFEXITED(estado) ? WEXITSTATUS(estado) : 100;
 }

@@ -127,6 +127,9 @@ QByteArray respuesta(int d, int m, int y, int hh, int mm, int ss);
 
 // The description of the Fallo that `f` throws, or "<no failure>".
 QString descripcion_de(const std::function<void()>& f);
+// Runs `f` in a forked child (limits it sets stay there); its exit status,
+// 100 when it did not exit.
+int en_hijo(const std::function<int()>& f);
 
 // Runs the event loop for `ms` milliseconds of real time.
 void esperar_eventos(int ms);

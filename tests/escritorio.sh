@@ -79,6 +79,10 @@ clic() { # a click in the middle of a window
   eval "$(xdotool getwindowgeometry --shell "$1")"
   xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
 }
+clic_primera() { # a click on a menu's first entry, "Restaurar"
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 4)) click 1
+}
 
 # The sender: window, "Inicio", the chain on the line.
 "$build/sender/Quarvel38" > sender.out 2>&1 &
@@ -105,7 +109,8 @@ hay_icono() {
   [ -n "$icono" ]
 }
 # The tray may still be embedding the icon: the click is tried a few times.
-# It pops a menu, the program's other visible small window, with "Restaurar".
+# It pops a menu, the program's other visible small window, with "Restaurar"
+# and "Historial".
 menu=
 hay_menu_icono() {
   menu=$(ventanas | awk -v i="$icono" '$1 != i && $3 < 60 { print $1; exit }')
@@ -116,7 +121,7 @@ restaurar() {
   esperar 30 hay_menu_icono || return 1
   sleep 0.3
   [ -e bandeja.png ] || capturar bandeja
-  clic "$menu"
+  clic_primera "$menu"
   se_ve 5
 }
 comprobar "tray icon present" esperar 50 hay_icono

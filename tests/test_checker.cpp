@@ -1,3 +1,4 @@
+#include "checker/historial.h"
 #include "platform/gui/bandeja.h"
 #include "platform/gui/controles.h"
 #include "platform/temporizador.h"
@@ -45,6 +46,7 @@ protected:
         };
         e.hay_bandeja = [this] { return hay_bandeja; };
         e.al_llegar_bandeja = [this](QObject*, std::function<void()> f) { llega_bandeja = f; };
+        e.estado_pc = [] { return quarvel::EstadoPc{true, true, 0.0001}; };
         form = std::make_unique<Form1>(e);
         form->Form_Load();
         return *form;
@@ -437,8 +439,15 @@ TEST_F(Checker, TrayClickPopsTheMenuAndRestaurarShowsTheWindow) {
     f.menu->hide();
     f.Form_MouseMove(3, 0, 0, 0);
     EXPECT_FALSE(f.menu->isVisible());
-    ASSERT_EQ(f.menu->actions().size(), 1);
+    ASSERT_EQ(f.menu->actions().size(), 2);
     EXPECT_EQ(f.menu->actions()[0]->text(), "Restaurar");
+    EXPECT_EQ(f.menu->actions()[1]->text(), "Historial");
+    // The history opens from the menu, the window still in the tray.
+    f.historial->trigger();
+    ASSERT_NE(f.ventanaHistorial(), nullptr);
+    EXPECT_TRUE(f.ventanaHistorial()->isVisible());
+    EXPECT_EQ(f.ventanaHistorial()->windowTitle(), "Historial");
+    EXPECT_FALSE(f.isVisible());
     f.showMinimized();
     f.restaurar->trigger();
     EXPECT_TRUE(f.isVisible());
@@ -545,4 +554,54 @@ TEST_F(Checker, CaptionsNameTheirFieldsAndKeepClearOfThem) {
         EXPECT_GE(etiqueta->width(), etiqueta->sizeHint().width()) << texto.toStdString();
         EXPECT_LT(etiqueta->geometry().right() + 1, campo->x()) << texto.toStdString();
     }
+}
+
+TEST_F(Checker, KeepsAHistoryReadsInsideSecond31AndCorrectsFinely) {
+    // A clock that answers 12 ms after each request with the second it holds.
+    double adelanto_s = 0;
+    puerto.al_escribir = [&](const QByteArray& b) {
+        if (b != "CX")
+            return;
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(
+            (hora.t_us + 12'000 + static_cast<qint64>(adelanto_s * 1e6)) / 1000);
+        puerto.recibir(respuesta(t.date().day(), t.date().month(), t.date().year() - 2000,
+                                 t.time().hour(), t.time().minute(), t.time().second()));
+    };
+    CarpetaTemporal::escribir("qv_int.ini", "1\r\n");
+    CarpetaTemporal::escribir("qv_fino.ini", "50\r\n");
+    hora.fijar(5, 12, 2008, 14, 4, 40);
+    Form1& f = cargar();
+    EXPECT_EQ(f.umbralFino(), std::optional<int>(50));
+    hora.avanzar(6 * 60'000);
+    // Knocked 1.4 s ahead (a second or more shows at once): the clock is
+    // set again.
+    adelanto_s = 1.4;
+    hora.avanzar(60'000);
+
+    const auto filas = quarvel::leer_historial();
+    ASSERT_GE(filas.size(), 6u);
+    for (const auto& fila : filas)
+        EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(fila.t_ms).time().second(), 31);
+    for (const auto& e : puerto.eventos) {
+        if (e.tipo == Tipo::Escribir && e.bytes == "CX")
+            EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(e.t_us / 1000).time().second(), 31);
+    }
+    EXPECT_EQ(filas[filas.size() - 2].accion, quarvel::Accion::Ninguna);
+    EXPECT_NEAR(*filas[filas.size() - 2].desvio_ms, 0, *filas[filas.size() - 2].cota_ms + 0.1);
+    EXPECT_LT(*filas[filas.size() - 2].cota_ms, 60) << "the drift's bound over six minutes";
+    EXPECT_EQ(filas.back().accion, quarvel::Accion::CorreccionFina);
+    EXPECT_NEAR(*filas.back().desvio_ms, 1400, *filas.back().cota_ms + 0.1);
+    EXPECT_FALSE(QFile::exists("sincro.txt")) << "a fine correction is no mismatch";
+    EXPECT_TRUE(f.Label9->text().contains("desvío")) << f.Label9->text().toStdString();
+    // The set followed, planned like every other: the start-up's and this.
+    const auto w = puerto.escrituras();
+    EXPECT_EQ(std::count(w.begin(), w.end(), QByteArray("CW")), 2);
+
+    // A setting that makes no number: named at start-up, and off.
+    CarpetaTemporal::escribir("qv_fino.ini", "mucho\r\n");
+    caja.mensajes.clear();
+    Form1& g = cargar();
+    EXPECT_EQ(g.umbralFino(), std::nullopt);
+    ASSERT_FALSE(caja.mensajes.empty());
+    EXPECT_TRUE(caja.mensajes.back().texto.contains("desactivada"));
 }

@@ -25,16 +25,6 @@ std::vector<QByteArray> lineas(const QByteArray& datos) {
     return r;
 }
 
-// Runs `f` in a child process and returns its exit status.
-int en_hijo(const std::function<int()>& f) {
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(f());
-    int estado = 0;
-    waitpid(pid, &estado, 0);
-    return WIFEXITED(estado) ? WEXITSTATUS(estado) : 100;
-}
-
 } // namespace
 
 TEST(LectorLineas, CrEndsLineLfAfterItSkippedLoneLfIsText) {

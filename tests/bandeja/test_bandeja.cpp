@@ -189,8 +189,9 @@ TEST_F(Bandeja, TheItemShowsItsNameIconAndWholeFailureAndItsMenuRestores) {
                QStringLiteral("GetLayout"), {0, -1, QStringList()});
     ASSERT_EQ(r.arguments().size(), 2);
     const auto arbol = qdbus_cast<ElementoMenuSni>(r.arguments()[1]);
-    ASSERT_EQ(arbol.hijos.size(), 1);
+    ASSERT_EQ(arbol.hijos.size(), 2);
     EXPECT_EQ(arbol.hijos[0].propiedades.value("label").toString(), "Restaurar");
+    EXPECT_EQ(arbol.hijos[1].propiedades.value("label").toString(), "Historial");
     // As XFCE's panel sends it.
     quarvel::EventoMenuSni clic{arbol.hijos[0].id, QStringLiteral("clicked"),
                                 QDBusVariant(QVariant(0)), 0};
