@@ -339,22 +339,26 @@ void Form1::chequeo_debido() {
     if (es(chekeo_pendiente, 1) && !en_chekeo_ && !actualizando() &&
         numero_final(Text1->text(), 2) == 31) {
         chekeo_pendiente = 0;
-        Text3->setText(Text1->text());
-        // Inside second 31, at the moment that tells most of the offset.
-        const qint64 ahora = hora().ahora_us();
-        const qint64 momento = seguimiento_.momento_de_lectura(ahora);
-        if (momento <= ahora) {
-            leer_a_su_hora();
-            return;
-        }
-        en_chekeo_ = true;
-        lectura_en_espera_ = true;
-        cita_lectura_ = hora().programar(momento, FuenteHora::Precision::Exacta, [this] {
-            lectura_en_espera_ = false;
-            en_chekeo_ = false;
-            leer_a_su_hora();
-        });
+        iniciarChequeo();
     }
+}
+
+void Form1::iniciarChequeo() {
+    Text3->setText(Text1->text());
+    // Inside this second, at the moment that tells most of the offset.
+    const qint64 ahora = hora().ahora_us();
+    const qint64 momento = seguimiento_.momento_de_lectura(ahora);
+    if (momento <= ahora) {
+        leer_a_su_hora();
+        return;
+    }
+    en_chekeo_ = true;
+    lectura_en_espera_ = true;
+    cita_lectura_ = hora().programar(momento, FuenteHora::Precision::Exacta, [this] {
+        lectura_en_espera_ = false;
+        en_chekeo_ = false;
+        leer_a_su_hora();
+    });
 }
 
 void Form1::leer_a_su_hora() {

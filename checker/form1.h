@@ -49,6 +49,9 @@ public:
     void MSComm1_OnComm();
 
     void chekeo_de_datos();
+    // A read-back as the scheduler starts it at second 31, in the current
+    // second instead: its request goes out at its chosen moment.
+    void iniciarChequeo();
     void actualizacion_completa(long envio_de_dato);
 
     void mensajeBandeja(std::uint32_t mensaje, std::uint32_t id) override;

@@ -327,7 +327,8 @@ std::string toJsonLine(const Event& event, Micros tUs) {
 ClockDevice::ClockDevice(const Settings& settings, Micros pcNow)
     : clock_(pcNow, settings.offsetSeconds, settings.driftPpm)
     , mode_(settings.mode)
-    , ignoreEvery_(settings.ignoreEvery) {}
+    , ignoreEvery_(settings.ignoreEvery)
+    , sampleDelay_(settings.sampleDelay) {}
 
 bool ClockDevice::takeIgnoreTurn() {
     if (ignoreEvery_ <= 0)
@@ -339,7 +340,7 @@ Event ClockDevice::finish(Event event, Micros pcNow) {
     event.device = clock_.now(pcNow);
     event.mode = mode_;
     if (event.command == Command::Query && !event.ignored) {
-        auto reply = buildReply(event.device);
+        auto reply = buildReply(sampleDelay_ > 0 ? clock_.now(pcNow + sampleDelay_) : event.device);
         event.reply.assign(reply.begin(), reply.end());
     }
     return event;

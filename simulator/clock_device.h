@@ -133,7 +133,8 @@ public:
         double offsetSeconds = 0;
         double driftPpm = 0;
         DisplayMode mode = DisplayMode::DateTime;
-        int ignoreEvery = 0; // 0: never; k: every k-th well-formed command
+        int ignoreEvery = 0;    // 0: never; k: every k-th well-formed command
+        Micros sampleDelay = 0; // a reply holds the time this long after "CX"
     };
 
     ClockDevice(const Settings& settings, Micros pcNow);
@@ -158,6 +159,7 @@ private:
     DisplayMode mode_;
     int ignoreEvery_;
     int wellFormedCount_ = 0;
+    Micros sampleDelay_ = 0;
     State state_ = State::Command;
     Field pendingField_ = Field::Day;
 };

@@ -34,6 +34,9 @@ Opciones:
                        mismo ritmo
   --latency MS         espera entre la llegada de "CX" y el primer byte de
                        respuesta (por defecto 20)
+  --sample-ms MS       el reloj se lee MS despues de llegar "CX" (latencia
+                       fija de la respuesta; por defecto 0). La respuesta no
+                       sale antes de esa lectura
   --log FICHERO        registro JSON, una linea por comando (se trunca al abrir)
   --quiet              sin esfera; solo lineas de comandos y errores
   --seed N             semilla para --garbage-reply
@@ -177,6 +180,8 @@ void applyOption(Options& o, Arguments& a) {
         o.baud = parseInteger(arg, a.value(), 50, 4'000'000);
     } else if (arg == "--latency") {
         o.latencyMs = parseNumber(arg, a.value(), 0, 60'000);
+    } else if (arg == "--sample-ms") {
+        o.sampleMs = parseNumber(arg, a.value(), 0, 10'000);
     } else if (arg == "--log") {
         o.logPath = a.value();
     } else if (arg == "--quiet") {

@@ -15,6 +15,9 @@ struct Options {
     bool timeOnly = false;
     long baud = 9600;
     double latencyMs = 20;
+    // The clock read this long after "CX" arrives (an answer latency the
+    // checker does not know).
+    double sampleMs = 0;
     std::string logPath;
     bool quiet = false;
     bool noReply = false;

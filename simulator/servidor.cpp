@@ -92,6 +92,7 @@ ClockDevice::Settings deviceSettings(const Options& o) {
     s.driftPpm = o.driftPpm;
     s.mode = o.timeOnly ? DisplayMode::TimeOnly : DisplayMode::DateTime;
     s.ignoreEvery = o.ignoreEvery;
+    s.sampleDelay = static_cast<Micros>(std::llround(o.sampleMs * 1000));
     return s;
 }
 
@@ -127,7 +128,7 @@ Servidor::Servidor(const Options& options)
     , rng_(options.seed ? *options.seed : std::random_device{}())
     , incoming_(options.baud)
     , outgoing_(options.slowLine ? 1200 : options.baud, options.flood)
-    , latency_(secondsToNanos(options.latencyMs / 1000))
+    , latency_(secondsToNanos(std::max(options.latencyMs, options.sampleMs) / 1000))
     , screen_(options.quiet, portName_ + " -> " + pty_.slavePath) {
     watchClients();
     createLink(linkPath_, pty_.slavePath);

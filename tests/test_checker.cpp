@@ -583,8 +583,9 @@ TEST_F(Checker, KeepsAHistoryReadsInsideSecond31AndCorrectsFinely) {
     for (const auto& fila : filas)
         EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(fila.t_ms).time().second(), 31);
     for (const auto& e : puerto.eventos) {
-        if (e.tipo == Tipo::Escribir && e.bytes == "CX")
+        if (e.tipo == Tipo::Escribir && e.bytes == "CX") {
             EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(e.t_us / 1000).time().second(), 31);
+        }
     }
     EXPECT_EQ(filas[filas.size() - 2].accion, quarvel::Accion::Ninguna);
     EXPECT_NEAR(*filas[filas.size() - 2].desvio_ms, 0, *filas[filas.size() - 2].cota_ms + 0.1);

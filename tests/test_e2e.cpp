@@ -1,6 +1,7 @@
 // The real programs and windows against the clock simulator on a real
 // pseudo-terminal.
 #include "clock_link/puerto_serie_qt.h"
+#include "clock_link/seguimiento.h"
 #include "main_window/programa.h"
 #include "platform/temporizador.h"
 #include "simulator/control/simulador_proceso.h"
@@ -195,6 +196,53 @@ TEST_F(CheckerReal, WrongClockIsLoggedThenUpdated) {
               (QStringList{"CX", "D 5", "M 12", "Y 26", "H 14", "m 5", "S 33", "CW", "CF"}));
     EXPECT_EQ(f.estado_chekeo, 3);
     EXPECT_FALSE(puerto.PortOpen());
+}
+
+TEST_F(ExtremoAExtremo, CheckerFollowsADriftingClockWithAnHonestBound) {
+    // A clock that gains 250 ppm and is read 17 ms after a request arrives,
+    // neither known to the checker.
+    ASSERT_TRUE(simulador.iniciar({"--drift-ppm", "250", "--sample-ms", "17"}));
+    quarvel::PuertoSerieQt puerto;
+    quarvel::HoraDelSistema hora;
+    CajaFalsa caja;
+    auto f = checker_quieto(puerto, hora, caja);
+    f->Timer2->setEnabled(true); // the display runs: checks compare with it
+    f->Timer1_Timer();
+    ASSERT_TRUE(simulador.esperarComando("CF", 1, 8000));
+    // Read-backs one after another, each from the start of a second, none
+    // where the display may still show the minute before.
+    const int lecturas = 5;
+    for (int i = 1; i <= lecturas; ++i) {
+        qint64 siguiente = (hora.ahora_us() / 1'000'000 + 1) * 1'000'000;
+        if (const auto s = siguiente / 1'000'000 % 60; s == 59 || s == 0)
+            siguiente += 2'000'000;
+        esperar_eventos(static_cast<int>((siguiente - hora.ahora_us()) / 1000) + 2);
+        f->iniciarChequeo();
+        ASSERT_TRUE(simulador.esperarComando("CX", i, 3000))
+            << f->lecturaEnEspera() << " " << f->Label8->text().toStdString() << " "
+            << nombres(simulador.comandos()).join(QLatin1Char(',')).toStdString();
+        esperar_eventos(50);
+    }
+    const auto filas = quarvel::leer_historial();
+    const auto cx = simulador.comandos();
+    std::vector<quarvel::ComandoRecibido> leidas;
+    std::copy_if(cx.begin(), cx.end(), std::back_inserter(leidas),
+                 [](const auto& c) { return c.cmd == "CX"; });
+    ASSERT_EQ(filas.size(), static_cast<std::size_t>(lecturas));
+    ASSERT_EQ(leidas.size(), static_cast<std::size_t>(lecturas));
+    for (int i = 0; i < lecturas; ++i) {
+        const auto& fila = filas[static_cast<std::size_t>(i)];
+        const auto& c = leidas[static_cast<std::size_t>(i)];
+        ASSERT_TRUE(fila.desvio_ms && fila.cota_ms) << i;
+        // The clock's offset when the request arrived, by the simulator.
+        const double verdad = static_cast<double>(c.aparato.toMSecsSinceEpoch()) -
+                              static_cast<double>(c.t_us) / 1000.0;
+        // The bound holds; a loaded machine may move a request a little.
+        EXPECT_LE(std::abs(*fila.desvio_ms - verdad), *fila.cota_ms + 20)
+            << i << ": " << *fila.desvio_ms << " +- " << *fila.cota_ms << " vs " << verdad;
+    }
+    EXPECT_LT(*filas.back().cota_ms, 100) << "narrowed from the second a set leaves";
+    EXPECT_TRUE(f->Label9->text().contains("desvío")) << f->Label9->text().toStdString();
 }
 
 TEST_F(CheckerReal, NoReplyEndsAfterTheBoundedWait) {
