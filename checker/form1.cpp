@@ -7,6 +7,7 @@
 #include "clock_link/puerto_serie.h"
 #include "clock_link/transmision.h"
 #include "platform/archivos.h"
+#include "platform/diario.h"
 #include "platform/fallo.h"
 #include "platform/gui/controles.h"
 #include "platform/numeros.h"
@@ -17,6 +18,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -57,7 +59,8 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     , notificar_(std::move(entorno.notificar))
     , hay_bandeja_(std::move(entorno.hay_bandeja))
     , al_llegar_bandeja_(std::move(entorno.al_llegar_bandeja))
-    , estado_pc_(std::move(entorno.estado_pc)) {
+    , estado_pc_(std::move(entorno.estado_pc))
+    , carpeta_metricas_(entorno.metricas) {
     Image1 = etiqueta(this, QString(), 2880, 840, 480, 480);
     Image1->setPixmap(icono_programa().pixmap(32, 32));
     // Never shown.
@@ -97,6 +100,7 @@ Form1::Form1(Entorno entorno, QWidget* parent)
 }
 
 void Form1::recuperado() {
+    diario(Prioridad::Info, QStringLiteral("el puerto responde de nuevo"));
     // The port works again: the tip stops showing the old failure.
     if (tip_con_aviso_ && icono_agregado_) {
         mostrar_en_bandeja(windowTitle(), QString());
@@ -162,6 +166,10 @@ void Form1::Form_Load() {
             if (al_llegar_bandeja_)
                 al_llegar_bandeja_(espera_bandeja_, [this] { reintentar_bandeja(); });
         }
+        metricas_.carpeta = QDir::currentPath();
+        metricas_.puerto = QStringLiteral("COM%1").arg(MSComm1->CommPort());
+        metricas_.inicio_s = hora().ahora_us() / 1'000'000;
+        escribir_metricas();
     } catch (const Fallo& f) {
         fallo_de_inicio(f);
     }
@@ -251,6 +259,11 @@ void Form1::historial_Click() {
     ventana_historial_->activateWindow();
 }
 
+void Form1::chequearPronto() {
+    diario(Prioridad::Info, QStringLiteral("lectura pedida: a los 31 segundos"));
+    chekeo_pendiente = 1;
+}
+
 void Form1::iconoVisible(bool visible) {
     if (!visible && !isVisible() && !descargada())
         restaurar_Click();
@@ -272,6 +285,10 @@ void Form1::estado_en_bandeja(const QString& detalle, bool atencion) {
 
 void Form1::informar_fallo(const QString& descripcion) {
     VentanaPrincipal::informar_fallo(descripcion);
+    if (enlace_.fallando()) {
+        ++metricas_.errores_puerto;
+        escribir_metricas();
+    }
     if (icono_agregado_) {
         atencion_bandeja(hwnd_, icono_bandeja.uID, true);
         // Hidden in the tray, the tip and a balloon are what the user sees:
@@ -459,6 +476,10 @@ void Form1::actualizacion_completa(long envio_de_dato) {
         enlace_.escribir_paso(i, datos[i]->at(0), true);
     } else if (envio_de_dato == 7) {
         enlace_.escribir(kComandoGrabar);
+        if (!enlace_.fallando())
+            diario(Prioridad::Info,
+                   QStringLiteral("puesta en hora enviada: %1")
+                       .arg(plan_.borde.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"))));
     } else if (envio_de_dato == 8) {
         // Written whole: the clock holds the PC's time from its seconds on.
         seguimiento_.puesta(plan_.borde_us);
@@ -503,6 +524,7 @@ void Form1::chekeo_de_datos() {
     sumar_contador(Label8);
 
     const bool equivocado = reloj_equivocado(fecha_reloj, hora_reloj, Text4->text(), Text3->text());
+    ultima_lectura_ = lectura;
     const bool corregir = seguir_lectura(momento, lectura, completa, equivocado);
     if (!completa && !enlace_.fallando())
         estado_en_bandeja(QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo")
@@ -549,12 +571,83 @@ bool Form1::seguir_lectura(qint64 t_us, const LecturaReloj& lectura, bool comple
     if (fina)
         r.accion = Accion::CorreccionFina;
     ultimo_ = r;
+    anotar_lectura(r, pc);
+    metricas_.ultimo = r;
+    ++metricas_.lecturas;
+    if (r.resultado == Resultado::SinRespuesta || r.resultado == Resultado::ErrorPuerto)
+        ++metricas_.fallidas;
+    else
+        metricas_.ultima_respuesta_s = t_us / 1'000'000;
+    if (r.accion != Accion::Ninguna)
+        ++metricas_.correcciones;
+    escribir_metricas();
     try {
         anexar_historial(kArchivoHistorial, linea_historial(r));
     } catch (const Fallo& f) {
         informar_fallo(f.descripcion());
     }
     return fina;
+}
+
+void Form1::escribir_metricas() {
+    if (carpeta_metricas_.isEmpty())
+        return;
+    const QString nombre = QDir(carpeta_metricas_).filePath(nombre_metricas(QDir::currentPath()));
+    try {
+        reemplazar_archivo(nombre, texto_metricas(metricas_));
+        if (metricas_fallando_)
+            diario(Prioridad::Info, QStringLiteral("metricas escritas de nuevo en %1").arg(nombre));
+        metricas_fallando_ = false;
+    } catch (const Fallo& f) {
+        // Checking goes on; the journal hears of it once, not every minute.
+        if (!metricas_fallando_)
+            diario(Prioridad::Error,
+                   QStringLiteral("no se escriben las metricas (se sigue chequeando): %1")
+                       .arg(f.descripcion()));
+        metricas_fallando_ = true;
+    }
+}
+
+void Form1::anotar_lectura(const Registro& r, const EstadoPc& pc) {
+    const QString cuando = Text3->text();
+    const QString resumen =
+        resumen_de_registro(Registro{r.t_us, r.resultado, r.estimacion, {}, {}});
+    const QString y = resumen.isEmpty() ? QString() : QStringLiteral("; ") + resumen;
+    switch (r.resultado) {
+    case Resultado::Bien:
+        if (r.accion == Accion::CorreccionFina)
+            diario(
+                Prioridad::Info,
+                QStringLiteral("correccion fina (%1): el desvio pasa de %2 ms, se pone en hora%3")
+                    .arg(cuando)
+                    .arg(umbral_fino_.value_or(0))
+                    .arg(y));
+        else
+            diario(Prioridad::Info, QStringLiteral("reloj en hora (%1)%2").arg(cuando, y));
+        break;
+    case Resultado::Mal:
+        diario(Prioridad::Aviso,
+               QStringLiteral("reloj equivocado (%1): marcaba %2 %3; se pone en hora")
+                   .arg(cuando, texto_fecha_reloj(ultima_lectura_),
+                        texto_hora_reloj(ultima_lectura_)));
+        break;
+    case Resultado::SinRespuesta:
+        diario(Prioridad::Aviso,
+               QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo").arg(cuando));
+        break;
+    case Resultado::ErrorPuerto:
+        diario(Prioridad::Aviso, QStringLiteral("sin lectura (%1): el puerto falla").arg(cuando));
+        break;
+    }
+    // The PC's own clock: said when it changes, not at every read-back.
+    if (pc.conocido && pc_sincronizado_ != pc.sincronizado) {
+        diario(pc.sincronizado ? Prioridad::Info : Prioridad::Aviso,
+               pc.sincronizado ? QStringLiteral("el reloj del PC esta sincronizado")
+                               : QStringLiteral("el reloj del PC no esta sincronizado: el reloj "
+                                                "se pone en hora con un PC que puede estar "
+                                                "desviado"));
+        pc_sincronizado_ = pc.sincronizado;
+    }
 }
 
 void Form1::fijarUmbralFino(std::optional<int> umbral_ms) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock_link/metricas.h"
 #include "clock_link/plan_envio.h"
 #include "clock_link/seguimiento.h"
 #include "main_window/ventana_principal.h"
@@ -25,6 +26,8 @@ struct Entorno : quarvel::Entorno {
         quarvel::al_llegar_bandeja;
     // The PC's own clock, read at each read-back.
     std::function<quarvel::EstadoPc()> estado_pc = quarvel::estado_reloj_pc;
+    // Where the metrics file goes after each read-back; empty for nowhere.
+    QString metricas;
 };
 
 // The checker's main window, "Quarvel 4.3".
@@ -64,6 +67,8 @@ public:
     bool enBandeja() const override { return en_bandeja_; }
     // As "Restaurar" does.
     void volverAMostrar() override { restaurar_Click(); }
+    // At the next second 31, whatever the interval's count.
+    void chequearPronto() override;
     // Adds the icon if there is a tray now and hides the window; start-up
     // keeps trying for a few seconds while there is none.
     bool reintentar_bandeja();
@@ -138,6 +143,10 @@ private:
     // clock is to be set for it.
     bool seguir_lectura(qint64 t_us, const quarvel::LecturaReloj& lectura, bool completa,
                         bool equivocado);
+    // The metrics file, when asked for; a folder that fails is said once.
+    void escribir_metricas();
+    // The read-back's line in the journal.
+    void anotar_lectura(const quarvel::Registro& r, const quarvel::EstadoPc& pc);
 
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar_;
     std::function<bool()> hay_bandeja_;
@@ -154,6 +163,11 @@ private:
     std::function<quarvel::EstadoPc()> estado_pc_;
     quarvel::SeguimientoReloj seguimiento_;
     std::optional<quarvel::Registro> ultimo_;
+    quarvel::LecturaReloj ultima_lectura_;
+    QString carpeta_metricas_;
+    quarvel::Metricas metricas_;
+    bool metricas_fallando_ = false;
+    std::optional<bool> pc_sincronizado_;
     std::optional<int> umbral_fino_;
     quarvel::FuenteHora::Id cita_lectura_ = 0;
     bool lectura_en_espera_ = false;

@@ -200,11 +200,14 @@ void VentanaHistorial::dibujar() {
     auto* chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
     chart->setMargins(QMargins(4, 4, 4, 4));
-    auto* alta = new QLineSeries;
-    auto* baja = new QLineSeries;
+    // The area does not own its edges: they are its children.
+    auto* cota = new QAreaSeries;
+    auto* alta = new QLineSeries(cota);
+    auto* baja = new QLineSeries(cota);
     alta->replace(puntos(t.cota_alta));
     baja->replace(puntos(t.cota_baja));
-    auto* cota = new QAreaSeries(alta, baja);
+    cota->setUpperSeries(alta);
+    cota->setLowerSeries(baja);
     cota->setName(QStringLiteral("cota"));
     cota->setColor(QColor(120, 160, 230, 90));
     cota->setBorderColor(QColor(120, 160, 230, 90));

@@ -61,9 +61,35 @@ bool hay_wayland() {
 
 int tubo_senales[2] = {-1, -1};
 
-extern "C" void al_recibir_senal(int) {
-    const char c = 1;
+// What the signal asks of the window: to close, or to check now.
+constexpr char kCerrar = 1;
+constexpr char kChequear = 2;
+
+extern "C" void al_recibir_senal(int senal) {
+    const char c = senal == SIGUSR1 ? kChequear : kCerrar;
     [[maybe_unused]] const ssize_t n = ::write(tubo_senales[1], &c, 1);
+}
+
+} // namespace
+
+namespace {
+
+// A service's environment may be empty: Qt draws off screen, and its notes
+// about what a desktop would have (a runtime folder) are not events.
+void preparar_sin_ventana() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qunsetenv("DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
+    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        // Qt warns on every start without one; a private one under /tmp does.
+        const QByteArray propia = "/tmp/quarvel-" + QByteArray::number(::getuid());
+        ::mkdir(propia.constData(), 0700);
+        struct stat st {};
+        if (::lstat(propia.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+            st.st_uid == ::getuid() && (st.st_mode & 077) == 0)
+            qputenv("XDG_RUNTIME_DIR", propia);
+    }
 }
 
 } // namespace
@@ -100,7 +126,8 @@ const QStringList kOpcionesQtSolas = {QStringLiteral("reverse"), QStringLiteral(
 
 } // namespace
 
-std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Programa& p) {
+std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Programa& p,
+                                            OpcionesDeArranque* opciones) {
     QCoreApplication::setApplicationName(p.nombre);
     QCoreApplication::setApplicationVersion(QStringLiteral(QUARVEL_VERSION));
     QStringList args;
@@ -113,6 +140,19 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
                                    QStringLiteral("Displays help on commandline options."));
     linea.addOption(ayuda);
     const QCommandLineOption version = linea.addVersionOption();
+    const QCommandLineOption sin_ventana(
+        QStringLiteral("sin-ventana"),
+        QStringLiteral("Sin pantalla ni ventana ni bandeja (un servicio): el mismo chequeo, "
+                       "con los avisos en el diario (stderr); termina con SIGTERM."));
+    const QCommandLineOption metricas(
+        QStringLiteral("metricas"),
+        QStringLiteral("Tras cada lectura escribe las metricas del reloj en <carpeta>, en el "
+                       "formato de textfile de prometheus-node-exporter."),
+        QStringLiteral("carpeta"));
+    if (p.servicio) {
+        linea.addOption(sin_ventana);
+        linea.addOption(metricas);
+    }
     // Qt's own options (-platform, -style...) are for Qt: known, not listed.
     for (const QString& o : kOpcionesQtConValor) {
         QCommandLineOption qt(o, QString(), QStringLiteral("valor"));
@@ -145,8 +185,13 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
                      qPrintable(p.nombre));
         return 2;
     }
+    const bool sin_pantalla = p.servicio && linea.isSet(sin_ventana);
+    if (opciones != nullptr && p.servicio) {
+        opciones->sin_ventana = sin_pantalla;
+        opciones->metricas = linea.value(metricas);
+    }
     // Qt would abort, leaving a core, where no display can be opened.
-    if (!hay_pantalla(argc, argv)) {
+    if (!sin_pantalla && !hay_pantalla(argc, argv)) {
         std::fprintf(stderr,
                      "%s: no hay pantalla que abrir (DISPLAY y WAYLAND_DISPLAY); arranquelo "
                      "desde el escritorio\n",
@@ -333,9 +378,14 @@ void InstanciaUnica::atender() {
 }
 
 int ejecutar(int argc, char** argv, const Programa& p,
-             const std::function<std::unique_ptr<VentanaPrincipal>(const Entorno&)>& crear) {
-    if (const auto salida = atender_linea_de_ordenes(argc, argv, p))
+             const std::function<std::unique_ptr<VentanaPrincipal>(
+                 const Entorno&, const OpcionesDeArranque&)>& crear) {
+    OpcionesDeArranque opciones;
+    if (const auto salida = atender_linea_de_ordenes(argc, argv, p, &opciones))
         return *salida;
+    // No display is needed, nor looked for, nor its session's services.
+    if (opciones.sin_ventana)
+        preparar_sin_ventana();
     QApplication app(argc, argv);
     preparar_aplicacion(p);
     // The window ends the program, never a message box or the configuration
@@ -344,7 +394,9 @@ int ejecutar(int argc, char** argv, const Programa& p,
     InstanciaUnica unica(p.nombre);
     if (unica.otraEnMarcha())
         return 0;
-    CajaMensajesQt mensajes;
+    CajaMensajesQt en_caja;
+    CajaMensajesDiario en_diario;
+    CajaMensajes& mensajes = opciones.sin_ventana ? static_cast<CajaMensajes&>(en_diario) : en_caja;
     if (!unica.impedimento().isEmpty()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(p.nombre), qPrintable(unica.impedimento()));
         mensajes.mostrar(nullptr, unica.impedimento(), QStringLiteral("Inicio"));
@@ -355,7 +407,7 @@ int ejecutar(int argc, char** argv, const Programa& p,
     HoraDelSistema hora;
     const Entorno entorno{&puerto, &hora, &mensajes,
                           [&mensajes](QWidget* padre) { abrir_configuracion(mensajes, padre); }};
-    const std::unique_ptr<VentanaPrincipal> ventana = crear(entorno);
+    const std::unique_ptr<VentanaPrincipal> ventana = crear(entorno, opciones);
     // Closed (a signal, say) while start-up still shows a message: the loop
     // that was to run is over before it starts.
     bool cerrada = false;
@@ -371,7 +423,7 @@ int ejecutar(int argc, char** argv, const Programa& p,
     if (cerrada)
         return 0;
     centrar(ventana.get());
-    if (!ventana->enBandeja())
+    if (!ventana->enBandeja() && !opciones.sin_ventana)
         ventana->show();
     return QApplication::exec();
 }
@@ -384,6 +436,10 @@ void cerrar_con_senales(VentanaPrincipal* ventana) {
     QObject::connect(aviso, &QSocketNotifier::activated, ventana, [ventana] {
         char c = 0;
         [[maybe_unused]] const ssize_t n = ::read(tubo_senales[0], &c, 1);
+        if (c == kChequear) {
+            ventana->chequearPronto();
+            return;
+        }
         // Closing already (a box of its own waits for a click): end now.
         if (ventana->cerrando())
             QApplication::exit(0);
@@ -394,7 +450,7 @@ void cerrar_con_senales(VentanaPrincipal* ventana) {
     accion.sa_handler = al_recibir_senal;
     sigemptyset(&accion.sa_mask);
     accion.sa_flags = SA_RESTART;
-    for (int senal : {SIGTERM, SIGINT, SIGHUP})
+    for (int senal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
         ::sigaction(senal, &accion, nullptr);
 }
 

@@ -25,13 +25,24 @@ struct Programa {
     QString escritorio;
     // One line for --help.
     QString descripcion;
+    // Whether it can run as a service: --sin-ventana and --metricas.
+    bool servicio = false;
+};
+
+// What the command line asks of a run beyond the defaults.
+struct OpcionesDeArranque {
+    // No display, no window, no tray: what boxes would say goes to the journal.
+    bool sin_ventana = false;
+    // Where the metrics file goes; empty for none.
+    QString metricas;
 };
 
 // The command line, answered before any display is needed: --help and
 // --version print and give 0; an option it does not know (Qt's own aside) or
 // an argument is one line on stderr and gives 2; without a display to open,
 // one line says so and gives 1. Empty when the program goes on.
-std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Programa& p);
+std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Programa& p,
+                                            OpcionesDeArranque* opciones = nullptr);
 
 // Whether there is a display to open, by the platform Qt would use (its
 // -platform option or QT_QPA_PLATFORM; otherwise Wayland or X11).
@@ -86,12 +97,13 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta);
 // by `crear`, loaded, centred and shown unless it went to the tray; closing
 // it, or a signal, ends the run with 0.
 int ejecutar(int argc, char** argv, const Programa& p,
-             const std::function<std::unique_ptr<VentanaPrincipal>(const Entorno&)>& crear);
+             const std::function<std::unique_ptr<VentanaPrincipal>(
+                 const Entorno&, const OpcionesDeArranque&)>& crear);
 
 // SIGTERM, SIGINT and SIGHUP (logout, kill, Ctrl-C) close the window the
 // normal way, so its unload runs, and the program ends with 0; a failure on
 // the way out goes to stderr. A signal while the window is closing ends the
-// program at once.
+// program at once. SIGUSR1 asks for a read-back soon (chequearPronto).
 void cerrar_con_senales(VentanaPrincipal* ventana);
 
 } // namespace quarvel

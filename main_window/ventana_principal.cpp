@@ -2,6 +2,7 @@
 
 #include "clock_link/plan_envio.h"
 #include "clock_link/puerto_serie.h"
+#include "platform/diario.h"
 #include "platform/fallo.h"
 #include "platform/gui/caja_mensajes.h"
 #include "platform/gui/controles.h"
@@ -46,6 +47,8 @@ VentanaPrincipal::VentanaPrincipal(Entorno entorno, const DisenoVentana& diseno,
     enlace_.habilitar(false);
     connect(MSComm1, &PuertoSerie::perdido, this,
             [this](const QString& descripcion) { enlace_.fallo(descripcion); });
+    enlace_.alRecuperar(
+        [] { diario(Prioridad::Info, QStringLiteral("el puerto responde de nuevo")); });
 }
 
 VentanaPrincipal::~VentanaPrincipal() = default;
@@ -201,6 +204,7 @@ double VentanaPrincipal::us_por_byte() const {
 }
 
 void VentanaPrincipal::informar_fallo(const QString& descripcion) {
+    diario(Prioridad::Error, descripcion);
     ultimo_fallo_ = descripcion;
     StatusBar1->showMessage(descripcion, kAvisoMs);
     // The bar cuts a long text at the window's width; its tip shows it whole

@@ -101,6 +101,9 @@ public:
     virtual bool enBandeja() const { return false; }
     // A second start of the program asks for the window.
     virtual void volverAMostrar();
+    // SIGUSR1: a program that reads the clock back does so soon; the sender
+    // has nothing to read.
+    virtual void chequearPronto() {}
     // A close nobody is there to answer (a signal): a failure on the way out
     // goes to stderr, not to a message box.
     void cerrarSinPreguntar();

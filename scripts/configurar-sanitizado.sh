@@ -17,6 +17,6 @@ build=$1
 # build checks each file on its own.
 flags="-O1 -g -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 flags+=" -fno-omit-frame-pointer"
-CC=clang CXX=clang++ cmake -S "$raiz" -B "$build" -DQUARVEL_FUZZ=ON -DQUARVEL_HARDENING=OFF \
+CC=clang CXX=clang++ cmake -S "$raiz" -B "$build" -DQUARVEL_FUZZ=ON -DQUARVEL_HARDENING=OFF -DQUARVEL_BENCH=OFF \
   -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS=$flags" \
   "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null

@@ -2,6 +2,7 @@
 
 #include "clock_link/codificacion.h"
 #include "clock_link/puerto_serie.h"
+#include "platform/diario.h"
 #include "platform/fallo.h"
 #include "platform/gui/controles.h"
 #include "platform/numeros.h"
@@ -188,6 +189,9 @@ void Form1::enviar_segundos() {
     }
     datos.segundos = eval_dato_segundos(plan_segundos_.borde.time().second());
     enlace_.escribir_paso(kPasoSegundos, byte_de_valor(datos.segundos), false);
+    if (!enlace_.fallando())
+        diario(Prioridad::Info,
+               QStringLiteral("segundos enviados: %1").arg(formato_hora(plan_segundos_.borde)));
     // What was sent: the second the value lands on.
     Text3->setText(formato_hora(plan_segundos_.borde));
     Timer12->setEnabled(true);
@@ -274,6 +278,10 @@ void Form1::Timer9_Timer() {
 void Form1::Timer10_Timer() {
     Timer10->setEnabled(false);
     enlace_.escribir(kComandoGrabar);
+    if (!enlace_.fallando())
+        diario(Prioridad::Info,
+               QStringLiteral("puesta en hora enviada: %1")
+                   .arg(plan_cadena_.borde.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"))));
     Timer11->activarDesde(Timer10->vencimiento_us());
 }
 

@@ -6,7 +6,9 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Quarvel38"), QStringLiteral("io.github.quarvel.Quarvel38"),
         QStringLiteral("Envia la fecha y la hora del ordenador al reloj del puerto serie y "
                        "reenvia los segundos cada pocos minutos.")};
-    return quarvel::ejecutar(argc, argv, programa, [](const quarvel::Entorno& entorno) {
-        return std::make_unique<quarvel38::Form1>(entorno);
-    });
+    return quarvel::ejecutar(
+        argc, argv, programa,
+        [](const quarvel::Entorno& entorno, const quarvel::OpcionesDeArranque&) {
+            return std::make_unique<quarvel38::Form1>(entorno);
+        });
 }

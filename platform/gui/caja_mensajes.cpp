@@ -1,12 +1,19 @@
 #include "platform/gui/caja_mensajes.h"
 
+#include "platform/diario.h"
+
 #include <QMessageBox>
 
 namespace quarvel {
 
 void CajaMensajesQt::mostrar(QWidget* padre, const QString& texto, const QString& titulo) {
+    diario(Prioridad::Error, titulo + QStringLiteral(": ") + texto);
     QMessageBox caja(QMessageBox::NoIcon, titulo, texto, QMessageBox::Ok, padre);
     caja.exec();
+}
+
+void CajaMensajesDiario::mostrar(QWidget* /*padre*/, const QString& texto, const QString& titulo) {
+    diario(Prioridad::Error, titulo + QStringLiteral(": ") + texto);
 }
 
 } // namespace quarvel

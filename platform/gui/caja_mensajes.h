@@ -13,7 +13,14 @@ public:
     virtual void mostrar(QWidget* padre, const QString& texto, const QString& titulo) = 0;
 };
 
+// A modal box; what it says goes to the journal too.
 class CajaMensajesQt : public CajaMensajes {
+public:
+    void mostrar(QWidget* padre, const QString& texto, const QString& titulo) override;
+};
+
+// With no window, what a box would say goes to the journal only.
+class CajaMensajesDiario : public CajaMensajes {
 public:
     void mostrar(QWidget* padre, const QString& texto, const QString& titulo) override;
 };

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "clock_link/seguimiento.h"
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace quarvel {
+
+// What a site watches of one clock, in the text format of the node
+// exporter's textfile collector.
+struct Metricas {
+    // The labels: the settings folder and the port.
+    QString carpeta;
+    QString puerto;
+    qint64 inicio_s = 0;
+    std::optional<Registro> ultimo;
+    // When the clock last answered, in PC seconds.
+    std::optional<qint64> ultima_respuesta_s;
+    long lecturas = 0;
+    // Read-backs with no answer or no port.
+    long fallidas = 0;
+    // Sets a read-back called for: a wrong clock or a fine correction.
+    long correcciones = 0;
+    long errores_puerto = 0;
+};
+
+QByteArray texto_metricas(const Metricas& m);
+
+// The file's name for a settings folder: two folders never share one.
+QString nombre_metricas(const QString& carpeta);
+
+} // namespace quarvel

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The checker as a service: no display and an empty environment, its events
+# on stderr as the journal reads them, its metrics through Debian's node
+# exporter; and the units and alert rules as systemd and Prometheus read them.
+#   tests/servicio.sh BUILD
+set -uo pipefail
+build=$(realpath "$1")
+raiz=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=tests/comun.sh
+source "$raiz/tests/comun.sh"
+cd "$trabajo" || exit 1
+
+# --- The units and the alert rules -------------------------------------------
+mkdir unidades
+cp "$raiz"/packaging/systemd/*.service unidades/
+# The programs as built here; verify wants what ExecStart names to exist.
+sed -i "s|/usr/bin/Quarvel430|$build/checker/Quarvel430|; s|/usr/bin/quarvel-lanzar|/bin/true|" \
+  unidades/*.service
+ln -s quarvel430@.service unidades/quarvel430@sala.service
+comprobar "the units pass systemd-analyze verify" \
+  systemd-analyze verify --man=no unidades/quarvel430@sala.service unidades/quarvel430.service
+exposicion=$(systemd-analyze security --offline=true unidades/quarvel430@sala.service 2>/dev/null |
+  sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+comprobar "the clock's unit is exposed 3.0 at most (${exposicion:-?})" \
+  awk -v e="$exposicion" 'BEGIN { exit !(e != "" && e + 0 <= 3.0) }'
+comprobar "promtool accepts the alert rules" \
+  promtool check rules "$raiz/packaging/prometheus/quarvel-alertas.yml"
+
+# --- The checker with no window ----------------------------------------------
+# Only what the sanitizer build needs reaches it.
+entorno=()
+for v in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
+  [ -n "${!v:-}" ] && entorno+=("$v=${!v}")
+done
+# servicio CARPETA METRICAS: a clock an hour slow and the checker on it.
+servicio() {
+  mkdir -p "$1"
+  ajustes "$1"
+  "$build/simulator/simulador_reloj" --dir "$1" --quiet --offset -3600 >"$1/sim.out" 2>&1 &
+  pids+=($!)
+  esperar 50 test -e "$1/COM1" || return 1
+  (cd "$1" && exec env -i "${entorno[@]}" "$build/checker/Quarvel430" --sin-ventana \
+    --metricas "$2" >"$1/checker.out" 2>"$1/checker.err") &
+  pids+=($!)
+  echo $! >"$1/pid"
+}
+mkdir metricas
+servicio "$trabajo/reloj" "$trabajo/metricas" || falla "the first clock started"
+# The same beside it, its metrics folder missing.
+servicio "$trabajo/otro" "$trabajo/no-existe" || falla "the second clock started"
+checker=$(cat reloj/pid)
+dice() { grep -q "$1" "$2"; }
+comprobar "the start-up update is in the journal" \
+  esperar 150 dice '^<6>puesta en hora enviada' reloj/checker.err
+# A read-back at the next second 31.
+kill -USR1 "$checker"
+comprobar "the asked-for read-back is in the journal" \
+  esperar 750 dice '^<6>reloj en hora' reloj/checker.err
+igual "history lines" 2 "$(wc -l <reloj/historial.csv)"
+prom=(metricas/*.prom)
+igual "one metrics file" 1 "${#prom[@]}"
+
+# --- Through the node exporter -----------------------------------------------
+escucha=
+for intento in 1 2 3 4 5; do
+  puerto=$((20000 + RANDOM % 30000))
+  prometheus-node-exporter --web.listen-address="127.0.0.1:$puerto" --collector.disable-defaults \
+    --collector.textfile --collector.textfile.directory="$trabajo/metricas" >exportador.log 2>&1 &
+  pids+=($!)
+  if esperar 50 curl -sf -o metricas.txt "http://127.0.0.1:$puerto/metrics"; then
+    escucha=$puerto
+    break
+  fi
+done
+comprobar "the node exporter serves the textfile (port ${escucha:-none})" test -n "$escucha"
+etiquetas="carpeta=\"$trabajo/reloj\",puerto=\"COM1\""
+serie() { # serie NAME [MORE_LABELS]: its value for this clock
+  awk -v k="$1{$etiquetas${2:-}} " 'index($0, k) == 1 { print substr($0, length(k) + 1) }' metricas.txt
+}
+igual "read-backs counted" 1 "$(serie quarvel_lecturas_total)"
+igual "none failed" 0 "$(serie quarvel_lecturas_fallidas_total)"
+igual "the last one was right" 1 "$(serie quarvel_ultima_lectura_resultado ',resultado="bien"')"
+# The offset the history gave that read-back, in seconds.
+desvio_ms=$(tail -n 1 reloj/historial.csv | cut -d ';' -f 3)
+desvio_s=$(serie quarvel_reloj_desvio_segundos)
+comprobar "the offset is the history's ($desvio_s s, $desvio_ms ms)" \
+  awk -v s="$desvio_s" -v m="$desvio_ms" 'BEGIN { d = s * 1000 - m; exit !(s != "" && m != "" && d < 0.06 && d > -0.06) }'
+comprobar "its bound is there" test -n "$(serie quarvel_reloj_cota_segundos)"
+
+# --- The end -------------------------------------------------------------------
+kill -TERM "$checker"
+wait "$checker"
+igual "SIGTERM ends it with" 0 "$?"
+igual "lines with no priority" 0 "$(grep -cv '^<[0-7]>' reloj/checker.err)"
+comprobar "nothing on stdout" test ! -s reloj/checker.out
+otro=$(cat otro/pid)
+comprobar "the second clock was set too" esperar 150 dice '^<6>puesta en hora enviada' otro/checker.err
+igual "a missing metrics folder is said once" 1 \
+  "$(grep -c '^<3>no se escriben las metricas' otro/checker.err)"
+kill -TERM "$otro"
+wait "$otro"
+igual "and it too ends with" 0 "$?"
+resumen
