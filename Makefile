@@ -50,6 +50,7 @@ capturas: build
 	@bash scripts/capturas.sh $(BUILD)
 
 bench: build
+	@cmake --build $(BUILD) -j $(JOBS) --target quarvel_bench
 	@$(BUILD)/bench/quarvel_bench
 
 clean:

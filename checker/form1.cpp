@@ -72,7 +72,8 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     menu = new QMenu(QStringLiteral("menu"), this);
     restaurar = menu->addAction(QStringLiteral("Restaurar"));
     historial = menu->addAction(QStringLiteral("Historial"));
-    Label9 = etiqueta(this, QString(), 60, 1440, 3960, 195);
+    Label9 = etiqueta(this, QString(), 60, 1320, 3960, 420);
+    Label9->setWordWrap(true);
     Command6 = boton(this, QStringLiteral("Historial"), 4080, 1380, 915, 255);
 
     temporizadores<Form1>({{"Timer1", 1000, false, &Form1::Timer1, &Form1::Timer1_Timer},
@@ -260,7 +261,8 @@ void Form1::historial_Click() {
 }
 
 void Form1::chequearPronto() {
-    diario(Prioridad::Info, QStringLiteral("lectura pedida: a los 31 segundos"));
+    diario(Prioridad::Info, QStringLiteral("lectura pedida"));
+    pedido_ = true;
     chekeo_pendiente = 1;
 }
 
@@ -274,8 +276,6 @@ void Form1::estado_en_bandeja(const QString& detalle, bool atencion) {
     const QString resumen = ultimo_ ? resumen_de_registro(*ultimo_) : QString();
     const QString texto = resumen.isEmpty() ? detalle : detalle + QStringLiteral("; ") + resumen;
     Image1->setToolTip(texto);
-    Label9->setText(texto);
-    Label9->setToolTip(texto);
     if (!icono_agregado_)
         return;
     mostrar_en_bandeja(kTitulo + QStringLiteral(": ") + texto, texto);
@@ -353,9 +353,13 @@ bool Form1::actualizando() const {
 void Form1::chequeo_debido() {
     // A read-back never starts inside another one, nor while an update is on
     // its way: the due check waits.
-    if (es(chekeo_pendiente, 1) && !en_chekeo_ && !actualizando() &&
-        numero_final(Text1->text(), 2) == 31) {
+    // One asked for by a signal need not wait for second 31: any second far
+    // enough from a change of minute compares as well.
+    const double segundo = numero_final(Text1->text(), 2);
+    const bool a_tiempo = segundo == 31 || (pedido_ && segundo >= 10 && segundo <= 50);
+    if (es(chekeo_pendiente, 1) && !en_chekeo_ && !actualizando() && a_tiempo) {
         chekeo_pendiente = 0;
+        pedido_ = false;
         iniciarChequeo();
     }
 }
@@ -571,6 +575,8 @@ bool Form1::seguir_lectura(qint64 t_us, const LecturaReloj& lectura, bool comple
     if (fina)
         r.accion = Accion::CorreccionFina;
     ultimo_ = r;
+    Label9->setText(resumen_breve(r, Text3->text()));
+    Label9->setToolTip(resumen_de_registro(r));
     anotar_lectura(r, pc);
     metricas_.ultimo = r;
     ++metricas_.lecturas;

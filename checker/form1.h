@@ -67,7 +67,8 @@ public:
     bool enBandeja() const override { return en_bandeja_; }
     // As "Restaurar" does.
     void volverAMostrar() override { restaurar_Click(); }
-    // At the next second 31, whatever the interval's count.
+    // A read-back within the second, or at second 10 when the minute is
+    // about to turn, whatever the interval's count.
     void chequearPronto() override;
     // Adds the icon if there is a tray now and hides the window; start-up
     // keeps trying for a few seconds while there is none.
@@ -156,6 +157,7 @@ private:
     bool icono_agregado_ = false;
     bool tip_con_aviso_ = false;
     bool en_chekeo_ = false;
+    bool pedido_ = false;
     int intentos_bandeja_ = 0;
     // The interval in whole minutes the checks count to.
     long intervalo_ = 1;

@@ -246,6 +246,41 @@ QString deriva_en_palabras(double deriva, double cota_deriva) {
         .arg(cifra);
 }
 
+QString resumen_breve(const Registro& r, const QString& hora) {
+    QString estado;
+    switch (r.resultado) {
+    case Resultado::Bien:
+        estado = r.accion == Accion::CorreccionFina ? QStringLiteral("se afina")
+                                                    : QStringLiteral("en hora");
+        break;
+    case Resultado::Mal:
+        estado = QStringLiteral("equivocado, se corrige");
+        break;
+    case Resultado::SinRespuesta:
+        estado = QStringLiteral("no contesta");
+        break;
+    case Resultado::ErrorPuerto:
+        estado = QStringLiteral("sin puerto");
+        break;
+    }
+    QString l1 = hora + QLatin1Char(' ') + estado;
+    QString l2;
+    const auto& e = r.estimacion;
+    if (e.valida) {
+        const QLocale es(QLocale::Spanish, QLocale::Spain);
+        const double ms = e.desvio_s * 1e3;
+        const int dec = std::abs(ms) < 100 ? 1 : 0;
+        l1 += QStringLiteral(": desvío %1%2 ms (±%3)")
+                  .arg(ms < 0 ? QStringLiteral("-") : QStringLiteral("+"),
+                       es.toString(std::abs(ms), 'f', dec), es.toString(e.cota_s * 1e3, 'f', dec));
+        l2 = deriva_en_palabras(e.deriva, e.cota_deriva);
+    }
+    if (r.pc_sincronizado && !*r.pc_sincronizado)
+        l2 += (l2.isEmpty() ? QString() : QStringLiteral("; ")) +
+              QStringLiteral("PC sin sincronizar");
+    return l2.isEmpty() ? l1 : l1 + QLatin1Char('\n') + l2;
+}
+
 QString resumen_de_registro(const Registro& r) {
     const auto& e = r.estimacion;
     QString t;

@@ -85,5 +85,8 @@ std::vector<FilaHistorial> leer_historial(const QString& nombre = kArchivoHistor
 QString deriva_en_palabras(double deriva, double cota_deriva);
 // "desvío +3,2 ms (±1,5)" and the drift, for a tooltip or a status bar.
 QString resumen_de_registro(const Registro& r);
+// Two short lines for the window: "07:35:31 en hora: desvío -1,4 ms (±18,4)"
+// and the drift, with a PC that is not synchronised said after it.
+QString resumen_breve(const Registro& r, const QString& hora);
 
 } // namespace quarvel

@@ -101,7 +101,7 @@ public:
     virtual bool enBandeja() const { return false; }
     // A second start of the program asks for the window.
     virtual void volverAMostrar();
-    // SIGUSR1: a program that reads the clock back does so soon; the sender
+    // SIGUSR1: a program that reads the clock back does so now; the sender
     // has nothing to read.
     virtual void chequearPronto() {}
     // A close nobody is there to answer (a signal): a failure on the way out
