@@ -1,4 +1,5 @@
 #include "clock_link/codificacion.h"
+#include "platform/diario.h"
 #include "platform/gui/controles.h"
 #include "platform/temporizador.h"
 #include "tests/ventanas.h"
@@ -159,14 +160,21 @@ TEST_F(Sender, EveryFullSetLandsItsSecondsByteOnTheSecondItCarries) {
     const std::map<QString, void (Form1::*)()> botones = {{"Enviar", &Form1::Command4_Click},
                                                           {"Inicio", &Form1::Command1_Click},
                                                           {"Command7", &Form1::Command7_Click}};
+    // What the journal hears.
+    QByteArray diario;
+    quarvel::desviar_diario([&diario](const QByteArray& l) { diario += l; });
     for (const Caso& c : casos) {
         Form1& f = cargar();
         puerto.limpiar();
+        diario.clear();
         hora.fijar(c.pulsado);
         (f.*botones.at(c.boton))();
         EXPECT_EQ(puerto.cuenta(Tipo::Abrir), 1) << c.boton;
         hora.avanzar(4000);
         EXPECT_EQ(puerto.escritos(), c.linea) << c.boton;
+        EXPECT_EQ(diario, "<6>puesta en hora enviada: " +
+                              f.planCadena().borde.toString("dd/MM/yyyy HH:mm:ss").toUtf8() + '\n')
+            << c.boton;
         EXPECT_FALSE(puerto.PortOpen()) << c.boton;
 
         // "S" and its value leave together; the value finishes arriving on
@@ -182,6 +190,7 @@ TEST_F(Sender, EveryFullSetLandsItsSecondsByteOnTheSecondItCarries) {
         EXPECT_GE(espera, 0) << c.boton;
         EXPECT_LT(espera, 3'000'000) << c.boton;
     }
+    quarvel::desviar_diario(nullptr);
 }
 
 TEST_F(Sender, AStepOfThePcClockOrAStallInASetPlansItAgain) {
