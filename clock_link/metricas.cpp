@@ -45,20 +45,6 @@ private:
     QByteArray texto_;
 };
 
-const char* nombre_resultado(Resultado r) {
-    switch (r) {
-    case Resultado::Bien:
-        return "bien";
-    case Resultado::Mal:
-        return "mal";
-    case Resultado::SinRespuesta:
-        return "sin_respuesta";
-    case Resultado::ErrorPuerto:
-        return "error_puerto";
-    }
-    return "";
-}
-
 } // namespace
 
 QByteArray texto_metricas(const Metricas& m) {
@@ -87,7 +73,7 @@ QByteArray texto_metricas(const Metricas& m) {
         for (const Resultado r :
              {Resultado::Bien, Resultado::Mal, Resultado::SinRespuesta, Resultado::ErrorPuerto})
             e.valor("quarvel_ultima_lectura_resultado", m.ultimo->resultado == r ? 1 : 0,
-                    QByteArray(",resultado=\"") + nombre_resultado(r) + '"');
+                    QByteArray(",resultado=\"") + nombre_de_resultado(r) + '"');
         if (m.ultimo->pc_sincronizado) {
             e.serie("quarvel_pc_sincronizado", "gauge",
                     "1 while the PC's own clock is synchronised, by the kernel.");

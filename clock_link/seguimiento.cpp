@@ -19,32 +19,6 @@ namespace {
 constexpr qint64 kMargenFinDeSegundo = 5'000;
 constexpr double kSegundosDia = 86'400;
 
-const char* texto_resultado(Resultado r) {
-    switch (r) {
-    case Resultado::Bien:
-        return "bien";
-    case Resultado::Mal:
-        return "mal";
-    case Resultado::SinRespuesta:
-        return "sin_respuesta";
-    case Resultado::ErrorPuerto:
-        return "error_puerto";
-    }
-    return "";
-}
-
-const char* texto_accion(Accion a) {
-    switch (a) {
-    case Accion::Ninguna:
-        return "ninguna";
-    case Accion::Actualizacion:
-        return "actualizacion";
-    case Accion::CorreccionFina:
-        return "correccion_fina";
-    }
-    return "";
-}
-
 QByteArray numero(double x, int decimales) {
     // A point, never the locale's comma; no "-0.0".
     const QByteArray r = QByteArray::number(x, 'f', decimales);
@@ -109,7 +83,43 @@ qint64 tiempo_del_reloj(const LecturaReloj& l) {
     return QDateTime(fecha, hora).toSecsSinceEpoch();
 }
 
+// "desvío +3,2 ms (±1,5)".
+QString texto_desvio(const EstimadorDesvio::Estimacion& e) {
+    const QLocale es(QLocale::Spanish, QLocale::Spain);
+    const double ms = e.desvio_s * 1e3;
+    const int dec = std::abs(ms) < 100 ? 1 : 0;
+    return QStringLiteral("desvío %1%2 ms (±%3)")
+        .arg(ms < 0 ? QStringLiteral("-") : QStringLiteral("+"),
+             es.toString(std::abs(ms), 'f', dec), es.toString(e.cota_s * 1e3, 'f', dec));
+}
+
 } // namespace
+
+const char* nombre_de_resultado(Resultado r) {
+    switch (r) {
+    case Resultado::Bien:
+        return "bien";
+    case Resultado::Mal:
+        return "mal";
+    case Resultado::SinRespuesta:
+        return "sin_respuesta";
+    case Resultado::ErrorPuerto:
+        return "error_puerto";
+    }
+    return "";
+}
+
+const char* nombre_de_accion(Accion a) {
+    switch (a) {
+    case Accion::Ninguna:
+        return "ninguna";
+    case Accion::Actualizacion:
+        return "actualizacion";
+    case Accion::CorreccionFina:
+        return "correccion_fina";
+    }
+    return "";
+}
 
 qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
     const qint64 fin = (desde_us / 1'000'000 + 1) * 1'000'000 - kMargenFinDeSegundo;
@@ -154,7 +164,7 @@ bool corregir_fino(const EstimadorDesvio::Estimacion& e, double umbral_ms, doubl
 }
 
 QByteArray linea_historial(const Registro& r) {
-    QByteArray l = hora_iso(r.t_us) + ';' + texto_resultado(r.resultado) + ';';
+    QByteArray l = hora_iso(r.t_us) + ';' + nombre_de_resultado(r.resultado) + ';';
     const auto& e = r.estimacion;
     if (e.valida)
         l += numero(e.desvio_s * 1e3, 1) + ';' + numero(e.cota_s * 1e3, 1) + ';' +
@@ -163,7 +173,7 @@ QByteArray linea_historial(const Registro& r) {
         l += ";;;;";
     if (r.pc_sincronizado)
         l += *r.pc_sincronizado ? '1' : '0';
-    return l + ';' + texto_accion(r.accion) + '\n';
+    return l + ';' + nombre_de_accion(r.accion) + '\n';
 }
 
 void anexar_historial(const QString& nombre, const QByteArray& linea, qint64 maximo) {
@@ -222,12 +232,16 @@ std::vector<FilaHistorial> filas_de_historial(const QByteArray& texto) {
 std::vector<FilaHistorial> leer_historial(const QString& nombre) {
     std::vector<FilaHistorial> filas;
     for (const QString& n : {nombre + QStringLiteral(".1"), nombre}) {
-        QFile f(n);
-        if (!f.open(QIODevice::ReadOnly))
+        if (!QFileInfo::exists(n))
             continue;
-        // Two files of a few MB at most: read whole.
-        const auto parte = filas_de_historial(f.read(4 * kHistorialMaximo));
-        filas.insert(filas.end(), parte.begin(), parte.end());
+        // Two files of a few MB at most, read whole; anything but a regular
+        // file (a FIFO would block the window) is left out.
+        try {
+            const auto parte = filas_de_historial(leer_archivo_pequeno(n, 4 * kHistorialMaximo));
+            filas.insert(filas.end(), parte.begin(), parte.end());
+        } catch (const Fallo&) {
+            continue;
+        }
     }
     return filas;
 }
@@ -267,12 +281,7 @@ QString resumen_breve(const Registro& r, const QString& hora) {
     QString l2;
     const auto& e = r.estimacion;
     if (e.valida) {
-        const QLocale es(QLocale::Spanish, QLocale::Spain);
-        const double ms = e.desvio_s * 1e3;
-        const int dec = std::abs(ms) < 100 ? 1 : 0;
-        l1 += QStringLiteral(": desvío %1%2 ms (±%3)")
-                  .arg(ms < 0 ? QStringLiteral("-") : QStringLiteral("+"),
-                       es.toString(std::abs(ms), 'f', dec), es.toString(e.cota_s * 1e3, 'f', dec));
+        l1 += QStringLiteral(": ") + texto_desvio(e);
         l2 = deriva_en_palabras(e.deriva, e.cota_deriva);
     }
     if (r.pc_sincronizado && !*r.pc_sincronizado)
@@ -284,15 +293,8 @@ QString resumen_breve(const Registro& r, const QString& hora) {
 QString resumen_de_registro(const Registro& r) {
     const auto& e = r.estimacion;
     QString t;
-    if (e.valida) {
-        const QLocale es(QLocale::Spanish, QLocale::Spain);
-        const double ms = e.desvio_s * 1e3;
-        const int dec = std::abs(ms) < 100 ? 1 : 0;
-        t = QStringLiteral("desvío %1%2 ms (±%3), %4")
-                .arg(ms < 0 ? QStringLiteral("-") : QStringLiteral("+"),
-                     es.toString(std::abs(ms), 'f', dec), es.toString(e.cota_s * 1e3, 'f', dec),
-                     deriva_en_palabras(e.deriva, e.cota_deriva));
-    }
+    if (e.valida)
+        t = texto_desvio(e) + QStringLiteral(", ") + deriva_en_palabras(e.deriva, e.cota_deriva);
     if (r.pc_sincronizado && !*r.pc_sincronizado)
         t += (t.isEmpty() ? QString() : QStringLiteral("; ")) +
              QStringLiteral("el reloj del PC no está sincronizado");

@@ -47,6 +47,10 @@ private:
     EstimadorDesvio estimador_;
 };
 
+// The words the history uses: "bien", "sin_respuesta"...; "ninguna"...
+const char* nombre_de_resultado(Resultado r);
+const char* nombre_de_accion(Accion a);
+
 // Whether a clock kept within `umbral_ms` needs a set now: its offset is
 // beyond the threshold by more than its bound, or will be by the next
 // read-back `intervalo_s` on, as its drift carries it.

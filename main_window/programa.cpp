@@ -72,28 +72,6 @@ extern "C" void al_recibir_senal(int senal) {
 
 } // namespace
 
-namespace {
-
-// A service's environment may be empty: Qt draws off screen, and its notes
-// about what a desktop would have (a runtime folder) are not events.
-void preparar_sin_ventana() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qunsetenv("DISPLAY");
-    qunsetenv("WAYLAND_DISPLAY");
-    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        // Qt warns on every start without one; a private one under /tmp does.
-        const QByteArray propia = "/tmp/quarvel-" + QByteArray::number(::getuid());
-        ::mkdir(propia.constData(), 0700);
-        struct stat st {};
-        if (::lstat(propia.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-            st.st_uid == ::getuid() && (st.st_mode & 077) == 0)
-            qputenv("XDG_RUNTIME_DIR", propia);
-    }
-}
-
-} // namespace
-
 bool hay_pantalla(int argc, char** argv) {
     const QString en = plataforma(argc, argv);
     if (en.isEmpty())
@@ -376,6 +354,32 @@ void InstanciaUnica::atender() {
     if (!servidor_->isListening())
         escuchar();
 }
+
+namespace {
+
+// A service's environment may be empty: Qt draws off screen, and its notes
+// about what a desktop would have (a runtime folder) are not events.
+void preparar_sin_ventana() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qunsetenv("DISPLAY");
+    qunsetenv("WAYLAND_DISPLAY");
+    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        // Qt warns on every start without one; a private one under /tmp does.
+        const QString propia = QStringLiteral("/tmp/quarvel-%1").arg(::getuid());
+        ::mkdir(QFile::encodeName(propia).constData(), 0700);
+        if (!carpeta_propia(propia).isEmpty())
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(propia));
+    }
+    // A service user's home may be read-only: font caches go to the runtime
+    // folder rather than a complaint on every start.
+    const QByteArray casa = qgetenv("HOME");
+    if (qEnvironmentVariableIsEmpty("XDG_CACHE_HOME") && !casa.isEmpty() &&
+        ::access(casa.constData(), W_OK) != 0 && !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        qputenv("XDG_CACHE_HOME", qgetenv("XDG_RUNTIME_DIR") + "/cache");
+}
+
+} // namespace
 
 int ejecutar(int argc, char** argv, const Programa& p,
              const std::function<std::unique_ptr<VentanaPrincipal>(

@@ -37,11 +37,15 @@ if ! grep -q QUARVEL_FUZZ "$raiz/CMakeLists.txt"; then
   exit 1
 fi
 
-bash "$raiz/scripts/configurar-sanitizado.sh" "$build"
-cmake --build "$build" --target quarvel_fuzz -j "$jobs" >"$build/fuzz-build.log" 2>&1 || {
-  tail -40 "$build/fuzz-build.log" >&2
-  exit 1
-}
+# QUARVEL_FUZZ_CONSTRUIDO=1: build-san is built already (make test), and may
+# be in use: it is not configured again.
+if [ -z "${QUARVEL_FUZZ_CONSTRUIDO:-}" ]; then
+  bash "$raiz/scripts/configurar-sanitizado.sh" "$build"
+  cmake --build "$build" --target quarvel_fuzz -j "$jobs" >"$build/fuzz-build.log" 2>&1 || {
+    tail -40 "$build/fuzz-build.log" >&2
+    exit 1
+  }
+fi
 
 trabajo=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-fuzz.XXXXXX")
 trap 'rm -rf "$trabajo"' EXIT

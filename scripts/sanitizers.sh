@@ -15,11 +15,17 @@ jobs=${JOBS:-2}
 
 bash "$raiz/scripts/instalar-dependencias.sh"
 
-bash "$raiz/scripts/configurar-sanitizado.sh" "$build"
-cmake --build "$build" -j "$jobs" >"$build/asan-build.log" 2>&1 || {
-  tail -40 "$build/asan-build.log" >&2
-  exit 1
-}
+# QUARVEL_SAN_FASE=construir only builds, =probar only runs the suite (make
+# test runs the fuzzing beside the suite); empty does both.
+fase=${QUARVEL_SAN_FASE:-}
+if [ "$fase" != probar ]; then
+  bash "$raiz/scripts/configurar-sanitizado.sh" "$build"
+  cmake --build "$build" -j "$jobs" >"$build/asan-build.log" 2>&1 || {
+    tail -40 "$build/asan-build.log" >&2
+    exit 1
+  }
+  [ "$fase" = construir ] && exit 0
+fi
 
 informes="$build/informes-sanitizer"
 rm -rf "$informes"
