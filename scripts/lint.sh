@@ -53,7 +53,18 @@ if [ -z "$solo" ] || [ "$solo" = tidy ]; then
     printf '%s\n' "$@" | xargs -P "$jobs" -I{} bash -c 'tidy_uno "$0" "$1"' "$db" {} 2> >(grep -v -E \
       '^[0-9]+ warnings? (and [0-9]+ errors? )?generated|^Suppressed [0-9]+ warnings|^Use -header-filter|NOLINT|^$' >&2)
   }
-  if [ ! -f "$build/compile_commands.json" ]; then
+  # A unity build lists its combined files, not each source: the sources'
+  # own commands come from the same tree configured file by file, pointed at
+  # the built tree's generated files.
+  db=$build
+  if [ -f "$build/compile_commands.json" ] &&
+    ! grep -q "\"$raiz/clock_link/protocolo.cpp\"" "$build/compile_commands.json"; then
+    db=$build/por-archivo
+    cmake -S "$raiz" -B "$db" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=OFF \
+      >"$build/por-archivo.log" 2>&1 || { tail -20 "$build/por-archivo.log" >&2; }
+    sed -i "s|$db/|$build/|g" "$db/compile_commands.json"
+  fi
+  if [ ! -f "$db/compile_commands.json" ]; then
     echo "falta $build/compile_commands.json: ejecute antes make build" >&2
     fallos+=(clang-tidy)
   else
@@ -61,7 +72,7 @@ if [ -z "$solo" ] || [ "$solo" = tidy ]; then
     en_fuzz=()
     sin_db=()
     for f in "${fuentes[@]}"; do
-      if grep -q "\"$raiz/$f\"" "$build/compile_commands.json"; then
+      if grep -q "\"$raiz/$f\"" "$db/compile_commands.json"; then
         en_build+=("$f")
       elif [ -f "$raiz/build-san/compile_commands.json" ] &&
         grep -q "\"$raiz/$f\"" "$raiz/build-san/compile_commands.json"; then
@@ -74,7 +85,7 @@ if [ -z "$solo" ] || [ "$solo" = tidy ]; then
     [ ${#sin_db[@]} -eq 0 ] ||
       echo "   sin orden de compilacion, no revisados: ${sin_db[*]}" \
         "(fuzz/: ejecute scripts/fuzz-smoke.sh)"
-    tidy_en "$build" "${en_build[@]}" || fallos+=(clang-tidy)
+    tidy_en "$db" "${en_build[@]}" || fallos+=(clang-tidy)
     tidy_en "$raiz/build-san" "${en_fuzz[@]}" || fallos+=(clang-tidy-fuzz)
   fi
 fi
