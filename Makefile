@@ -19,8 +19,8 @@ SOAK_MINUTES ?= 60
 
 # Every test: the suite, a short fuzzing run of each target, the whole suite
 # again under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# format, clang-tidy and cppcheck checks; the static checks run beside the
-# suite and the fuzzing beside the sanitized suite (scripts/probar-todo.sh).
+# format, clang-tidy and cppcheck checks; half the static checks run beside
+# each suite, and the fuzzing beside the sanitized one (scripts/probar-todo.sh).
 test: build
 	@BUILD=$(BUILD) JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/probar-todo.sh
 
