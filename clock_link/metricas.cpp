@@ -90,7 +90,8 @@ QByteArray texto_metricas(const Metricas& m) {
         {"quarvel_lecturas_total", {m.lecturas, "Read-backs made."}},
         {"quarvel_lecturas_fallidas_total", {m.fallidas, "Read-backs with no answer or no port."}},
         {"quarvel_correcciones_total",
-         {m.correcciones, "Sets a read-back called for (wrong clock, fine correction)."}},
+         {m.correcciones,
+          "Sets a read-back called for (a wrong or silent clock, a fine correction)."}},
         {"quarvel_errores_puerto_total", {m.errores_puerto, "Failures of the serial port."}},
     };
     for (const auto& [nombre, c] : contadores) {

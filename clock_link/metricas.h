@@ -21,7 +21,7 @@ struct Metricas {
     long lecturas = 0;
     // Read-backs with no answer or no port.
     long fallidas = 0;
-    // Sets a read-back called for: a wrong clock or a fine correction.
+    // Sets a read-back called for: a wrong or silent clock, a fine correction.
     long correcciones = 0;
     long errores_puerto = 0;
 };

@@ -207,7 +207,7 @@ x0=$((mx < px ? mx : px)); x0=$((x0 > 120 ? x0 - 120 : 0))
 y1=$((my + mh > py + ph ? my + mh : py + ph)); y1=$((y1 + 50))
 capturar "$destino/bandeja.png" "$x0" 0 $((ancho - x0)) "$y1"
 
-# "Restaurar" is the first (only) item.
+# "Restaurar" is the first item, "Historial" the second.
 xdotool mousemove $((mx + mw / 2)) $((my + 14)) click 1
 w=$(ventana_de "Quarvel 4.3")
 sleep 1
