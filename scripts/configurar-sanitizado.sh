@@ -18,5 +18,5 @@ build=$1
 flags="-O1 -gline-tables-only -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 flags+=" -fno-omit-frame-pointer"
 CC=clang CXX=clang++ cmake -S "$raiz" -B "$build" -DQUARVEL_FUZZ=ON -DQUARVEL_HARDENING=OFF -DQUARVEL_BENCH=OFF \
-  -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS=$flags" \
+  -DCMAKE_UNITY_BUILD=ON -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS=$flags" -DCMAKE_CXX_FLAGS_DEBUG= \
   "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null
