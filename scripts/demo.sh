@@ -62,7 +62,7 @@ if [ -z "${DISPLAY:-}" ]; then
   fi
 fi
 
-setsid "$simulador" --offset -125 --log simulador.log &
+setsid "$simulador" --offset -125 --drift-ppm 150 --sample-ms 12 --log simulador.log &
 fondo+=($!)
 for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
 
