@@ -577,7 +577,13 @@ bool Form1::seguir_lectura(qint64 t_us, const LecturaReloj& lectura, bool comple
     ultimo_ = r;
     Label9->setText(resumen_breve(r, Text3->text()));
     Label9->setToolTip(resumen_de_registro(r));
-    anotar_lectura(r, pc);
+    // The record first, then the metrics; the journal's line comes last, when
+    // both are written.
+    try {
+        anexar_historial(kArchivoHistorial, linea_historial(r));
+    } catch (const Fallo& f) {
+        informar_fallo(f.descripcion());
+    }
     metricas_.ultimo = r;
     ++metricas_.lecturas;
     if (r.resultado == Resultado::SinRespuesta || r.resultado == Resultado::ErrorPuerto)
@@ -587,11 +593,7 @@ bool Form1::seguir_lectura(qint64 t_us, const LecturaReloj& lectura, bool comple
     if (r.accion != Accion::Ninguna)
         ++metricas_.correcciones;
     escribir_metricas();
-    try {
-        anexar_historial(kArchivoHistorial, linea_historial(r));
-    } catch (const Fallo& f) {
-        informar_fallo(f.descripcion());
-    }
+    anotar_lectura(r, pc);
     return fina;
 }
 

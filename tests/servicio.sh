@@ -56,9 +56,12 @@ comprobar "the start-up update is in the journal" \
 kill -USR1 "$checker"
 comprobar "the asked-for read-back is in the journal" \
   esperar 300 dice '^<6>reloj en hora' reloj/checker.err
-igual "history lines" 2 "$(wc -l <reloj/historial.csv)"
+lineas() { [ "$(wc -l <reloj/historial.csv 2>/dev/null)" = 2 ]; }
+comprobar "the history has its header and one line" esperar 100 lineas
 prom=(metricas/*.prom)
 igual "one metrics file" 1 "${#prom[@]}"
+leida() { grep -q '^quarvel_lecturas_total{.*} 1$' "${prom[0]}"; }
+comprobar "the metrics count the read-back" esperar 100 leida
 
 # --- Through the node exporter -----------------------------------------------
 escucha=
