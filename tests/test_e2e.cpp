@@ -125,7 +125,8 @@ TEST_F(ExtremoAExtremo, SenderInicioSetsTheClockOnTheSecond) {
     CajaFalsa caja;
     auto f = sender_quieto(puerto, hora, caja);
     f->Command1_Click();
-    ASSERT_TRUE(simulador.esperarComando("CF", 1, 4000));
+    // Generous: on a loaded machine a set whose step ran late starts over.
+    ASSERT_TRUE(simulador.esperarComando("CF", 1, 15000));
     f->Command2_Click();
     EXPECT_NEAR(desvio_al_segundo(simulador.comandos()), 0, kDesvioMaximoMs);
 }
