@@ -60,7 +60,8 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     , hay_bandeja_(std::move(entorno.hay_bandeja))
     , al_llegar_bandeja_(std::move(entorno.al_llegar_bandeja))
     , estado_pc_(std::move(entorno.estado_pc))
-    , carpeta_metricas_(entorno.metricas) {
+    , bitacora_({quarvel::kArchivoHistorial, entorno.metricas, quarvel::diario,
+                 [this](const QString& d) { informar_fallo(d); }}) {
     Image1 = etiqueta(this, QString(), 2880, 840, 480, 480);
     Image1->setPixmap(icono_programa().pixmap(32, 32));
     // Never shown.
@@ -146,10 +147,11 @@ void Form1::Form_Load() {
         }
         if (Timer4->Interval() == 0)
             aviso_de_inicio(kSinActualizacion);
+        bitacora_.fijar_limites(limites_de_linea(MSComm1->linea()));
         try {
-            umbral_fino_ = leer_umbral_fino();
+            bitacora_.fijar_umbral(leer_umbral_fino());
         } catch (const Fallo& f) {
-            umbral_fino_.reset();
+            bitacora_.fijar_umbral(std::nullopt);
             aviso_de_inicio(f.descripcion());
         }
         icono_bandeja = NotifyIconData{};
@@ -167,10 +169,8 @@ void Form1::Form_Load() {
             if (al_llegar_bandeja_)
                 al_llegar_bandeja_(espera_bandeja_, [this] { reintentar_bandeja(); });
         }
-        metricas_.carpeta = QDir::currentPath();
-        metricas_.puerto = QStringLiteral("COM%1").arg(MSComm1->CommPort());
-        metricas_.inicio_s = hora().ahora_us() / 1'000'000;
-        escribir_metricas();
+        bitacora_.inicio(hora().ahora_us(), QDir::currentPath(),
+                         QStringLiteral("COM%1").arg(MSComm1->CommPort()));
     } catch (const Fallo& f) {
         fallo_de_inicio(f);
     }
@@ -246,9 +246,10 @@ void Form1::historial_Click() {
     if (ventana_historial_ == nullptr) {
         FuentesHistorial fuentes;
         fuentes.ahora_ms = [this] { return hora().ahora_us() / 1000; };
-        fuentes.ultimo = [this] { return ultimo_; };
+        fuentes.ultimo = [this] { return bitacora_.ultimo(); };
         fuentes.estado_pc = estado_pc_;
-        fuentes.umbral = [this] { return umbral_fino_; };
+        fuentes.umbral = [this] { return bitacora_.umbral(); };
+        fuentes.estado_fino = [this] { return bitacora_.estado_fino(); };
         fuentes.fijar_umbral = [this](std::optional<int> u) { fijarUmbralFino(u); };
         ventana_historial_ = new VentanaHistorial(std::move(fuentes), this);
     } else {
@@ -273,7 +274,8 @@ void Form1::iconoVisible(bool visible) {
 
 void Form1::estado_en_bandeja(const QString& detalle, bool atencion) {
     // How well it is kept, and a PC that is not synchronised, after it.
-    const QString resumen = ultimo_ ? resumen_de_registro(*ultimo_) : QString();
+    const QString resumen =
+        bitacora_.ultimo() ? resumen_de_registro(*bitacora_.ultimo()) : QString();
     const QString texto = resumen.isEmpty() ? detalle : detalle + QStringLiteral("; ") + resumen;
     Image1->setToolTip(texto);
     if (!icono_agregado_)
@@ -285,10 +287,8 @@ void Form1::estado_en_bandeja(const QString& detalle, bool atencion) {
 
 void Form1::informar_fallo(const QString& descripcion) {
     VentanaPrincipal::informar_fallo(descripcion);
-    if (enlace_.fallando()) {
-        ++metricas_.errores_puerto;
-        escribir_metricas();
-    }
+    if (enlace_.fallando())
+        bitacora_.error_puerto();
     if (icono_agregado_) {
         atencion_bandeja(hwnd_, icono_bandeja.uID, true);
         // Hidden in the tray, the tip and a balloon are what the user sees:
@@ -368,7 +368,7 @@ void Form1::iniciarChequeo() {
     Text3->setText(Text1->text());
     // Inside this second, at the moment that tells most of the offset.
     const qint64 ahora = hora().ahora_us();
-    const qint64 momento = seguimiento_.momento_de_lectura(ahora);
+    const qint64 momento = bitacora_.momento_de_lectura(ahora);
     if (momento <= ahora) {
         leer_a_su_hora();
         return;
@@ -477,6 +477,9 @@ void Form1::actualizacion_completa(long envio_de_dato) {
         QByteArray* const datos[] = {&dato_dia,  &dato_mes,     &dato_anio,
                                      &dato_hora, &dato_minutos, &dato_segundos};
         *datos[i] = eval_dato_salida(valor_de_campo(plan_.borde, kPasosDeCadena[i].campo));
+        // A seconds byte that goes out late sets the clock that much behind.
+        if (envio_de_dato == static_cast<long>(kPasosConValor))
+            retraso_segundos_us_ = Timer4->desvio_us();
         enlace_.escribir_paso(i, datos[i]->at(0), true);
     } else if (envio_de_dato == 7) {
         enlace_.escribir(kComandoGrabar);
@@ -486,7 +489,7 @@ void Form1::actualizacion_completa(long envio_de_dato) {
                        .arg(plan_.borde.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"))));
     } else if (envio_de_dato == 8) {
         // Written whole: the clock holds the PC's time from its seconds on.
-        seguimiento_.puesta(plan_.borde_us);
+        bitacora_.puesta(plan_.borde_us, -static_cast<double>(retraso_segundos_us_) / 1e6);
         Timer4->setEnabled(false);
         enlace_.restaurar_modo(modo());
         estado_chekeo = 3;
@@ -503,6 +506,7 @@ void Form1::chekeo_de_datos() {
     enlace_.reabrir();
     const qint64 momento = hora().ahora_us();
     enlace_.escribir(kComandoLeer);
+    const qint64 escritura = hora().ahora_us() - momento;
     // Each pass lets pending events run once; the window stays alive.
     const Respuesta respuesta = esperar_respuesta(*MSComm1, us_por_byte(), [this] {
         QCoreApplication::processEvents();
@@ -528,8 +532,7 @@ void Form1::chekeo_de_datos() {
     sumar_contador(Label8);
 
     const bool equivocado = reloj_equivocado(fecha_reloj, hora_reloj, Text4->text(), Text3->text());
-    ultima_lectura_ = lectura;
-    const bool corregir = seguir_lectura(momento, lectura, completa, equivocado);
+    const bool corregir = seguir_lectura(momento, escritura, lectura, completa, equivocado);
     if (!completa && !enlace_.fallando())
         estado_en_bandeja(QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo")
                               .arg(Text3->text()),
@@ -563,104 +566,28 @@ void Form1::chekeo_de_datos() {
     }
 }
 
-bool Form1::seguir_lectura(qint64 t_us, const LecturaReloj& lectura, bool completa,
-                           bool equivocado) {
-    const EstadoPc pc = estado_pc_ ? estado_pc_() : EstadoPc{};
-    Registro r = seguimiento_.lectura(t_us, lectura, completa, enlace_.fallando(), equivocado, pc);
-    // Only from a synchronised PC: a finer set from a clock that is itself
-    // off would only move the error.
-    const bool fina =
-        !equivocado && umbral_fino_ && pc.sincronizado &&
-        corregir_fino(r.estimacion, *umbral_fino_, static_cast<double>(intervalo_) * 60);
-    if (fina)
-        r.accion = Accion::CorreccionFina;
-    ultimo_ = r;
+bool Form1::seguir_lectura(qint64 t_us, qint64 escritura_us, const LecturaReloj& lectura,
+                           bool completa, bool equivocado) {
+    LecturaHecha l;
+    l.t_us = t_us;
+    l.escritura_us = escritura_us;
+    l.reloj = lectura;
+    l.completa = completa;
+    l.error_puerto = enlace_.fallando();
+    l.equivocado = equivocado;
+    l.pc = estado_pc_ ? estado_pc_() : EstadoPc{};
+    l.hora = Text3->text();
+    const Registro r = bitacora_.lectura(l, static_cast<int>(intervalo_));
     Label9->setText(resumen_breve(r, Text3->text()));
     Label9->setToolTip(resumen_de_registro(r));
-    // The record first, then the metrics; the journal's line comes last, when
-    // both are written.
-    try {
-        anexar_historial(kArchivoHistorial, linea_historial(r));
-    } catch (const Fallo& f) {
-        informar_fallo(f.descripcion());
-    }
-    metricas_.ultimo = r;
-    ++metricas_.lecturas;
-    if (r.resultado == Resultado::SinRespuesta || r.resultado == Resultado::ErrorPuerto)
-        ++metricas_.fallidas;
-    else
-        metricas_.ultima_respuesta_s = t_us / 1'000'000;
-    if (r.accion != Accion::Ninguna)
-        ++metricas_.correcciones;
-    escribir_metricas();
-    anotar_lectura(r, pc);
-    return fina;
-}
-
-void Form1::escribir_metricas() {
-    if (carpeta_metricas_.isEmpty())
-        return;
-    const QString nombre = QDir(carpeta_metricas_).filePath(nombre_metricas(QDir::currentPath()));
-    try {
-        reemplazar_archivo(nombre, texto_metricas(metricas_));
-        if (metricas_fallando_)
-            diario(Prioridad::Info, QStringLiteral("metricas escritas de nuevo en %1").arg(nombre));
-        metricas_fallando_ = false;
-    } catch (const Fallo& f) {
-        // Checking goes on; the journal hears of it once, not every minute.
-        if (!metricas_fallando_)
-            diario(Prioridad::Error,
-                   QStringLiteral("no se escriben las metricas (se sigue chequeando): %1")
-                       .arg(f.descripcion()));
-        metricas_fallando_ = true;
-    }
-}
-
-void Form1::anotar_lectura(const Registro& r, const EstadoPc& pc) {
-    const QString cuando = Text3->text();
-    const QString resumen =
-        resumen_de_registro(Registro{r.t_us, r.resultado, r.estimacion, {}, {}});
-    const QString y = resumen.isEmpty() ? QString() : QStringLiteral("; ") + resumen;
-    switch (r.resultado) {
-    case Resultado::Bien:
-        if (r.accion == Accion::CorreccionFina)
-            diario(
-                Prioridad::Info,
-                QStringLiteral("correccion fina (%1): el desvio pasa de %2 ms, se pone en hora%3")
-                    .arg(cuando)
-                    .arg(umbral_fino_.value_or(0))
-                    .arg(y));
-        else
-            diario(Prioridad::Info, QStringLiteral("reloj en hora (%1)%2").arg(cuando, y));
-        break;
-    case Resultado::Mal:
-        diario(Prioridad::Aviso,
-               QStringLiteral("reloj equivocado (%1): marcaba %2 %3; se pone en hora")
-                   .arg(cuando, texto_fecha_reloj(ultima_lectura_),
-                        texto_hora_reloj(ultima_lectura_)));
-        break;
-    case Resultado::SinRespuesta:
-        diario(Prioridad::Aviso,
-               QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo").arg(cuando));
-        break;
-    case Resultado::ErrorPuerto:
-        diario(Prioridad::Aviso, QStringLiteral("sin lectura (%1): el puerto falla").arg(cuando));
-        break;
-    }
-    // The PC's own clock: said when it changes, not at every read-back.
-    if (pc.conocido && pc_sincronizado_ != pc.sincronizado) {
-        diario(pc.sincronizado ? Prioridad::Info : Prioridad::Aviso,
-               pc.sincronizado ? QStringLiteral("el reloj del PC esta sincronizado")
-                               : QStringLiteral("el reloj del PC no esta sincronizado: el reloj "
-                                                "se pone en hora con un PC que puede estar "
-                                                "desviado"));
-        pc_sincronizado_ = pc.sincronizado;
-    }
+    if (ventana_historial_ != nullptr)
+        ventana_historial_->recargar();
+    return r.accion == Accion::CorreccionFina;
 }
 
 void Form1::fijarUmbralFino(std::optional<int> umbral_ms) {
     guardar_umbral_fino(umbral_ms);
-    umbral_fino_ = umbral_ms;
+    bitacora_.fijar_umbral(umbral_ms);
 }
 
 } // namespace quarvel430

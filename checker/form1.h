@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clock_link/metricas.h"
+#include "clock_link/bitacora.h"
 #include "clock_link/plan_envio.h"
 #include "clock_link/seguimiento.h"
 #include "main_window/ventana_principal.h"
@@ -108,11 +108,13 @@ public:
     // The last update planned.
     const quarvel::PlanDeEnvio& planActualizacion() const { return plan_; }
     // What the last read-back found, and how well the clock is kept.
-    const std::optional<quarvel::Registro>& ultimoRegistro() const { return ultimo_; }
+    const std::optional<quarvel::Registro>& ultimoRegistro() const { return bitacora_.ultimo(); }
     // A read-back waits for its moment inside second 31.
     bool lecturaEnEspera() const { return lectura_en_espera_; }
     // The fine correction's threshold; none is off.
-    std::optional<int> umbralFino() const { return umbral_fino_; }
+    std::optional<int> umbralFino() const { return bitacora_.umbral(); }
+    // Whether fine correction acts now, and why not.
+    quarvel::EstadoFino estadoFino() const { return bitacora_.estado_fino(); }
     // Saves it to its file first; throws Fallo when that fails.
     void fijarUmbralFino(std::optional<int> umbral_ms);
 
@@ -140,14 +142,10 @@ private:
     // The read-back at its moment, unless an update started meanwhile.
     void leer_a_su_hora();
     // What the read-back told, besides the designed comparison: the
-    // estimate, the history line, a fine correction. Returns whether the
-    // clock is to be set for it.
-    bool seguir_lectura(qint64 t_us, const quarvel::LecturaReloj& lectura, bool completa,
-                        bool equivocado);
-    // The metrics file, when asked for; a folder that fails is said once.
-    void escribir_metricas();
-    // The read-back's line in the journal.
-    void anotar_lectura(const quarvel::Registro& r, const quarvel::EstadoPc& pc);
+    // estimate, the history line, the metrics, the journal, a fine
+    // correction. Returns whether the clock is to be set for it.
+    bool seguir_lectura(qint64 t_us, qint64 escritura_us, const quarvel::LecturaReloj& lectura,
+                        bool completa, bool equivocado);
 
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar_;
     std::function<bool()> hay_bandeja_;
@@ -163,14 +161,9 @@ private:
     long intervalo_ = 1;
     quarvel::PlanDeEnvio plan_;
     std::function<quarvel::EstadoPc()> estado_pc_;
-    quarvel::SeguimientoReloj seguimiento_;
-    std::optional<quarvel::Registro> ultimo_;
-    quarvel::LecturaReloj ultima_lectura_;
-    QString carpeta_metricas_;
-    quarvel::Metricas metricas_;
-    bool metricas_fallando_ = false;
-    std::optional<bool> pc_sincronizado_;
-    std::optional<int> umbral_fino_;
+    quarvel::BitacoraLecturas bitacora_;
+    // How late the last update's seconds byte went out (µs).
+    qint64 retraso_segundos_us_ = 0;
     quarvel::FuenteHora::Id cita_lectura_ = 0;
     bool lectura_en_espera_ = false;
     QTimer* espera_bandeja_ = nullptr;

@@ -145,6 +145,9 @@ VentanaHistorial::VentanaHistorial(FuentesHistorial fuentes, QWidget* parent)
     fila_fino->addWidget(umbral);
     fila_fino->addStretch();
     capas->addLayout(fila_fino);
+    fino = new QLabel(this);
+    fino->setWordWrap(true);
+    capas->addWidget(fino);
     aviso = new QLabel(this);
     aviso->setWordWrap(true);
     capas->addWidget(aviso);
@@ -170,7 +173,7 @@ void VentanaHistorial::umbral_cambiado() {
     try {
         fuentes_.fijar_umbral(u);
         aviso->setText(u ? QStringLiteral("Se corrige el reloj cuando se desvía más de %1 ms "
-                                          "(con el reloj del PC sincronizado)")
+                                          "(con el PC sincronizado)")
                                .arg(*u)
                          : QString());
     } catch (const Fallo& f) {
@@ -260,31 +263,40 @@ void VentanaHistorial::dibujar() {
     const std::optional<Registro> ultimo = fuentes_.ultimo ? fuentes_.ultimo() : std::nullopt;
     QString texto_deriva;
     if (ultimo && ultimo->estimacion.valida) {
-        texto_deriva =
-            QStringLiteral("El reloj %1; %2")
-                .arg(deriva_en_palabras(ultimo->estimacion.deriva, ultimo->estimacion.cota_deriva),
-                     resumen_de_registro(*ultimo).section(QStringLiteral(", "), 0, 0));
+        const auto& e = ultimo->estimacion;
+        texto_deriva = frase_deriva(e.deriva, e.cota_deriva) + QStringLiteral("; ") +
+                       resumen_de_registro(
+                           Registro{ultimo->t_us, ultimo->resultado, e, ultimo->veredicto, {}, {}})
+                           .section(QStringLiteral(", "), 0, 0);
+    } else if (ultimo) {
+        texto_deriva = QStringLiteral("Desvío y deriva del reloj desconocidos por ahora: sus "
+                                      "respuestas no bastan o se contradicen");
     } else {
         const auto f = std::find_if(filas_.rbegin(), filas_.rend(), [](const FilaHistorial& x) {
-            return x.deriva_ppm.has_value();
+            return x.deriva_ppm.has_value() && x.cota_deriva_ppm.has_value();
         });
-        texto_deriva =
-            f == filas_.rend()
-                ? QStringLiteral("Aún no hay lecturas del reloj con las que estimar su deriva")
-                : QStringLiteral("El reloj %1").arg(deriva_en_palabras(*f->deriva_ppm * 1e-6, 0));
+        texto_deriva = f == filas_.rend()
+                           ? QStringLiteral("Aún no hay lecturas con las que estimar la deriva "
+                                            "del reloj")
+                           : frase_deriva(*f->deriva_ppm * 1e-6, *f->cota_deriva_ppm * 1e-6);
     }
     deriva->setText(texto_deriva);
+    if (fuentes_.estado_fino && corregir->isChecked())
+        fino->setText(
+            QStringLiteral("Corrección fina %1").arg(texto_estado_fino(fuentes_.estado_fino())));
+    else
+        fino->clear();
 
     const EstadoPc pc = fuentes_.estado_pc ? fuentes_.estado_pc() : EstadoPc{};
     if (!pc.conocido)
-        estado_pc->setText(QStringLiteral("No se sabe si el reloj del PC está sincronizado"));
+        estado_pc->setText(QStringLiteral("No se sabe si el PC está sincronizado"));
     else if (pc.sincronizado)
         estado_pc->setText(
-            QStringLiteral("El reloj del PC está sincronizado (error estimado %1 ms)")
+            QStringLiteral("El PC está sincronizado (error estimado %1 ms)")
                 .arg(QLocale(QLocale::Spanish, QLocale::Spain).toString(pc.error_s * 1e3, 'f', 1)));
     else
-        estado_pc->setText(QStringLiteral("Aviso: el reloj del PC no está sincronizado; el reloj "
-                                          "se pone en hora con un PC que puede estar desviado"));
+        estado_pc->setText(QStringLiteral("Aviso: el PC no está sincronizado; el reloj se pone "
+                                          "en hora con un PC que puede estar desviado"));
 }
 
 } // namespace quarvel430

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clock_link/seguimiento.h"
+#include "clock_link/bitacora.h"
 
 #include <QWidget>
 #include <functional>
@@ -26,6 +26,8 @@ struct FuentesHistorial {
     std::function<std::optional<quarvel::Registro>()> ultimo;
     std::function<quarvel::EstadoPc()> estado_pc;
     std::function<std::optional<int>()> umbral;
+    // Whether fine correction acts now, and why not.
+    std::function<quarvel::EstadoFino()> estado_fino;
     // Saves the fine correction's threshold; throws Fallo.
     std::function<void(std::optional<int>)> fijar_umbral;
 };
@@ -57,6 +59,8 @@ public:
     QLabel* deriva = nullptr;
     QLabel* estado_pc = nullptr;
     QLabel* aviso = nullptr;
+    // Whether fine correction acts now, and why not.
+    QLabel* fino = nullptr;
     QCheckBox* corregir = nullptr;
     QSpinBox* umbral = nullptr;
 

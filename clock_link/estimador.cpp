@@ -1,5 +1,8 @@
 #include "clock_link/estimador.h"
 
+#include "clock_link/config_linea.h"
+#include "clock_link/plan_envio.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -8,19 +11,53 @@ namespace quarvel {
 
 namespace {
 
+using Punto = std::pair<double, double>;
+
 constexpr double kUs = 1e6;
-// Where the clock may stand before any read or set says.
-constexpr double kSinSaber = 1e7;
-// Below this uncertainty, reads look out for a clock changed behind our back.
+// Below this width of what psi may be, reads look out for a clock changed
+// behind our back: wider, a split tells more than a look past an edge.
 constexpr double kVigilarBajo = 0.1;
+// Reads after a confirmed knock within which another contradiction means
+// the model, not the clock, is wrong.
+constexpr long kGolpesSeguidos = 10;
+// Reads after a knock that must agree, each looking past one edge or the
+// other, before its account is shown: a clock that drifts beyond the limits
+// also looks like a knock at first.
+constexpr long kTrasGolpe = 2;
+// How many reads back the drift is taken from when a knock shows: probes
+// look past each edge within six reads.
+constexpr std::size_t kDerivasGuardadas = 12;
+// A knock within this many reads of another episode is no knock but a device
+// that cannot be followed: it is put on probation as a false reply is.
+constexpr long kEpisodiosCercanos = 120;
+// Reads that may fail to tell a knock from a false reply before both are
+// kept as one wider account.
+constexpr int kSinDecidirMax = 3;
+// Probation after a false reply or a broken model: reads that must agree,
+// doubled at each episode up to the largest.
+constexpr long kCastigoPrimero = 3;
+constexpr long kCastigoMaximo = 2000;
+// A record halves after this many times its length of reads that agree.
+constexpr long kAlivio = 10;
+// From this much probation on (three episodes close together) the device
+// is not believed at all until its record eases off.
+constexpr long kCastigoIncreible = 3;
+// A crystal's drift wanders with temperature and age: what was learnt of it
+// is widened by this much, and by this much a day since, when carried over a
+// set.
+constexpr double kDerivaHolgura = 0.1e-6;
+constexpr double kDerivaPorDia = 2e-6;
+// Widest the limits grow after broken models (each widens the drift's
+// threefold, the latency by 0.5 s, the jitter and the set's error twofold).
+constexpr double kLatenciaTope = 10;
+constexpr double kDerivaTope = 0.02;
+constexpr double kFluctuacionTope = 0.25;
+constexpr double kPuestaTope = 0.5;
 
 // The part of a convex polygon where s * (a + d * delta - limite) <= 0.
-std::vector<std::pair<double, double>> recortar(const std::vector<std::pair<double, double>>& p,
-                                                double delta, double limite, double s) {
-    std::vector<std::pair<double, double>> r;
-    const auto valor = [&](const std::pair<double, double>& v) {
-        return s * (v.first + v.second * delta - limite);
-    };
+std::vector<Punto> recortar(const std::vector<Punto>& p, double delta, double limite, double s) {
+    std::vector<Punto> r;
+    const auto valor = [&](const Punto& v) { return s * (v.first + v.second * delta - limite); };
     for (std::size_t i = 0; i < p.size(); ++i) {
         const auto& a = p[i];
         const auto& b = p[(i + 1) % p.size()];
@@ -36,97 +73,28 @@ std::vector<std::pair<double, double>> recortar(const std::vector<std::pair<doub
     return r;
 }
 
-} // namespace
-
-EstimadorDesvio::EstimadorDesvio()
-    : EstimadorDesvio(Config{}) {}
-
-EstimadorDesvio::EstimadorDesvio(Config config)
-    : config_(config)
-    , latencia_max_(config.latencia_max_s)
-    , periodo_max_(config.latencia_max_s) {
-    caja(-kSinSaber, kSinSaber, -config_.deriva_max, config_.deriva_max);
+std::vector<Punto> caja(double a_lo, double a_hi, double d_lo, double d_hi) {
+    return {{a_lo, d_lo}, {a_hi, d_lo}, {a_hi, d_hi}, {a_lo, d_hi}};
 }
 
-void EstimadorDesvio::caja(double a_lo, double a_hi, double d_lo, double d_hi) {
-    region_ = {{a_lo, d_lo}, {a_hi, d_lo}, {a_hi, d_hi}, {a_lo, d_hi}};
-}
-
-std::pair<double, double> EstimadorDesvio::rango(double delta) const {
+std::pair<double, double> rango_deriva(const std::vector<Punto>& region) {
     double lo = std::numeric_limits<double>::max();
     double hi = std::numeric_limits<double>::lowest();
-    for (const auto& [a, d] : region_) {
-        lo = std::min(lo, a + d * delta);
-        hi = std::max(hi, a + d * delta);
-    }
-    return {lo, hi};
-}
-
-std::pair<double, double> EstimadorDesvio::rango_deriva() const {
-    if (region_.size() < 3)
-        return {-config_.deriva_max, config_.deriva_max};
-    double lo = std::numeric_limits<double>::max();
-    double hi = std::numeric_limits<double>::lowest();
-    for (const auto& v : region_) {
+    for (const auto& v : region) {
         lo = std::min(lo, v.second);
         hi = std::max(hi, v.second);
     }
     return {lo, hi};
 }
 
-void EstimadorDesvio::puesta(qint64 t_us) {
-    // The period that ends here held together: what it told of L counts.
-    if (desde_puesta_ && periodo_min_ <= periodo_max_) {
-        latencia_min_ = periodo_min_;
-        latencia_max_ = periodo_max_;
-    }
-    periodo_min_ = latencia_min_;
-    periodo_max_ = latencia_max_;
-    // a = L + the set's error; the drift carries over.
-    const double e = config_.error_puesta_s;
-    const auto [d_lo, d_hi] = rango_deriva();
-    caja(latencia_min_ - e, latencia_max_ + e, d_lo, d_hi);
-    activo_ = true;
-    desde_puesta_ = true;
-    lecturas_desde_puesta_ = 0;
-    ref_us_ = t_us;
-}
-
-qint64 EstimadorDesvio::momento_de_lectura(qint64 desde_us) const {
-    // The reply's second turns where t + phi crosses a whole second: the
-    // request goes where the middle of what phi may be crosses one.
-    if (!activo_ || region_.size() < 3)
-        return desde_us;
-    // Through the region's centroid: any line through it leaves at least
-    // 4/9 of the region on each side, so each read takes a good part away.
-    const auto [ca, cd] = centroide();
-    const double delta = static_cast<double>(desde_us - ref_us_) / kUs;
-    const auto [lo, hi] = rango(delta);
-    const double margen = 2 * config_.fluctuacion_s;
-    double medio = 0;
-    if (hi - lo <= 2 * margen ||
-        (hi - lo < kVigilarBajo && lecturas_desde_puesta_ > 2 && lecturas_ % 3 == 2)) {
-        // Known closely: every other read goes just past one edge instead,
-        // by turns, where a clock that jumped that way (changed behind our
-        // back) answers what nothing here allows; one known to a few ms
-        // would tell little to a cut anyway.
-        medio = (lecturas_ / 3) % 2 == 0 ? hi + margen : lo - margen;
-    } else {
-        medio = ca + cd * delta;
-    }
-    const double medio_us = medio * kUs;
-    const double cruce = std::ceil((static_cast<double>(desde_us) + medio_us) / kUs) * kUs;
-    const auto t = static_cast<qint64>(std::llround(cruce - medio_us));
-    return std::clamp(t, desde_us, desde_us + 999'000);
-}
-
-std::pair<double, double> EstimadorDesvio::centroide() const {
+// The region's centroid (a, d).
+Punto centroide(const std::vector<Punto>& region) {
     double area = 0;
     double ca = 0;
     double cd = 0;
-    for (std::size_t i = 0; i < region_.size(); ++i) {
-        const auto& [a0, d0] = region_[i];
-        const auto& [a1, d1] = region_[(i + 1) % region_.size()];
+    for (std::size_t i = 0; i < region.size(); ++i) {
+        const auto& [a0, d0] = region[i];
+        const auto& [a1, d1] = region[(i + 1) % region.size()];
         // Drift in thousandths, so both axes weigh alike in the sums.
         const double y0 = d0 * 1e3;
         const double y1 = d1 * 1e3;
@@ -139,88 +107,396 @@ std::pair<double, double> EstimadorDesvio::centroide() const {
         // Down to a sliver: its middle.
         double sa = 0;
         double sd = 0;
-        for (const auto& [a, d] : region_) {
+        for (const auto& [a, d] : region) {
             sa += a;
             sd += d;
         }
-        const auto n = static_cast<double>(std::max<std::size_t>(region_.size(), 1));
+        const auto n = static_cast<double>(std::max<std::size_t>(region.size(), 1));
         return {sa / n, sd / n};
     }
     return {ca / (3 * area), cd / (3 * area) / 1e3};
 }
 
-void EstimadorDesvio::cortar(double delta, double lo, double hi) {
-    region_ = recortar(region_, delta, hi, 1);
-    region_ = recortar(region_, delta, lo, -1);
+// The convex hull of points (Andrew's monotone chain), counter-clockwise.
+std::vector<Punto> envolvente(std::vector<Punto> p) {
+    std::sort(p.begin(), p.end());
+    p.erase(std::unique(p.begin(), p.end()), p.end());
+    if (p.size() < 3)
+        return p;
+    const auto giro = [](const Punto& o, const Punto& a, const Punto& b) {
+        return (a.first - o.first) * (b.second - o.second) * 1e3 -
+               (a.second - o.second) * 1e3 * (b.first - o.first);
+    };
+    std::vector<Punto> h(2 * p.size());
+    std::size_t k = 0;
+    for (const auto& q : p) {
+        while (k >= 2 && giro(h[k - 2], h[k - 1], q) <= 0)
+            --k;
+        h[k++] = q;
+    }
+    for (std::size_t i = p.size() - 1, t = k + 1; i-- > 0;) {
+        while (k >= t && giro(h[k - 2], h[k - 1], p[i]) <= 0)
+            --k;
+        h[k++] = p[i];
+    }
+    h.resize(k - 1);
+    return h;
 }
 
-bool EstimadorDesvio::lectura(qint64 t_us, qint64 reloj_s) {
-    // C - t, in seconds, from integers: nothing lost to large numbers.
-    const double base = static_cast<double>(reloj_s * 1'000'000 - t_us) / kUs;
-    const double j = config_.fluctuacion_s;
-    const std::vector<Punto> antes = region_;
-    cortar(static_cast<double>(t_us - ref_us_) / kUs, base - j, base + 1 + j);
-    bool coherente = region_.size() >= 3;
-    if (!coherente) {
-        // Changed behind our back: followed from this read, with the drift
-        // known so far, its offset through what is known of L.
-        region_ = antes;
-        const auto [d_lo, d_hi] = rango_deriva();
-        // Around this read, however far off the clock is.
-        caja(base - j - 1, base + 1 + j + 1, d_lo, d_hi);
-        ref_us_ = t_us;
-        // The very first read after a set already disagrees with it: what
-        // was learnt of the latency no longer holds (another adapter,
-        // another speed).
-        if (desde_puesta_ && lecturas_desde_puesta_ == 0) {
-            latencia_min_ = 0;
-            latencia_max_ = config_.latencia_max_s;
-        }
-        desde_puesta_ = false;
-        periodo_min_ = latencia_min_;
-        periodo_max_ = latencia_max_;
-        cortar(0, base - j, base + 1 + j);
-    } else if (desde_puesta_) {
-        // At the set a was L within the set's error: L is learnt.
+} // namespace
+
+LimitesEstimador limites_de_linea(const ConfigLinea& linea) {
+    const double byte_s = us_por_byte(linea) / kUs;
+    LimitesEstimador l;
+    // The set's seconds byte lands at its measured moment within a byte's
+    // start and a USB frame or two.
+    l.error_puesta_s = 0.003 + byte_s;
+    // The request's two bytes and the reply's fifteen may both pass before
+    // the device reads its clock; then its own delay (0.5 s is already slow
+    // for a device) and the scheduler's and an adapter's (0.1 s).
+    l.latencia_max_s = 17 * byte_s + 0.6;
+    l.deriva_max = 1000e-6;
+    // One byte's time (a device may read its clock at either byte of the
+    // request, or poll its port), 5 ms for the adapter and the scheduler
+    // once the write has begun (its own length is measured), and what the
+    // drift does over L.
+    l.fluctuacion_s = byte_s + 0.005 + l.deriva_max * l.latencia_max_s;
+    return l;
+}
+
+EstimadorDesvio::EstimadorDesvio()
+    : EstimadorDesvio(Config{}) {}
+
+EstimadorDesvio::EstimadorDesvio(Config config)
+    : config_(config)
+    , latencia_max_(config.latencia_max_s)
+    , deriva_lo_(-config.deriva_max)
+    , deriva_hi_(config.deriva_max) {}
+
+std::pair<double, double> EstimadorDesvio::rango(const Hipotesis& h, qint64 t_us) const {
+    const double delta = static_cast<double>(t_us - h.ref_us) / kUs;
+    double lo = std::numeric_limits<double>::max();
+    double hi = std::numeric_limits<double>::lowest();
+    for (const auto& [a, d] : h.region) {
+        lo = std::min(lo, a + d * delta);
+        hi = std::max(hi, a + d * delta);
+    }
+    return {lo, hi};
+}
+
+bool EstimadorDesvio::admite(const Hipotesis& h, qint64 t_us, double lo, double hi) const {
+    Hipotesis copia = h;
+    cortar(copia, t_us, lo, hi);
+    return copia.region.size() >= 3;
+}
+
+void EstimadorDesvio::cortar(Hipotesis& h, qint64 t_us, double lo, double hi) const {
+    const double delta = static_cast<double>(t_us - h.ref_us) / kUs;
+    h.region = recortar(h.region, delta, hi, 1);
+    h.region = recortar(h.region, delta, lo, -1);
+    if (h.region.size() < 3)
+        return;
+    ++h.lecturas;
+    if (h.desde_puesta) {
+        // At the set a was L plus the set's offset: what the reads leave of
+        // a is what L can be.
         double a_lo = std::numeric_limits<double>::max();
         double a_hi = std::numeric_limits<double>::lowest();
-        for (const auto& v : region_) {
+        for (const auto& v : h.region) {
             a_lo = std::min(a_lo, v.first);
             a_hi = std::max(a_hi, v.first);
         }
-        periodo_min_ = std::max(periodo_min_, a_lo - config_.error_puesta_s);
-        periodo_max_ = std::min(periodo_max_, a_hi + config_.error_puesta_s);
+        h.periodo_min = std::max(h.periodo_min, a_lo - h.desvio_puesta_s - config_.error_puesta_s);
+        h.periodo_max = std::min(h.periodo_max, a_hi - h.desvio_puesta_s + config_.error_puesta_s);
     }
-    activo_ = true;
+}
+
+EstimadorDesvio::Hipotesis EstimadorDesvio::desde_lectura(qint64 t_us, double lo, double hi) const {
+    // Wherever this read puts psi, with the drift as learnt; its offset known
+    // through L as learnt.
+    Hipotesis h;
+    h.region = caja(lo, hi, deriva_lo_, deriva_hi_);
+    h.ref_us = t_us;
+    h.lecturas = 1;
+    return h;
+}
+
+void EstimadorDesvio::puesta(qint64 t_us, double desvio_s) {
+    // A period that held together, its set confirmed by a read: what it told
+    // of L and d counts from now on.
+    if (hip_.desde_puesta && periodo_limpio_ && confirmada_ && !golpe_ && hip_.region.size() >= 3 &&
+        hip_.periodo_min <= hip_.periodo_max) {
+        latencia_min_ = hip_.periodo_min;
+        latencia_max_ = hip_.periodo_max;
+        const auto [d_lo, d_hi] = rango_deriva(hip_.region);
+        const double dias = static_cast<double>(t_us - hip_.ref_us) / kUs / 86'400;
+        const double holgura = kDerivaHolgura + kDerivaPorDia * std::max(dias, 0.0);
+        deriva_lo_ = std::max(d_lo - holgura, -config_.deriva_max);
+        deriva_hi_ = std::min(d_hi + holgura, config_.deriva_max);
+    }
+    const double e = config_.error_puesta_s;
+    Hipotesis h;
+    h.region =
+        caja(latencia_min_ + desvio_s - e, latencia_max_ + desvio_s + e, deriva_lo_, deriva_hi_);
+    h.ref_us = t_us;
+    h.desde_puesta = true;
+    h.desvio_puesta_s = desvio_s;
+    h.periodo_min = latencia_min_;
+    h.periodo_max = latencia_max_;
+    hip_ = h;
+    golpe_.reset();
+    derivas_.clear();
+    sin_decidir_ = 0;
+    // A set is taken as landed only once a read agrees with it: a device
+    // that never got it (no device at all) is not said to be in time.
+    confirmada_ = false;
+    periodo_limpio_ = true;
+    lado_ = lado_antes_ = 0;
+    // A device with a record of false replies is on probation after every
+    // set too, until its record has eased off.
+    if (castigo_ > 0) {
+        requerido_ = castigo_;
+        probadas_ = 0;
+    }
+}
+
+void EstimadorDesvio::castigar() {
+    castigo_ = std::min(kCastigoMaximo, std::max(kCastigoPrimero, castigo_ * 2));
+    requerido_ = castigo_;
+    probadas_ = 0;
+    buenas_ = 0;
+    ultimo_episodio_ = lecturas_;
+}
+
+void EstimadorDesvio::golpe_confirmado() {
+    const bool cercano = lecturas_ - ultimo_episodio_ <= kEpisodiosCercanos;
+    ultimo_golpe_ = lecturas_;
+    seguidas_ = 0;
+    if (cercano) {
+        castigar();
+    } else {
+        requerido_ = std::max(requerido_, kTrasGolpe);
+        probadas_ = 0;
+        ultimo_episodio_ = lecturas_;
+    }
+}
+
+void EstimadorDesvio::modelo_roto(qint64 t_us, double base, double escritura_s) {
+    // Something outside the limits: widen them all (which one failed cannot
+    // be told), forget what was learnt under them, and start from this read.
+    config_.latencia_max_s = std::min(config_.latencia_max_s + 0.5, kLatenciaTope);
+    config_.deriva_max = std::min(config_.deriva_max * 3, kDerivaTope);
+    config_.fluctuacion_s = std::min(config_.fluctuacion_s * 2, kFluctuacionTope);
+    config_.error_puesta_s = std::min(config_.error_puesta_s * 2, kPuestaTope);
+    latencia_min_ = 0;
+    latencia_max_ = config_.latencia_max_s;
+    deriva_lo_ = -config_.deriva_max;
+    deriva_hi_ = config_.deriva_max;
+    const double j = config_.fluctuacion_s;
+    hip_ = desde_lectura(t_us, base - j - escritura_s, base + 1 + j);
+    golpe_.reset();
+    derivas_.clear();
+    sin_decidir_ = 0;
+    confirmada_ = true;
+    periodo_limpio_ = false;
+    lado_ = lado_antes_ = 0;
+    castigar();
+}
+
+EstimadorDesvio::Veredicto EstimadorDesvio::lectura(qint64 t_us, qint64 reloj_s,
+                                                    qint64 escritura_us) {
+    // C - t, in seconds, from integers: nothing lost to large numbers.
+    const double base = static_cast<double>(reloj_s * 1'000'000 - t_us) / kUs;
+    const double escritura_s = static_cast<double>(std::max<qint64>(escritura_us, 0)) / kUs;
+    const double j = config_.fluctuacion_s;
+    // The write may have begun anywhere in its measured length: psi's band
+    // reaches lower by that much.
+    const double lo = base - j - escritura_s;
+    const double hi = base + 1 + j;
     ++lecturas_;
-    ++lecturas_desde_puesta_;
-    return coherente;
+
+    if (!activo()) {
+        hip_ = desde_lectura(t_us, lo, hi);
+        confirmada_ = true;
+        ++seguidas_;
+        return Veredicto::Coherente;
+    }
+
+    if (golpe_) {
+        // Tell the two accounts apart: the old one with a false reply, or a
+        // knock after which the clock holds another offset.
+        const bool viejo = admite(hip_, t_us, lo, hi);
+        const bool nuevo = admite(*golpe_, t_us, lo, hi);
+        if (viejo && !nuevo) {
+            cortar(hip_, t_us, lo, hi);
+            golpe_.reset();
+            castigar();
+            seguidas_ = 1;
+            return Veredicto::Falsa;
+        }
+        if (!viejo && nuevo) {
+            cortar(*golpe_, t_us, lo, hi);
+            hip_ = *golpe_;
+            golpe_.reset();
+            derivas_.clear();
+            golpe_confirmado();
+            confirmada_ = true;
+            lado_ = lado_antes_ = 0;
+            return Veredicto::Golpe;
+        }
+        if (viejo && nuevo) {
+            cortar(hip_, t_us, lo, hi);
+            cortar(*golpe_, t_us, lo, hi);
+            if (++sin_decidir_ >= kSinDecidirMax) {
+                // Still both: the truth is in one of them, so in their hull,
+                // counted from here and through L as learnt.
+                std::vector<Punto> puntos = golpe_->region;
+                const double delta = static_cast<double>(golpe_->ref_us - hip_.ref_us) / kUs;
+                for (const auto& [a, d] : hip_.region)
+                    puntos.emplace_back(a + d * delta, d);
+                Hipotesis h;
+                h.region = envolvente(std::move(puntos));
+                h.ref_us = golpe_->ref_us;
+                h.lecturas = 1;
+                hip_ = h;
+                golpe_.reset();
+                derivas_.clear();
+                golpe_confirmado();
+                return Veredicto::Golpe;
+            }
+            return Veredicto::Contradiccion;
+        }
+        modelo_roto(t_us, base, escritura_s);
+        return Veredicto::ModeloRoto;
+    }
+
+    const auto [r_lo, r_hi] = rango(hip_, t_us);
+    if (admite(hip_, t_us, lo, hi)) {
+        // Which part the read kept: it leans that way when it cuts one side.
+        const bool abajo = lo > r_lo;
+        const bool arriba = hi < r_hi;
+        lado_antes_ = lado_;
+        lado_ = abajo == arriba ? 0 : (abajo ? 1 : -1);
+        cortar(hip_, t_us, lo, hi);
+        derivas_.push_back(rango_deriva(hip_.region));
+        if (derivas_.size() > kDerivasGuardadas)
+            derivas_.erase(derivas_.begin());
+        confirmada_ = true;
+        ++seguidas_;
+        ++buenas_;
+        if (requerido_ > 0) {
+            ++turno_;
+            // Only a narrow account is tested by a read: a wide one agrees
+            // with nearly anything.
+            const auto [n_lo, n_hi] = rango(hip_, t_us);
+            if (n_hi - n_lo < kVigilarBajo && ++probadas_ >= requerido_)
+                requerido_ = 0;
+        }
+        // Probation eases off after long agreement.
+        if (castigo_ > 0 && buenas_ >= kAlivio * castigo_) {
+            castigo_ = castigo_ >= 2 * kCastigoPrimero ? castigo_ / 2 : 0;
+            buenas_ = 0;
+        }
+        return Veredicto::Coherente;
+    }
+
+    ++contradicciones_;
+    periodo_limpio_ = false;
+    seguidas_ = 0;
+    if (lecturas_ - ultimo_golpe_ <= kGolpesSeguidos) {
+        // Knock after knock: the clock is not what the model says.
+        modelo_roto(t_us, base, escritura_s);
+        return Veredicto::ModeloRoto;
+    }
+    golpe_ = desde_lectura(t_us, lo, hi);
+    // The drift as it stood before the reads that may have followed the
+    // knock unseen, where that is known from this period.
+    if (derivas_.size() >= kDerivasGuardadas) {
+        const auto [d_lo, d_hi] = derivas_.front();
+        golpe_->region =
+            caja(lo, hi, std::max(d_lo, -config_.deriva_max), std::min(d_hi, config_.deriva_max));
+    }
+    sin_decidir_ = 0;
+    return Veredicto::Contradiccion;
+}
+
+double EstimadorDesvio::objetivo(qint64 t_us) const {
+    const auto [lo, hi] = rango(hip_, t_us);
+    if (golpe_) {
+        // Between the two accounts: the answer agrees with one only.
+        const auto [g_lo, g_hi] = rango(*golpe_, t_us);
+        if (hi < g_lo)
+            return (hi + g_lo) / 2;
+        if (g_hi < lo)
+            return (g_hi + lo) / 2;
+        return (std::min(lo, g_lo) + std::max(hi, g_hi)) / 2;
+    }
+    const double margen = 2 * config_.fluctuacion_s;
+    // On probation, once narrow, every other read looks past an edge, by
+    // turns, so an account that does not hold is caught from either side.
+    if (requerido_ > 0 && hi - lo < kVigilarBajo && turno_ % 2 == 0)
+        return (turno_ / 2) % 2 ? lo - margen : hi + margen;
+    const bool vigilar = hi - lo <= 2 * margen ||
+                         (hi - lo < kVigilarBajo && hip_.lecturas > 3 && lecturas_ % 3 == 2);
+    if (vigilar) {
+        // Every third read, once known closely, goes just past one edge,
+        // where a clock changed behind our back answers what nothing here
+        // allows. The edge the last two reads leant to, or each by turns.
+        const int lado =
+            lado_ != 0 && lado_ == lado_antes_ ? lado_ : ((lecturas_ / 3) % 2 ? -1 : 1);
+        return lado > 0 ? hi + margen : lo - margen;
+    }
+    // Through the region's centroid: any line through it leaves at least
+    // 4/9 of the region on each side (Grünbaum), so each read takes a good
+    // part away.
+    const auto [ca, cd] = centroide(hip_.region);
+    return ca + cd * static_cast<double>(t_us - hip_.ref_us) / kUs;
+}
+
+qint64 EstimadorDesvio::momento_de_lectura(qint64 desde_us, qint64 hasta_us) const {
+    if (!activo() || hasta_us <= desde_us)
+        return desde_us;
+    // The reply's second turns where t + psi crosses a whole second: the
+    // request goes where the target psi crosses one.
+    const double x_us = objetivo(desde_us) * kUs;
+    const double cruce = std::ceil((static_cast<double>(desde_us) + x_us) / kUs) * kUs;
+    const auto t =
+        std::clamp(static_cast<qint64>(std::llround(cruce - x_us)), desde_us, desde_us + 999'999);
+    if (t <= hasta_us)
+        return t;
+    // Past the safe end: the end whose crossing lies nearer the target.
+    return t - hasta_us <= desde_us + 1'000'000 - t ? hasta_us : desde_us;
 }
 
 EstimadorDesvio::Estimacion EstimadorDesvio::en(qint64 t_us) const {
     Estimacion r;
-    if (!activo_ || region_.size() < 3)
+    if (!activo() || hip_.region.size() < 3 || golpe_ || !confirmada_ || requerido_ > 0 ||
+        castigo_ >= kCastigoIncreible)
         return r;
-    const double delta = static_cast<double>(t_us - ref_us_) / kUs;
-    // Through L: phi minus what L may be.
-    const auto [f_lo, f_hi] = rango(delta);
-    double lo = f_lo - (desde_puesta_ ? periodo_max_ : latencia_max_);
-    double hi = f_hi - (desde_puesta_ ? periodo_min_ : latencia_min_);
-    const auto [d_lo, d_hi] = rango_deriva();
-    if (desde_puesta_) {
-        // From the set: its small error plus the drift since.
+    const Hipotesis& h = hip_;
+    const double delta = static_cast<double>(t_us - h.ref_us) / kUs;
+    // Through L: psi minus what L may be.
+    const double l_lo = h.desde_puesta ? h.periodo_min : latencia_min_;
+    const double l_hi = h.desde_puesta ? h.periodo_max : latencia_max_;
+    const auto [f_lo, f_hi] = rango(h, t_us);
+    double lo = f_lo - l_hi;
+    double hi = f_hi - l_lo;
+    const auto [d_lo, d_hi] = rango_deriva(h.region);
+    if (h.desde_puesta) {
+        // From the set: its offset and small error plus the drift since.
         const double e = config_.error_puesta_s;
-        lo = std::max(lo, std::min(d_lo * delta, d_hi * delta) - e);
-        hi = std::min(hi, std::max(d_lo * delta, d_hi * delta) + e);
+        lo = std::max(lo, h.desvio_puesta_s + std::min(d_lo * delta, d_hi * delta) - e);
+        hi = std::min(hi, h.desvio_puesta_s + std::max(d_lo * delta, d_hi * delta) + e);
     }
-    // The bound is the whole range; the estimate the region's centroid,
-    // which the range's middle would bias where the region is lopsided.
-    const auto [ca, cd] = centroide();
-    const double l_lo = desde_puesta_ ? periodo_min_ : latencia_min_;
-    const double l_hi = desde_puesta_ ? periodo_max_ : latencia_max_;
-    const double punto = desde_puesta_ ? cd * delta : ca + cd * delta - (l_lo + l_hi) / 2;
+    if (lo > hi)
+        return r; // L as learnt and the set disagree: nothing honest to say
+    // The bound is the whole range; the estimate the region's centroid, which
+    // the range's middle would bias where the region is lopsided.
+    const auto [ca, cd] = centroide(h.region);
+    const double punto =
+        h.desde_puesta ? h.desvio_puesta_s + cd * delta : ca + cd * delta - (l_lo + l_hi) / 2;
     r.valida = true;
-    r.desvio_s = std::clamp(punto, std::min(lo, hi), std::max(lo, hi));
+    r.desvio_s = std::clamp(punto, lo, hi);
     r.cota_s = std::max(r.desvio_s - lo, hi - r.desvio_s);
     r.deriva = cd;
     r.cota_deriva = std::max(cd - d_lo, d_hi - cd);

@@ -62,8 +62,15 @@ QByteArray texto_metricas(const Metricas& m) {
         e.serie("quarvel_reloj_deriva_ppm", "gauge",
                 "The clock's drift in parts per million; positive: it gains.");
         e.valor("quarvel_reloj_deriva_ppm", est.deriva * 1e6);
+        e.serie("quarvel_reloj_cota_deriva_ppm", "gauge",
+                "How far the true drift may be from the estimate, in ppm.");
+        e.valor("quarvel_reloj_cota_deriva_ppm", est.cota_deriva * 1e6);
     }
     if (m.ultimo) {
+        // Offset, bound and drift are left out while this is 0: unknown.
+        e.serie("quarvel_reloj_estimacion_valida", "gauge",
+                "1 while the offset estimate holds, 0 while it is unknown.");
+        e.valor("quarvel_reloj_estimacion_valida", m.ultimo->estimacion.valida ? 1 : 0);
         e.serie("quarvel_ultima_lectura_timestamp_segundos", "gauge",
                 "When the last read-back's request went out.");
         e.valor("quarvel_ultima_lectura_timestamp_segundos",
@@ -93,6 +100,8 @@ QByteArray texto_metricas(const Metricas& m) {
          {m.correcciones,
           "Sets a read-back called for (a wrong or silent clock, a fine correction)."}},
         {"quarvel_errores_puerto_total", {m.errores_puerto, "Failures of the serial port."}},
+        {"quarvel_reloj_contradicciones_total",
+         {m.contradicciones, "Replies that contradicted what the estimate knew."}},
     };
     for (const auto& [nombre, c] : contadores) {
         e.serie(nombre, "counter", c.second);

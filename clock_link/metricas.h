@@ -16,7 +16,8 @@ struct Metricas {
     QString puerto;
     qint64 inicio_s = 0;
     std::optional<Registro> ultimo;
-    // When the clock last answered, in PC seconds.
+    // When the clock last answered, in PC seconds; the start until it does,
+    // so a clock silent from the start is seen as silent.
     std::optional<qint64> ultima_respuesta_s;
     long lecturas = 0;
     // Read-backs with no answer or no port.
@@ -24,6 +25,8 @@ struct Metricas {
     // Sets a read-back called for: a wrong or silent clock, a fine correction.
     long correcciones = 0;
     long errores_puerto = 0;
+    // Reads that contradicted what the estimate knew.
+    long contradicciones = 0;
 };
 
 QByteArray texto_metricas(const Metricas& m);

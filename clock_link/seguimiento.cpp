@@ -14,9 +14,6 @@ namespace quarvel {
 
 namespace {
 
-// How long before the next second the request must be written, so that it
-// still goes out inside the second it was due in.
-constexpr qint64 kMargenFinDeSegundo = 5'000;
 constexpr double kSegundosDia = 86'400;
 
 QByteArray numero(double x, int decimales) {
@@ -83,12 +80,14 @@ qint64 tiempo_del_reloj(const LecturaReloj& l) {
     return QDateTime(fecha, hora).toSecsSinceEpoch();
 }
 
-// "desvío +3,2 ms (±1,5)".
+// "desvío +3,2 ms (±1,5 ms)", or "desvío desconocido".
 QString texto_desvio(const EstimadorDesvio::Estimacion& e) {
+    if (!e.valida)
+        return QStringLiteral("desvío desconocido");
     const QLocale es(QLocale::Spanish, QLocale::Spain);
     const double ms = e.desvio_s * 1e3;
     const int dec = std::abs(ms) < 100 ? 1 : 0;
-    return QStringLiteral("desvío %1%2 ms (±%3)")
+    return QStringLiteral("desvío %1%2 ms (±%3 ms)")
         .arg(ms < 0 ? QStringLiteral("-") : QStringLiteral("+"),
              es.toString(std::abs(ms), 'f', dec), es.toString(e.cota_s * 1e3, 'f', dec));
 }
@@ -122,15 +121,15 @@ const char* nombre_de_accion(Accion a) {
 }
 
 qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
-    const qint64 fin = (desde_us / 1'000'000 + 1) * 1'000'000 - kMargenFinDeSegundo;
-    const qint64 t = estimador_.momento_de_lectura(desde_us);
-    // A moment past the second (a late tick) cannot be had: the request goes
-    // at once and tells what it can.
-    return t <= fin ? t : desde_us;
+    const qint64 fin = (desde_us / 1'000'000 + 1) * 1'000'000 - kMargenFinDeSegundoUs;
+    // A tick that came that late leaves no safe moment to choose: the request
+    // goes at once and tells what it can.
+    return desde_us >= fin ? desde_us : estimador_.momento_de_lectura(desde_us, fin);
 }
 
 Registro SeguimientoReloj::lectura(qint64 t_us, const LecturaReloj& reloj, bool completa,
-                                   bool error_puerto, bool equivocado, const EstadoPc& pc) {
+                                   bool error_puerto, bool equivocado, const EstadoPc& pc,
+                                   qint64 escritura_us) {
     Registro r;
     r.t_us = t_us;
     if (pc.conocido)
@@ -143,10 +142,13 @@ Registro SeguimientoReloj::lectura(qint64 t_us, const LecturaReloj& reloj, bool 
     } else {
         r.resultado = equivocado ? Resultado::Mal : Resultado::Bien;
         const qint64 reloj_s = tiempo_del_reloj(reloj);
-        if (reloj_s >= 0)
-            estimador_.lectura(t_us, reloj_s);
+        if (reloj_s >= 0) {
+            r.veredicto = estimador_.lectura(t_us, reloj_s, escritura_us);
+            r.estimacion = estimador_.en(t_us);
+        }
     }
-    r.estimacion = estimador_.en(t_us);
+    // No reply, no port, a reply that makes no time: nothing is known of the
+    // clock at this moment (it may have lost power, or never been there).
     return r;
 }
 
@@ -159,7 +161,8 @@ bool corregir_fino(const EstimadorDesvio::Estimacion& e, double umbral_ms, doubl
     // the reads have learnt, and a clock set whenever the bound is wide would
     // never be known better.
     const double ahora = std::abs(e.desvio_s) - e.cota_s;
-    const double despues = std::abs(e.desvio_s + e.deriva * intervalo_s);
+    const double despues = std::abs(e.desvio_s + e.deriva * intervalo_s) -
+                           (e.cota_s + e.cota_deriva * std::abs(intervalo_s));
     return ahora > umbral || despues > umbral;
 }
 
@@ -173,7 +176,10 @@ QByteArray linea_historial(const Registro& r) {
         l += ";;;;";
     if (r.pc_sincronizado)
         l += *r.pc_sincronizado ? '1' : '0';
-    return l + ';' + nombre_de_accion(r.accion) + '\n';
+    l += ';' + QByteArray(nombre_de_accion(r.accion)) + ';';
+    if (e.valida)
+        l += numero(e.cota_deriva * 1e6, 2);
+    return l + '\n';
 }
 
 void anexar_historial(const QString& nombre, const QByteArray& linea, qint64 maximo) {
@@ -199,7 +205,8 @@ std::vector<FilaHistorial> filas_de_historial(const QByteArray& texto) {
         const QByteArray linea = texto.mid(pos, fin - pos).trimmed();
         pos = fin + 1;
         const QList<QByteArray> c = linea.split(';');
-        if (c.size() != 8)
+        // Eight fields in files written before the drift's bound was kept.
+        if (c.size() != 8 && c.size() != 9)
             continue;
         const std::optional<qint64> t = ms_de_hora_iso(c[0]);
         if (!t)
@@ -219,6 +226,8 @@ std::vector<FilaHistorial> filas_de_historial(const QByteArray& texto) {
         f.desvio_ms = campo_numero(c[2]);
         f.cota_ms = campo_numero(c[3]);
         f.deriva_ppm = campo_numero(c[4]);
+        if (c.size() == 9)
+            f.cota_deriva_ppm = campo_numero(c[8]);
         if (c[6] == "1" || c[6] == "0")
             f.pc_sincronizado = c[6] == "1";
         f.accion = c[7] == "actualizacion"     ? Accion::Actualizacion
@@ -246,18 +255,31 @@ std::vector<FilaHistorial> leer_historial(const QString& nombre) {
     return filas;
 }
 
+bool deriva_conocida(double deriva, double cota_deriva) {
+    return cota_deriva <= std::max(std::abs(deriva) / 5, 1 / kSegundosDia);
+}
+
 QString deriva_en_palabras(double deriva, double cota_deriva) {
     const QLocale es(QLocale::Spanish, QLocale::Spain);
     const double s_dia = deriva * kSegundosDia;
-    // Not known to better than its own size: no word for which way it goes.
-    if (std::abs(deriva) <= cota_deriva)
+    if (!deriva_conocida(deriva, cota_deriva)) {
+        const double c = cota_deriva * kSegundosDia;
         return QStringLiteral("deriva aún incierta (±%1 s al día)")
-            .arg(es.toString(cota_deriva * kSegundosDia, 'f', 1));
+            .arg(es.toString(c, 'f', c < 10 ? 1 : 0));
+    }
     const double a = std::abs(s_dia);
     const QString cifra = es.toString(a, 'f', a < 10 ? 1 : 0);
     return (s_dia > 0 ? QStringLiteral("adelanta %1 s al día")
                       : QStringLiteral("atrasa %1 s al día"))
         .arg(cifra);
+}
+
+QString frase_deriva(double deriva, double cota_deriva) {
+    if (!deriva_conocida(deriva, cota_deriva))
+        return QStringLiteral("La ") + deriva_en_palabras(deriva, cota_deriva)
+                                           .replace(QStringLiteral("deriva aún"),
+                                                    QStringLiteral("deriva del reloj es aún"));
+    return QStringLiteral("El reloj ") + deriva_en_palabras(deriva, cota_deriva);
 }
 
 QString resumen_breve(const Registro& r, const QString& hora) {
@@ -283,6 +305,8 @@ QString resumen_breve(const Registro& r, const QString& hora) {
     if (e.valida) {
         l1 += QStringLiteral(": ") + texto_desvio(e);
         l2 = deriva_en_palabras(e.deriva, e.cota_deriva);
+    } else if (r.resultado == Resultado::Bien || r.resultado == Resultado::Mal) {
+        l1 += QStringLiteral(": ") + texto_desvio(e);
     }
     if (r.pc_sincronizado && !*r.pc_sincronizado)
         l2 += (l2.isEmpty() ? QString() : QStringLiteral("; ")) +
@@ -295,9 +319,11 @@ QString resumen_de_registro(const Registro& r) {
     QString t;
     if (e.valida)
         t = texto_desvio(e) + QStringLiteral(", ") + deriva_en_palabras(e.deriva, e.cota_deriva);
+    else if (r.resultado == Resultado::Bien || r.resultado == Resultado::Mal)
+        t = texto_desvio(e);
     if (r.pc_sincronizado && !*r.pc_sincronizado)
         t += (t.isEmpty() ? QString() : QStringLiteral("; ")) +
-             QStringLiteral("el reloj del PC no está sincronizado");
+             QStringLiteral("el PC no está sincronizado");
     return t;
 }
 

@@ -3,6 +3,8 @@
 #include "platform/fallo.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
@@ -113,6 +115,37 @@ void reemplazar_archivo(const QString& nombre, const QByteArray& contenido) {
     if (!f.commit())
         throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2")
                         .arg(nombre, f.errorString()));
+}
+
+void reemplazar_sin_enlaces(const QString& nombre, const QByteArray& contenido) {
+    const QFileInfo info(nombre);
+    const QByteArray carpeta = QFile::encodeName(info.absolutePath());
+    const QByteArray base = QFile::encodeName(info.fileName());
+    const Descriptor dir(::open(carpeta.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd() < 0)
+        throw Fallo(QStringLiteral("No se pudo abrir la carpeta \"%1\": %2")
+                        .arg(info.absolutePath(), razon(errno)));
+    QByteArray temporal;
+    int fd = -1;
+    for (int intento = 0; intento < 100 && fd < 0; ++intento) {
+        temporal =
+            '.' + base + '.' + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+        fd = ::openat(dir.fd(), temporal.constData(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        throw Fallo(
+            QStringLiteral("No se pudo crear el archivo \"%1\": %2").arg(nombre, razon(errno)));
+    const Descriptor f(fd);
+    if (!escribir_todo(f.fd(), contenido) ||
+        ::renameat(dir.fd(), temporal.constData(), dir.fd(), base.constData()) != 0) {
+        const int error = errno;
+        ::unlinkat(dir.fd(), temporal.constData(), 0);
+        throw Fallo(
+            QStringLiteral("No se pudo escribir el archivo \"%1\": %2").arg(nombre, razon(error)));
+    }
 }
 
 void escribir_en_su_sitio(const QString& nombre, const QByteArray& contenido) {

@@ -20,6 +20,12 @@ QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo);
 // regular file (or a link to one) is refused, untouched.
 void reemplazar_archivo(const QString& nombre, const QByteArray& contenido);
 
+// Replaces a file whole in a folder others may write to: the new content
+// goes to a temporary file created afresh (never one already there, never
+// through a link), renamed over the name. A link planted at the name is
+// replaced itself; what it points at is never touched.
+void reemplazar_sin_enlaces(const QString& nombre, const QByteArray& contenido);
+
 // Truncates and writes a file where it stands, through a link if it is one:
 // for scratch copies nobody loses anything by.
 void escribir_en_su_sitio(const QString& nombre, const QByteArray& contenido);

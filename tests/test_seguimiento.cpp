@@ -1,7 +1,9 @@
+#include "clock_link/bitacora.h"
 #include "clock_link/seguimiento.h"
 #include "settings/archivos_config.h"
 #include "tests/apoyo.h"
 
+#include <QDir>
 #include <QFile>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -31,13 +33,13 @@ TEST(Historial, LinesKeepTheirFieldsAndReadBack) {
         QByteArray campos; // after the time
     };
     const Caso casos[] = {
-        {registro(-3.24, 1.5, 11.5, true), "bien;-3.2;1.5;11.50;0.994;1;ninguna"},
+        {registro(-3.24, 1.5, 11.5, true), "bien;-3.2;1.5;11.50;0.994;1;ninguna;1.00"},
         {registro(0.01, 2, -0.001, false, Resultado::Mal, Accion::Actualizacion),
-         "mal;0.0;2.0;0.00;0.000;0;actualizacion"},
+         "mal;0.0;2.0;0.00;0.000;0;actualizacion;1.00"},
         {registro(0, -1, 0, std::nullopt, Resultado::SinRespuesta, Accion::Actualizacion),
-         "sin_respuesta;;;;;;actualizacion"},
+         "sin_respuesta;;;;;;actualizacion;"},
         {registro(61.5, 3, 200, true, Resultado::Bien, Accion::CorreccionFina),
-         "bien;61.5;3.0;200.00;17.280;1;correccion_fina"},
+         "bien;61.5;3.0;200.00;17.280;1;correccion_fina;1.00"},
     };
     QByteArray texto = QByteArray(kCabeceraHistorial) + '\n';
     for (const Caso& c : casos) {
@@ -47,8 +49,14 @@ TEST(Historial, LinesKeepTheirFieldsAndReadBack) {
         EXPECT_TRUE(l.endsWith(c.campos + '\n')) << l.constData();
         texto += l;
     }
-    const auto filas = filas_de_historial(texto + "basura;sin;sentido\n");
-    ASSERT_EQ(filas.size(), std::size(casos));
+    // A line of a file written before the drift's bound was kept still reads.
+    const auto filas = filas_de_historial(
+        texto +
+        "basura;sin;sentido\n2026-12-08T10:06:31.250+01:00;bien;1.0;2.0;3.00;0.259;1;ninguna\n");
+    ASSERT_EQ(filas.size(), std::size(casos) + 1);
+    EXPECT_DOUBLE_EQ(*filas[4].deriva_ppm, 3);
+    EXPECT_FALSE(filas[4].cota_deriva_ppm.has_value());
+    EXPECT_DOUBLE_EQ(*filas[0].cota_deriva_ppm, 1);
     EXPECT_EQ(filas[0].t_ms, casos[0].r.t_us / 1000);
     EXPECT_DOUBLE_EQ(*filas[3].desvio_ms, 61.5);
     EXPECT_FALSE(filas[2].desvio_ms.has_value());
@@ -109,16 +117,77 @@ TEST(Historial, FineCorrectionAndDriftInWords) {
         bool corregir;
     };
     // At 50 ms, a read-back a minute.
-    const Caso casos[] = {{20, 5, 0, false},  {60, 5, 0, true},     {48, 5, 0, false},
-                          {40, 3, 200, true}, {-40, 3, -200, true}, {-40, 3, 200, false},
-                          {0, 200, 0, false}};
+    // Surely beyond, now or by the next read-back: not merely possibly.
+    const Caso casos[] = {{20, 5, 0, false},    {60, 5, 0, true},     {48, 5, 0, false},
+                          {42, 3, 200, true},   {-42, 3, -200, true}, {40, 3, 200, false},
+                          {-40, 3, 200, false}, {0, 200, 0, false}};
     for (const Caso& c : casos) {
         const EstimadorDesvio::Estimacion e{true, c.desvio_ms / 1e3, c.cota_ms / 1e3, c.ppm * 1e-6,
                                             1e-6};
         EXPECT_EQ(corregir_fino(e, 50, 60), c.corregir) << c.desvio_ms << " " << c.ppm;
     }
     EXPECT_FALSE(corregir_fino({}, 50, 60)) << "nothing known, nothing done";
-    EXPECT_EQ(deriva_en_palabras(9.26e-6, 1e-7), QStringLiteral("adelanta 0,8 s al día"));
-    EXPECT_EQ(deriva_en_palabras(-200e-6, 1e-6), QStringLiteral("atrasa 17 s al día"));
-    EXPECT_TRUE(deriva_en_palabras(1e-6, 5e-6).contains("incierta"));
+}
+
+TEST(Historial, WordsForDriftAndOffset) {
+    // Said as a figure once its bound is within a fifth of it or 1 s a day.
+    const std::pair<std::pair<double, double>, const char*> derivas[] = {
+        {{9.26e-6, 1e-7}, "El reloj adelanta 0,8 s al día"},
+        {{-200e-6, 1e-6}, "El reloj atrasa 17 s al día"},
+        {{-80e-6, 100e-6}, "La deriva del reloj es aún incierta (±8,6 s al día)"},
+        {{-216e-6, 50e-6}, "La deriva del reloj es aún incierta (±4,3 s al día)"},
+        {{1e-6, 10e-6}, "El reloj adelanta 0,1 s al día"},
+    };
+    for (const auto& [d, texto] : derivas)
+        EXPECT_EQ(frase_deriva(d.first, d.second), QString::fromUtf8(texto)) << texto;
+    const QString conocido = resumen_breve(registro(-1.44, 18.4, 10, true), "07:35:31");
+    EXPECT_TRUE(conocido.startsWith(QStringLiteral("07:35:31 en hora: desvío -1,4 ms (±18,4 ms)")))
+        << conocido.toStdString();
+    const QString desconocido = resumen_breve(registro(0, -1, 0, false), "07:35:31");
+    EXPECT_EQ(desconocido,
+              QStringLiteral("07:35:31 en hora: desvío desconocido\nPC sin sincronizar"));
+}
+
+TEST(Historial, ASilentClockIsUnknownEverywhereAndALinkIsNotFollowed) {
+    CarpetaTemporal dir;
+    QDir().mkdir("metricas");
+    QList<QByteArray> lineas;
+    BitacoraLecturas::Opciones op;
+    op.carpeta_metricas = "metricas";
+    op.diario = [&](Prioridad p, const QString& t) {
+        lineas.push_back("<" + QByteArray::number(static_cast<int>(p)) + ">" + t.toUtf8());
+    };
+    BitacoraLecturas b(op);
+    // Another user planted a link at the metrics file's name.
+    CarpetaTemporal::escribir("victima", "no tocar");
+    const QString prom = "metricas/" + nombre_metricas(QDir::currentPath());
+    ASSERT_TRUE(QFile::link(QDir::current().filePath("victima"), prom));
+    const qint64 inicio = QDateTime(QDate(2026, 12, 8), QTime(10, 0)).toMSecsSinceEpoch() * 1000;
+    b.inicio(inicio, QDir::currentPath(), "COM1");
+    b.puesta(inicio + 2'000'000);
+    EXPECT_EQ(CarpetaTemporal::leer("victima"), QByteArray("no tocar"));
+    EXPECT_FALSE(QFileInfo(prom).isSymLink());
+    // The start stands for the last answer, so a clock silent from the start
+    // alerts.
+    EXPECT_TRUE(CarpetaTemporal::leer(prom).contains(
+        "quarvel_ultima_respuesta_timestamp_segundos{carpeta=\"" + QDir::currentPath().toUtf8() +
+        "\",puerto=\"COM1\"} " + QByteArray::number(inicio / 1'000'000)));
+
+    LecturaHecha l;
+    l.t_us = inicio + 91'000'000;
+    l.hora = "10:01:31";
+    l.equivocado = true;
+    const Registro r = b.lectura(l, 1);
+    EXPECT_EQ(r.resultado, Resultado::SinRespuesta);
+    EXPECT_FALSE(r.estimacion.valida) << "a set never answered is not known to have landed";
+    const auto filas = leer_historial();
+    ASSERT_EQ(filas.size(), 1u);
+    EXPECT_FALSE(filas[0].desvio_ms || filas[0].cota_ms || filas[0].deriva_ppm ||
+                 filas[0].cota_deriva_ppm);
+    const QByteArray m = CarpetaTemporal::leer(prom);
+    EXPECT_FALSE(m.contains("quarvel_reloj_desvio_segundos{")) << m.constData();
+    EXPECT_TRUE(m.contains("quarvel_reloj_estimacion_valida{carpeta"));
+    EXPECT_TRUE(m.contains("} 0\n# HELP quarvel_ultima_lectura_timestamp"));
+    ASSERT_FALSE(lineas.isEmpty());
+    EXPECT_TRUE(lineas.back().startsWith("<4>el reloj no contesta (10:01:31)"));
 }

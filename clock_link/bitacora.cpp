@@ -1,0 +1,208 @@
+#include "clock_link/bitacora.h"
+
+#include "platform/archivos.h"
+#include "platform/fallo.h"
+
+#include <QDir>
+
+namespace quarvel {
+
+namespace {
+
+constexpr qint64 kHoraUs = 3'600'000'000LL;
+
+} // namespace
+
+QString texto_estado_fino(EstadoFino e) {
+    switch (e) {
+    case EstadoFino::Apagada:
+        return QStringLiteral("apagada");
+    case EstadoFino::Activa:
+        return QStringLiteral("activa");
+    case EstadoFino::PcSinSincronizar:
+        return QStringLiteral("inactiva: el PC no está sincronizado");
+    case EstadoFino::EstimacionNoValida:
+        return QStringLiteral("inactiva: el desvío del reloj es desconocido");
+    case EstadoFino::Limite:
+        return QStringLiteral("en pausa: ya puso el reloj en hora %1 veces esta hora; el reloj "
+                              "deriva más de lo que este umbral deja seguir")
+            .arg(BitacoraLecturas::kFinasPorHora);
+    }
+    return {};
+}
+
+BitacoraLecturas::BitacoraLecturas(Opciones opciones)
+    : opciones_(std::move(opciones)) {}
+
+void BitacoraLecturas::fijar_limites(const LimitesEstimador& limites) {
+    seguimiento_ = SeguimientoReloj(limites);
+}
+
+void BitacoraLecturas::inicio(qint64 ahora_us, const QString& carpeta, const QString& puerto) {
+    metricas_.carpeta = carpeta;
+    metricas_.puerto = puerto;
+    metricas_.inicio_s = ahora_us / 1'000'000;
+    metricas_.ultima_respuesta_s = metricas_.inicio_s;
+    escribir_metricas();
+}
+
+EstadoFino BitacoraLecturas::estado_fino() const {
+    if (!umbral_ms_)
+        return EstadoFino::Apagada;
+    if (ultimo_ && !(ultimo_->pc_sincronizado && *ultimo_->pc_sincronizado))
+        return EstadoFino::PcSinSincronizar;
+    if (ultimo_ && !ultimo_->estimacion.valida)
+        return EstadoFino::EstimacionNoValida;
+    if (finas_.size() >= static_cast<std::size_t>(kFinasPorHora))
+        return EstadoFino::Limite;
+    return EstadoFino::Activa;
+}
+
+Registro BitacoraLecturas::lectura(const LecturaHecha& l, int intervalo_min) {
+    Registro r = seguimiento_.lectura(l.t_us, l.reloj, l.completa, l.error_puerto, l.equivocado,
+                                      l.pc, l.escritura_us);
+    while (!finas_.empty() && finas_.front() <= l.t_us - kHoraUs)
+        finas_.pop_front();
+    // Only on what is surely known: a valid estimate no recent read has
+    // contradicted, of a device with no record of false replies, from a
+    // synchronised PC, a few times an hour at most.
+    const bool pedida =
+        !l.equivocado && l.completa && umbral_ms_ && l.pc.conocido && l.pc.sincronizado &&
+        r.estimacion.valida && seguimiento_.estimador().sin_antecedentes() &&
+        seguimiento_.estimador().lecturas_sin_contradiccion() >= kLecturasLimpias &&
+        corregir_fino(r.estimacion, *umbral_ms_, static_cast<double>(intervalo_min) * 60);
+    const bool al_limite = finas_.size() >= static_cast<std::size_t>(kFinasPorHora);
+    if (pedida && !al_limite) {
+        r.accion = Accion::CorreccionFina;
+        finas_.push_back(l.t_us);
+        limite_dicho_ = false;
+    } else if (pedida && !limite_dicho_) {
+        opciones_.diario(Prioridad::Aviso,
+                         QStringLiteral("corrección fina en pausa: ya puso el reloj en hora %1 "
+                                        "veces en la última hora; el reloj deriva más de lo que "
+                                        "un umbral de %2 ms deja seguir")
+                             .arg(kFinasPorHora)
+                             .arg(*umbral_ms_));
+        limite_dicho_ = true;
+    }
+    ultimo_ = r;
+    // The record first, then the metrics; the journal's line comes last, when
+    // both are written.
+    try {
+        anexar_historial(opciones_.historial, linea_historial(r));
+    } catch (const Fallo& f) {
+        if (opciones_.fallo)
+            opciones_.fallo(f.descripcion());
+    }
+    metricas_.ultimo = r;
+    ++metricas_.lecturas;
+    if (r.resultado == Resultado::SinRespuesta || r.resultado == Resultado::ErrorPuerto)
+        ++metricas_.fallidas;
+    else
+        metricas_.ultima_respuesta_s = l.t_us / 1'000'000;
+    if (r.accion != Accion::Ninguna)
+        ++metricas_.correcciones;
+    using V = EstimadorDesvio::Veredicto;
+    if (r.veredicto == V::Contradiccion || r.veredicto == V::ModeloRoto || r.veredicto == V::Falsa)
+        metricas_.contradicciones = seguimiento_.estimador().contradicciones();
+    escribir_metricas();
+    anotar(r, l);
+    return r;
+}
+
+void BitacoraLecturas::error_puerto() {
+    ++metricas_.errores_puerto;
+    escribir_metricas();
+}
+
+void BitacoraLecturas::escribir_metricas() {
+    if (opciones_.carpeta_metricas.isEmpty())
+        return;
+    const QString nombre =
+        QDir(opciones_.carpeta_metricas).filePath(nombre_metricas(metricas_.carpeta));
+    try {
+        reemplazar_sin_enlaces(nombre, texto_metricas(metricas_));
+        if (metricas_fallando_)
+            opciones_.diario(Prioridad::Info,
+                             QStringLiteral("métricas escritas de nuevo en %1").arg(nombre));
+        metricas_fallando_ = false;
+    } catch (const Fallo& f) {
+        // Checking goes on; the journal hears of it once, not every minute.
+        if (!metricas_fallando_)
+            opciones_.diario(Prioridad::Error,
+                             QStringLiteral("no se escriben las métricas (se sigue chequeando): %1")
+                                 .arg(f.descripcion()));
+        metricas_fallando_ = true;
+    }
+}
+
+void BitacoraLecturas::anotar(const Registro& r, const LecturaHecha& l) {
+    using V = EstimadorDesvio::Veredicto;
+    // A contradiction is said once, when the offset becomes unknown, and
+    // again when it is known once more: not at every read-back between.
+    if (!en_duda_ && (r.veredicto == V::Contradiccion || r.veredicto == V::ModeloRoto ||
+                      r.veredicto == V::Falsa)) {
+        opciones_.diario(
+            Prioridad::Aviso,
+            r.veredicto == V::ModeloRoto
+                ? QStringLiteral("el reloj no se comporta como se supone (deriva, retardo o "
+                                 "respuestas fuera de los límites): desvío desconocido; se "
+                                 "amplían los límites y se aprende de nuevo (%1)")
+                      .arg(l.hora)
+                : QStringLiteral("la respuesta del reloj contradice lo sabido (%1): desvío "
+                                 "desconocido hasta aclararlo")
+                      .arg(l.hora));
+        en_duda_ = true;
+    } else if (en_duda_ && r.estimacion.valida) {
+        opciones_.diario(Prioridad::Info,
+                         r.veredicto == V::Golpe
+                             ? QStringLiteral("el reloj había sido movido (%1): se sigue desde "
+                                              "su nuevo desvío")
+                                   .arg(l.hora)
+                             : QStringLiteral("desvío conocido de nuevo (%1)").arg(l.hora));
+        en_duda_ = false;
+    }
+
+    const QString resumen =
+        resumen_de_registro(Registro{r.t_us, r.resultado, r.estimacion, r.veredicto, {}, {}});
+    const QString y = resumen.isEmpty() ? QString() : QStringLiteral("; ") + resumen;
+    switch (r.resultado) {
+    case Resultado::Bien:
+        if (r.accion == Accion::CorreccionFina)
+            opciones_.diario(
+                Prioridad::Info,
+                QStringLiteral("corrección fina (%1): el desvío pasa de %2 ms, se pone en hora%3")
+                    .arg(l.hora)
+                    .arg(umbral_ms_.value_or(0))
+                    .arg(y));
+        else
+            opciones_.diario(Prioridad::Info,
+                             QStringLiteral("reloj en hora (%1)%2").arg(l.hora, y));
+        break;
+    case Resultado::Mal:
+        opciones_.diario(Prioridad::Aviso,
+                         QStringLiteral("reloj equivocado (%1): marcaba %2 %3; se pone en hora")
+                             .arg(l.hora, texto_fecha_reloj(l.reloj), texto_hora_reloj(l.reloj)));
+        break;
+    case Resultado::SinRespuesta:
+        opciones_.diario(
+            Prioridad::Aviso,
+            QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo").arg(l.hora));
+        break;
+    case Resultado::ErrorPuerto:
+        opciones_.diario(Prioridad::Aviso,
+                         QStringLiteral("sin lectura (%1): el puerto falla").arg(l.hora));
+        break;
+    }
+    // The PC's own clock: said when it changes, not at every read-back.
+    if (l.pc.conocido && pc_sincronizado_ != l.pc.sincronizado) {
+        opciones_.diario(l.pc.sincronizado ? Prioridad::Info : Prioridad::Aviso,
+                         l.pc.sincronizado
+                             ? QStringLiteral("el PC está sincronizado")
+                             : QStringLiteral("el PC no está sincronizado: el reloj se pone en "
+                                              "hora con un PC que puede estar desviado"));
+        pc_sincronizado_ = l.pc.sincronizado;
+    }
+}
+
+} // namespace quarvel
