@@ -87,8 +87,10 @@ QString texto_desvio(const EstimadorDesvio::Estimacion& e) {
     const QLocale es(QLocale::Spanish, QLocale::Spain);
     const double ms = e.desvio_s * 1e3;
     const int dec = std::abs(ms) < 100 ? 1 : 0;
+    // What rounds to zero is written "+0,0", never "-0,0".
+    const bool negativo = std::round(ms * (dec ? 10 : 1)) < 0;
     return QStringLiteral("desvío %1%2 ms (±%3 ms)")
-        .arg(ms < 0 ? QStringLiteral("-") : QStringLiteral("+"),
+        .arg(negativo ? QStringLiteral("-") : QStringLiteral("+"),
              es.toString(std::abs(ms), 'f', dec), es.toString(e.cota_s * 1e3, 'f', dec));
 }
 

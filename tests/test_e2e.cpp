@@ -200,9 +200,9 @@ TEST_F(CheckerReal, WrongClockIsLoggedThenUpdated) {
 }
 
 TEST_F(ExtremoAExtremo, CheckerFollowsADriftingClockWithAnHonestBound) {
-    // A clock that gains 250 ppm and is read 17 ms after a request arrives,
-    // neither known to the checker.
-    ASSERT_TRUE(simulador.iniciar({"--drift-ppm", "250", "--sample-ms", "17"}));
+    // A clock that gains 700 ppm and is read 250 ms after a request arrives,
+    // neither known to the checker, both beyond what it once assumed.
+    ASSERT_TRUE(simulador.iniciar({"--drift-ppm", "700", "--sample-ms", "250"}));
     quarvel::PuertoSerieQt puerto;
     quarvel::HoraDelSistema hora;
     CajaFalsa caja;
@@ -212,7 +212,7 @@ TEST_F(ExtremoAExtremo, CheckerFollowsADriftingClockWithAnHonestBound) {
     ASSERT_TRUE(simulador.esperarComando("CF", 1, 8000));
     // Read-backs one after another, each from the start of a second, none
     // where the display may still show the minute before.
-    const int lecturas = 3;
+    const int lecturas = 4;
     for (int i = 1; i <= lecturas; ++i) {
         qint64 siguiente = (hora.ahora_us() / 1'000'000 + 1) * 1'000'000;
         if (const auto s = siguiente / 1'000'000 % 60; s == 59 || s == 0)
@@ -231,18 +231,23 @@ TEST_F(ExtremoAExtremo, CheckerFollowsADriftingClockWithAnHonestBound) {
                  [](const auto& c) { return c.cmd == "CX"; });
     ASSERT_EQ(filas.size(), static_cast<std::size_t>(lecturas));
     ASSERT_EQ(leidas.size(), static_cast<std::size_t>(lecturas));
+    int conocidas = 0;
     for (int i = 0; i < lecturas; ++i) {
         const auto& fila = filas[static_cast<std::size_t>(i)];
         const auto& c = leidas[static_cast<std::size_t>(i)];
-        ASSERT_TRUE(fila.desvio_ms && fila.cota_ms) << i;
-        // The clock's offset when the request arrived, by the simulator.
+        // Every row holds the truth, or says it does not know it.
+        EXPECT_EQ(fila.desvio_ms.has_value(), fila.cota_ms.has_value()) << i;
+        if (!fila.desvio_ms)
+            continue;
+        ++conocidas;
+        // The clock's offset when the request arrived, by the simulator (its
+        // log keeps milliseconds).
         const double verdad = static_cast<double>(c.aparato.toMSecsSinceEpoch()) -
                               static_cast<double>(c.t_us) / 1000.0;
-        // The bound holds; a loaded machine may move a request a little.
-        EXPECT_LE(std::abs(*fila.desvio_ms - verdad), *fila.cota_ms + 20)
+        EXPECT_LE(std::abs(*fila.desvio_ms - verdad), *fila.cota_ms + 1.5)
             << i << ": " << *fila.desvio_ms << " +- " << *fila.cota_ms << " vs " << verdad;
     }
-    EXPECT_LT(*filas.back().cota_ms, 100) << "narrowed from the second a set leaves";
+    EXPECT_GE(conocidas, lecturas - 1) << "only a contradiction leaves a row unknown";
     EXPECT_TRUE(f->Label9->text().contains("desvío")) << f->Label9->text().toStdString();
 }
 
