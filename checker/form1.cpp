@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -74,7 +75,8 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     restaurar = menu->addAction(QStringLiteral("Restaurar"));
     historial = menu->addAction(QStringLiteral("Historial"));
     Label9 = etiqueta(this, QString(), 60, 1320, 3960, 420);
-    Label9->setWordWrap(true);
+    // Two lines at most, each cut to the width: the whole text is its tooltip.
+    Label9->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Command6 = boton(this, QStringLiteral("Historial"), 4080, 1380, 915, 255);
 
     temporizadores<Form1>({{"Timer1", 1000, false, &Form1::Timer1, &Form1::Timer1_Timer},
@@ -272,6 +274,11 @@ void Form1::iconoVisible(bool visible) {
         restaurar_Click();
 }
 
+QString Form1::titulo_bandeja() const {
+    // Two checkers (two clocks) tell apart by their port.
+    return kTitulo + QStringLiteral(" (COM%1)").arg(MSComm1->CommPort());
+}
+
 void Form1::estado_en_bandeja(const QString& detalle, bool atencion) {
     // How well it is kept, and a PC that is not synchronised, after it.
     const QString resumen =
@@ -280,7 +287,7 @@ void Form1::estado_en_bandeja(const QString& detalle, bool atencion) {
     Image1->setToolTip(texto);
     if (!icono_agregado_)
         return;
-    mostrar_en_bandeja(kTitulo + QStringLiteral(": ") + texto, texto);
+    mostrar_en_bandeja(titulo_bandeja() + QStringLiteral(": ") + texto, texto);
     tip_con_aviso_ = atencion;
     atencion_bandeja(hwnd_, icono_bandeja.uID, atencion);
 }
@@ -294,9 +301,9 @@ void Form1::informar_fallo(const QString& descripcion) {
         // Hidden in the tray, the tip and a balloon are what the user sees:
         // the 64-byte tip cuts the text, the tooltip's body and the balloon
         // show it whole.
-        mostrar_en_bandeja(kTitulo + QStringLiteral(": ") + descripcion, descripcion);
+        mostrar_en_bandeja(titulo_bandeja() + QStringLiteral(": ") + descripcion, descripcion);
         tip_con_aviso_ = true;
-        aviso_bandeja(hwnd_, icono_bandeja.uID, kTitulo, descripcion);
+        aviso_bandeja(hwnd_, icono_bandeja.uID, titulo_bandeja(), descripcion);
     }
 }
 
@@ -578,11 +585,24 @@ bool Form1::seguir_lectura(qint64 t_us, qint64 escritura_us, const LecturaReloj&
     l.pc = estado_pc_ ? estado_pc_() : EstadoPc{};
     l.hora = Text3->text();
     const Registro r = bitacora_.lectura(l, static_cast<int>(intervalo_));
-    Label9->setText(resumen_breve(r, Text3->text()));
-    Label9->setToolTip(resumen_de_registro(r));
+    mostrarEstado(resumen_breve(r, Text3->text()), resumen_de_registro(r));
     if (ventana_historial_ != nullptr)
         ventana_historial_->recargar();
     return r.accion == Accion::CorreccionFina;
+}
+
+void Form1::mostrarEstado(const QString& lineas, const QString& completo) {
+    const QFontMetrics fm(Label9->font());
+    QStringList partes = lineas.split(QLatin1Char('\n'));
+    while (partes.size() > 2)
+        partes.removeLast();
+    for (QString& p : partes)
+        p = fm.elidedText(p, Qt::ElideRight, Label9->width());
+    Label9->setText(partes.join(QLatin1Char('\n')));
+    const QString todo = QString(lineas).replace(QLatin1Char('\n'), QStringLiteral("; "));
+    Label9->setToolTip(completo.isEmpty() || todo.contains(completo)
+                           ? todo
+                           : todo + QStringLiteral("\n") + completo);
 }
 
 void Form1::fijarUmbralFino(std::optional<int> umbral_ms) {

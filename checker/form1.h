@@ -117,6 +117,9 @@ public:
     quarvel::EstadoFino estadoFino() const { return bitacora_.estado_fino(); }
     // Saves it to its file first; throws Fallo when that fails.
     void fijarUmbralFino(std::optional<int> umbral_ms);
+    // The line under the buttons: two lines at most, each cut to the width,
+    // the whole in its tooltip with `completo` after it.
+    void mostrarEstado(const QString& lineas, const QString& completo);
 
 protected:
     void mouseMoveEvent(QMouseEvent* evento) override;
@@ -137,6 +140,8 @@ private:
     // The 64-byte tip and the whole text where the tray shows one.
     void mostrar_en_bandeja(const QString& tip, const QString& detalle);
     void sumar_contador(QLabel* contador);
+    // "Quarvel 4.3 (COM1)": what the tray says the icon is.
+    QString titulo_bandeja() const;
     // What the last read-back found, under the icon; `atencion` marks it.
     void estado_en_bandeja(const QString& detalle, bool atencion);
     // The read-back at its moment, unless an update started meanwhile.

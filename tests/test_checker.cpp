@@ -487,7 +487,8 @@ TEST_F(Checker, PortFailureIsShownInTheTipAndCheckingGoesOn) {
     EXPECT_EQ(f.StatusBar1->currentMessage(), puerto.fallo_apertura);
     ASSERT_EQ(llamadas.size(), 2u) << "one report for the whole update";
     EXPECT_EQ(llamadas[1].mensaje, quarvel::NIM_MODIFY);
-    EXPECT_TRUE(QByteArray(llamadas[1].datos.szTip).startsWith("Quarvel 4.3: El puerto COM1"));
+    EXPECT_TRUE(
+        QByteArray(llamadas[1].datos.szTip).startsWith("Quarvel 4.3 (COM1): El puerto COM1"));
     EXPECT_EQ(f.estado_chekeo, 3);
     EXPECT_TRUE(puerto.escritos().isEmpty());
 
@@ -611,4 +612,33 @@ TEST_F(Checker, KeepsAHistoryReadsInsideSecond31AndCorrectsFinely) {
     EXPECT_EQ(g.umbralFino(), std::nullopt);
     ASSERT_FALSE(caja.mensajes.empty());
     EXPECT_TRUE(caja.mensajes.back().texto.contains("desactivada"));
+}
+
+TEST_F(Checker, TheStatusLineFitsItsLongestTexts) {
+    // Run again at twice the scale by CTest (QT_SCALE_FACTOR=2).
+    Form1& f = quieto();
+    f.show();
+    quarvel::Registro r;
+    r.t_us = hora.t_us;
+    r.pc_sincronizado = false;
+    r.estimacion = {true, -12345.6e-3, 9876.5e-3, -216e-6, 999e-6};
+    const QStringList textos = {
+        quarvel::resumen_breve(r, "23:59:31"),
+        quarvel::resumen_breve(
+            quarvel::Registro{r.t_us, quarvel::Resultado::Mal, {}, {}, false, {}}, "23:59:31"),
+        QStringLiteral("una sola línea mucho más larga que el ancho de la ventana, con palabras "
+                       "que no caben de ningún modo en ella"),
+    };
+    const QFontMetrics fm(f.Label9->font());
+    for (const QString& t : textos) {
+        f.mostrarEstado(t, QStringLiteral("detalle"));
+        const QStringList lineas = f.Label9->text().split('\n');
+        EXPECT_LE(lineas.size(), 2) << t.toStdString();
+        for (const QString& l : lineas)
+            EXPECT_LE(fm.horizontalAdvance(l), f.Label9->width()) << l.toStdString();
+        // Its lines fit its height, and it ends above the status bar.
+        EXPECT_LE(lineas.size() * fm.lineSpacing(), f.Label9->height()) << t.toStdString();
+        EXPECT_LE(f.Label9->geometry().bottom(), f.StatusBar1->geometry().top());
+        EXPECT_TRUE(f.Label9->toolTip().contains(t.section('\n', 0, 0))) << "the whole in its tip";
+    }
 }
