@@ -513,7 +513,7 @@ std::vector<double> aperturas_de_historial(const QString& carpeta, int veces) {
         QElapsedTimer reloj;
         reloj.start();
         quarvel430::FuentesHistorial fuentes;
-        fuentes.filas = [nombre] { return leer_historial(nombre); };
+        fuentes.filas = [nombre](bool& r) { return leer_historial(nombre, &r); };
         fuentes.ahora_ms = [fin] { return fin; };
         fuentes.estado_pc = [] { return EstadoPc{true, true, 0.0004}; };
         quarvel430::VentanaHistorial v(fuentes);
@@ -525,7 +525,7 @@ std::vector<double> aperturas_de_historial(const QString& carpeta, int veces) {
     if (qEnvironmentVariableIsSet("QUARVEL_CAPTURA_HISTORIAL")) {
         const qint64 dia = escribir_historial(nombre, 12, 30, 1440);
         quarvel430::FuentesHistorial fuentes;
-        fuentes.filas = [nombre] { return leer_historial(nombre); };
+        fuentes.filas = [nombre](bool& r) { return leer_historial(nombre, &r); };
         fuentes.ahora_ms = [dia] { return dia; };
         fuentes.estado_pc = [] { return EstadoPc{true, true, 0.0004}; };
         fuentes.umbral = [] { return std::optional<int>(30); };

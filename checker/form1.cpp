@@ -252,6 +252,7 @@ void Form1::historial_Click() {
         fuentes.estado_pc = estado_pc_;
         fuentes.umbral = [this] { return bitacora_.umbral(); };
         fuentes.estado_fino = [this] { return bitacora_.estado_fino(); };
+        fuentes.puestas = [this] { return bitacora_.puestas_ms(); };
         fuentes.fijar_umbral = [this](std::optional<int> u) { fijarUmbralFino(u); };
         ventana_historial_ = new VentanaHistorial(std::move(fuentes), this);
     } else {

@@ -3,7 +3,6 @@
 #include "platform/fallo.h"
 
 #include <QAreaSeries>
-#include <QButtonGroup>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
@@ -14,6 +13,7 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QScatterSeries>
+#include <QScreen>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -28,6 +28,9 @@ namespace quarvel430 {
 namespace {
 
 constexpr qint64 kDiaMs = 86'400'000;
+constexpr qint64 kHoraMs = 3'600'000;
+// Figures beyond this (ms) are no clock's offset: left out of the plot.
+constexpr double kDibujable = 1e7;
 // About a point per pixel of a wide window.
 constexpr int kCubos = 1200;
 
@@ -68,10 +71,15 @@ Trazo trazar(const std::vector<FilaHistorial>& filas, qint64 desde_ms, qint64 ha
         }
         if (f.accion != Accion::Ninguna && (marcado[i] & 2) == 0) {
             marcado[i] |= 2;
-            t.correcciones.emplace_back(f.t_ms, f.desvio_ms.value_or(0));
+            const double y = f.desvio_ms.value_or(0);
+            t.correcciones.emplace_back(f.t_ms, std::abs(y) > kDibujable ? 0.0 : y);
         }
         if (!f.desvio_ms)
             continue;
+        if (std::abs(*f.desvio_ms) > kDibujable || std::abs(f.cota_ms.value_or(0)) > kDibujable) {
+            ++t.omitidas;
+            continue;
+        }
         Cubo& k = c[i];
         k.usado = true;
         const double d = *f.desvio_ms;
@@ -100,38 +108,74 @@ Trazo trazar(const std::vector<FilaHistorial>& filas, qint64 desde_ms, qint64 ha
     return t;
 }
 
+EjeTiempo eje_de_tiempo(qint64 desde_ms, qint64 hasta_ms) {
+    // Steps a tick may take, in minutes; the first that leaves at most a
+    // dozen ticks, the range widened to whole steps of local time.
+    constexpr qint64 pasos_min[] = {10, 15, 30, 60, 120, 180, 360, 720, 1440, 2880, 4320, 10080};
+    qint64 paso = pasos_min[std::size(pasos_min) - 1] * 60'000;
+    for (const qint64 p : pasos_min) {
+        if ((hasta_ms - desde_ms) / (p * 60'000) <= 11) {
+            paso = p * 60'000;
+            break;
+        }
+    }
+    // Whole steps counted from local midnight, so the ticks fall on whole
+    // hours and days as the wall clock shows them.
+    const qint64 desfase = QDateTime::fromMSecsSinceEpoch(desde_ms).offsetFromUtc() * 1000LL;
+    const auto abajo = [&](qint64 t) {
+        const qint64 local = t + desfase;
+        return local - ((local % paso) + paso) % paso - desfase;
+    };
+    EjeTiempo e;
+    e.desde_ms = abajo(desde_ms);
+    e.hasta_ms = abajo(hasta_ms);
+    if (e.hasta_ms < hasta_ms)
+        e.hasta_ms += paso;
+    if (e.hasta_ms <= e.desde_ms)
+        e.hasta_ms = e.desde_ms + paso;
+    e.marcas = static_cast<int>((e.hasta_ms - e.desde_ms) / paso) + 1;
+    e.formato = paso < kDiaMs ? (e.hasta_ms - e.desde_ms > kDiaMs ? QStringLiteral("dd/MM HH:mm")
+                                                                  : QStringLiteral("HH:mm"))
+                              : QStringLiteral("dd/MM");
+    return e;
+}
+
 VentanaHistorial::VentanaHistorial(FuentesHistorial fuentes, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , fuentes_(std::move(fuentes)) {
     setWindowTitle(QStringLiteral("Historial"));
-    resize(760, 460);
     auto* capas = new QVBoxLayout(this);
 
     auto* fila_rangos = new QHBoxLayout;
-    rangos_ = new QButtonGroup(this);
-    const std::pair<const char*, Rango> botones[] = {
-        {"Día", Rango::Dia}, {"Semana", Rango::Semana}, {"Mes", Rango::Mes}};
+    // No button group: in one, a focused button takes Tab from the others
+    // and leaves them to the arrow keys. mostrarRango checks one alone.
+    const std::pair<const char*, Rango> botones[] = {{"Hora", Rango::Hora},
+                                                     {"Desde la puesta", Rango::DesdePuesta},
+                                                     {"Día", Rango::Dia},
+                                                     {"Semana", Rango::Semana},
+                                                     {"Mes", Rango::Mes}};
     for (const auto& [texto, r] : botones) {
         auto* b = new QPushButton(QString::fromUtf8(texto), this);
         b->setCheckable(true);
-        b->setChecked(r == rango_);
-        rangos_->addButton(b, static_cast<int>(r));
+        // Tab reaches each one, as it does every other control.
+        b->setFocusPolicy(Qt::StrongFocus);
+        rangos_.emplace_back(b, r);
         fila_rangos->addWidget(b);
+        connect(b, &QPushButton::clicked, this, [this, r = r] { mostrarRango(r); });
     }
-    auto* recargar_b = new QPushButton(QStringLiteral("Recargar"), this);
     fila_rangos->addStretch();
-    fila_rangos->addWidget(recargar_b);
     capas->addLayout(fila_rangos);
-    connect(rangos_, &QButtonGroup::idClicked, this,
-            [this](int id) { mostrarRango(static_cast<Rango>(id)); });
-    connect(recargar_b, &QPushButton::clicked, this, &VentanaHistorial::recargar);
 
     grafico = new QChartView(this);
     grafico->setRenderHint(QPainter::Antialiasing, false);
+    // Nothing in it takes the keyboard.
+    grafico->setFocusPolicy(Qt::NoFocus);
     capas->addWidget(grafico, 1);
 
     deriva = new QLabel(this);
     estado_pc = new QLabel(this);
+    deriva->setWordWrap(true);
+    estado_pc->setWordWrap(true);
     capas->addWidget(deriva);
     capas->addWidget(estado_pc);
 
@@ -148,6 +192,9 @@ VentanaHistorial::VentanaHistorial(FuentesHistorial fuentes, QWidget* parent)
     fino = new QLabel(this);
     fino->setWordWrap(true);
     capas->addWidget(fino);
+    omitidas = new QLabel(this);
+    omitidas->setWordWrap(true);
+    capas->addWidget(omitidas);
     aviso = new QLabel(this);
     aviso->setWordWrap(true);
     capas->addWidget(aviso);
@@ -161,7 +208,23 @@ VentanaHistorial::VentanaHistorial(FuentesHistorial fuentes, QWidget* parent)
     umbral->setEnabled(corregir->isChecked());
     connect(corregir, &QCheckBox::toggled, this, &VentanaHistorial::umbral_cambiado);
     connect(umbral, &QSpinBox::editingFinished, this, &VentanaHistorial::umbral_cambiado);
-    recargar();
+
+    filas_ = fuentes_.filas ? fuentes_.filas(recortado_) : std::vector<FilaHistorial>{};
+    // Opens on the shortest range that holds the last month's read-backs.
+    const qint64 ahora =
+        fuentes_.ahora_ms ? fuentes_.ahora_ms() : QDateTime::currentMSecsSinceEpoch();
+    const auto primera = std::find_if(filas_.begin(), filas_.end(), [&](const FilaHistorial& f) {
+        return f.t_ms >= ahora - 30 * kDiaMs;
+    });
+    const qint64 lapso = primera == filas_.end() ? 0 : ahora - primera->t_ms;
+    rango_ = lapso <= kHoraMs      ? Rango::Hora
+             : lapso <= kDiaMs     ? Rango::Dia
+             : lapso <= 7 * kDiaMs ? Rango::Semana
+                                   : Rango::Mes;
+    mostrarRango(rango_);
+    // Within the screen it opens on, whatever its scale.
+    const QRect pantalla = screen() ? screen()->availableGeometry() : QRect(0, 0, 760, 460);
+    resize(std::min(760, pantalla.width() * 9 / 10), std::min(460, pantalla.height() * 9 / 10));
 }
 
 void VentanaHistorial::umbral_cambiado() {
@@ -182,23 +245,56 @@ void VentanaHistorial::umbral_cambiado() {
 }
 
 void VentanaHistorial::recargar() {
-    filas_ = fuentes_.filas ? fuentes_.filas() : std::vector<FilaHistorial>{};
+    filas_ = fuentes_.filas ? fuentes_.filas(recortado_) : std::vector<FilaHistorial>{};
     dibujar();
 }
 
 void VentanaHistorial::mostrarRango(Rango r) {
     rango_ = r;
-    if (auto* b = rangos_->button(static_cast<int>(r)))
-        b->setChecked(true);
+    for (const auto& [b, rango] : rangos_)
+        b->setChecked(rango == r);
     dibujar();
 }
 
 void VentanaHistorial::dibujar() {
-    const qint64 hasta =
+    const qint64 ahora =
         fuentes_.ahora_ms ? fuentes_.ahora_ms() : QDateTime::currentMSecsSinceEpoch();
-    const qint64 dias = rango_ == Rango::Dia ? 1 : rango_ == Rango::Semana ? 7 : 30;
-    const qint64 desde = hasta - dias * kDiaMs;
-    const Trazo t = trazar(filas_, desde, hasta, kCubos);
+    const std::vector<qint64> puestas =
+        fuentes_.puestas ? fuentes_.puestas() : std::vector<qint64>{};
+    qint64 inicio = ahora - kHoraMs;
+    switch (rango_) {
+    case Rango::Hora:
+        break;
+    case Rango::DesdePuesta: {
+        // From the last set the history or this run knows of, a little
+        // before it; an hour when there is none.
+        qint64 ultima = 0;
+        for (const FilaHistorial& f : filas_)
+            if (f.accion != Accion::Ninguna)
+                ultima = std::max(ultima, f.t_ms);
+        for (const qint64 p : puestas)
+            ultima = std::max(ultima, p);
+        if (ultima > 0 && ultima < ahora)
+            inicio = ultima - std::max<qint64>((ahora - ultima) / 20, 60'000);
+        break;
+    }
+    case Rango::Dia:
+        inicio = ahora - kDiaMs;
+        break;
+    case Rango::Semana:
+        inicio = ahora - 7 * kDiaMs;
+        break;
+    case Rango::Mes:
+        inicio = ahora - 30 * kDiaMs;
+        break;
+    }
+    const EjeTiempo eje = eje_de_tiempo(inicio, ahora);
+    const qint64 desde = eje.desde_ms;
+    const qint64 hasta = eje.hasta_ms;
+    Trazo t = trazar(filas_, desde, hasta, kCubos);
+    for (const qint64 p : puestas)
+        if (p >= desde && p <= hasta)
+            t.correcciones.emplace_back(p, 0.0);
 
     auto* chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
@@ -223,6 +319,13 @@ void VentanaHistorial::dibujar() {
     correcciones->setMarkerSize(9);
     correcciones->setColor(QColor(200, 30, 30));
     correcciones->replace(puntos(t.correcciones));
+    // Each read-back a dot too, so a single one shows.
+    auto* lecturas = new QScatterSeries;
+    lecturas->setName(QStringLiteral("lectura"));
+    lecturas->setMarkerSize(5);
+    lecturas->setColor(QColor(20, 60, 160));
+    lecturas->setBorderColor(QColor(20, 60, 160));
+    lecturas->replace(puntos(t.desvio));
     auto* silencios = new QScatterSeries;
     silencios->setName(QStringLiteral("sin respuesta"));
     silencios->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
@@ -230,11 +333,12 @@ void VentanaHistorial::dibujar() {
     silencios->setColor(QColor(110, 110, 110));
     silencios->replace(puntos(t.silencios));
     for (QAbstractSeries* s :
-         std::initializer_list<QAbstractSeries*>{cota, desvio, correcciones, silencios})
+         std::initializer_list<QAbstractSeries*>{cota, desvio, lecturas, correcciones, silencios})
         chart->addSeries(s);
 
     auto* eje_t = new QDateTimeAxis;
-    eje_t->setFormat(rango_ == Rango::Dia ? QStringLiteral("HH:mm") : QStringLiteral("dd/MM"));
+    eje_t->setFormat(eje.formato);
+    eje_t->setTickCount(eje.marcas);
     eje_t->setRange(QDateTime::fromMSecsSinceEpoch(desde), QDateTime::fromMSecsSinceEpoch(hasta));
     auto* eje_y = new QValueAxis;
     eje_y->setTitleText(QStringLiteral("ms"));
@@ -264,10 +368,8 @@ void VentanaHistorial::dibujar() {
     QString texto_deriva;
     if (ultimo && ultimo->estimacion.valida) {
         const auto& e = ultimo->estimacion;
-        texto_deriva = frase_deriva(e.deriva, e.cota_deriva) + QStringLiteral("; ") +
-                       resumen_de_registro(
-                           Registro{ultimo->t_us, ultimo->resultado, e, ultimo->veredicto, {}, {}})
-                           .section(QStringLiteral(", "), 0, 0);
+        texto_deriva =
+            frase_deriva(e.deriva, e.cota_deriva) + QStringLiteral("; ") + texto_desvio(e);
     } else if (ultimo) {
         texto_deriva = QStringLiteral("Desvío y deriva del reloj desconocidos por ahora: sus "
                                       "respuestas no bastan o se contradicen");
@@ -281,6 +383,16 @@ void VentanaHistorial::dibujar() {
                            : frase_deriva(*f->deriva_ppm * 1e-6, *f->cota_deriva_ppm * 1e-6);
     }
     deriva->setText(texto_deriva);
+    QStringList avisos;
+    if (t.omitidas > 0)
+        avisos << QStringLiteral("%1 lecturas del historial tienen cifras que no se pueden "
+                                 "dibujar y se omiten")
+                      .arg(t.omitidas);
+    if (recortado_)
+        avisos << QStringLiteral("El historial es mayor de lo que se lee: se muestra su parte "
+                                 "más reciente");
+    omitidas->setText(avisos.join(QLatin1Char('\n')));
+    omitidas->setVisible(!avisos.isEmpty());
     if (fuentes_.estado_fino && corregir->isChecked())
         fino->setText(
             QStringLiteral("Corrección fina %1").arg(texto_estado_fino(fuentes_.estado_fino())));

@@ -46,6 +46,13 @@ void BitacoraLecturas::inicio(qint64 ahora_us, const QString& carpeta, const QSt
     escribir_metricas();
 }
 
+void BitacoraLecturas::puesta(qint64 t_us, double desvio_s) {
+    seguimiento_.puesta(t_us, desvio_s);
+    if (puestas_ms_.size() >= 500)
+        puestas_ms_.erase(puestas_ms_.begin());
+    puestas_ms_.push_back(t_us / 1000);
+}
+
 EstadoFino BitacoraLecturas::estado_fino() const {
     if (!umbral_ms_)
         return EstadoFino::Apagada;

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace quarvel {
 
@@ -75,7 +76,10 @@ public:
     qint64 momento_de_lectura(qint64 desde_us) const {
         return seguimiento_.momento_de_lectura(desde_us);
     }
-    void puesta(qint64 t_us, double desvio_s = 0) { seguimiento_.puesta(t_us, desvio_s); }
+    void puesta(qint64 t_us, double desvio_s = 0);
+    // When this run's sets landed (PC ms), the latest last; a few hundred
+    // at most.
+    const std::vector<qint64>& puestas_ms() const { return puestas_ms_; }
 
     // A read-back: its record, with a fine correction as its action when one
     // is due, written to the history, the metrics and the journal.
@@ -103,6 +107,7 @@ private:
     // When the fine corrections of the last hour were made (PC µs).
     std::deque<qint64> finas_;
     bool limite_dicho_ = false;
+    std::vector<qint64> puestas_ms_;
     // Whether the offset is unknown since a read contradicted it.
     bool en_duda_ = false;
 };

@@ -80,20 +80,6 @@ qint64 tiempo_del_reloj(const LecturaReloj& l) {
     return QDateTime(fecha, hora).toSecsSinceEpoch();
 }
 
-// "desvío +3,2 ms (±1,5 ms)", or "desvío desconocido".
-QString texto_desvio(const EstimadorDesvio::Estimacion& e) {
-    if (!e.valida)
-        return QStringLiteral("desvío desconocido");
-    const QLocale es(QLocale::Spanish, QLocale::Spain);
-    const double ms = e.desvio_s * 1e3;
-    const int dec = std::abs(ms) < 100 ? 1 : 0;
-    // What rounds to zero is written "+0,0", never "-0,0".
-    const bool negativo = std::round(ms * (dec ? 10 : 1)) < 0;
-    return QStringLiteral("desvío %1%2 ms (±%3 ms)")
-        .arg(negativo ? QStringLiteral("-") : QStringLiteral("+"),
-             es.toString(std::abs(ms), 'f', dec), es.toString(e.cota_s * 1e3, 'f', dec));
-}
-
 } // namespace
 
 const char* nombre_de_resultado(Resultado r) {
@@ -120,6 +106,20 @@ const char* nombre_de_accion(Accion a) {
         return "correccion_fina";
     }
     return "";
+}
+
+// "desvío +3,2 ms (±1,5 ms)", or "desvío desconocido".
+QString texto_desvio(const EstimadorDesvio::Estimacion& e) {
+    if (!e.valida)
+        return QStringLiteral("desvío desconocido");
+    const QLocale es(QLocale::Spanish, QLocale::Spain);
+    const double ms = e.desvio_s * 1e3;
+    const int dec = std::abs(ms) < 100 ? 1 : 0;
+    // What rounds to zero is written "+0,0", never "-0,0".
+    const bool negativo = std::round(ms * (dec ? 10 : 1)) < 0;
+    return QStringLiteral("desvío %1%2 ms (±%3 ms)")
+        .arg(negativo ? QStringLiteral("-") : QStringLiteral("+"),
+             es.toString(std::abs(ms), 'f', dec), es.toString(e.cota_s * 1e3, 'f', dec));
 }
 
 qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
@@ -240,15 +240,26 @@ std::vector<FilaHistorial> filas_de_historial(const QByteArray& texto) {
     return filas;
 }
 
-std::vector<FilaHistorial> leer_historial(const QString& nombre) {
+std::vector<FilaHistorial> leer_historial(const QString& nombre, bool* recortado) {
     std::vector<FilaHistorial> filas;
+    if (recortado)
+        *recortado = false;
+    // Two files of a few MB at most, read whole; of a larger one (an older
+    // version's, or one a user appended to) its newest part. Anything but a
+    // regular file (a FIFO would block the window) is left out.
     for (const QString& n : {nombre + QStringLiteral(".1"), nombre}) {
         if (!QFileInfo::exists(n))
             continue;
-        // Two files of a few MB at most, read whole; anything but a regular
-        // file (a FIFO would block the window) is left out.
         try {
-            const auto parte = filas_de_historial(leer_archivo_pequeno(n, 4 * kHistorialMaximo));
+            bool corto = false;
+            const auto parte =
+                filas_de_historial(leer_final_de_archivo(n, 4 * kHistorialMaximo, corto));
+            if (corto) {
+                // What came before the cut is older than anything read.
+                filas.clear();
+                if (recortado)
+                    *recortado = true;
+            }
             filas.insert(filas.end(), parte.begin(), parte.end());
         } catch (const Fallo&) {
             continue;

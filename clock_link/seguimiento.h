@@ -97,8 +97,10 @@ struct FilaHistorial {
 
 // The rows of a history's text; lines that make no row are skipped.
 std::vector<FilaHistorial> filas_de_historial(const QByteArray& texto);
-// The moved-aside file's rows, then the current one's, oldest first.
-std::vector<FilaHistorial> leer_historial(const QString& nombre = kArchivoHistorial);
+// The moved-aside file's rows, then the current one's, oldest first. Of a
+// file larger than it reads, its newest part; `recortado` then says so.
+std::vector<FilaHistorial> leer_historial(const QString& nombre = kArchivoHistorial,
+                                          bool* recortado = nullptr);
 
 // --- In words ----------------------------------------------------------------
 
@@ -108,6 +110,8 @@ bool deriva_conocida(double deriva, double cota_deriva);
 // "adelanta 0,8 s al día", "atrasa 12 s al día", or "deriva aún incierta
 // (±29 s al día)" until it is known.
 QString deriva_en_palabras(double deriva, double cota_deriva);
+// "desvío +3,2 ms (±1,5 ms)", or "desvío desconocido" when not valid.
+QString texto_desvio(const EstimadorDesvio::Estimacion& e);
 // A sentence: "El reloj adelanta 0,8 s al día", "La deriva del reloj es aún
 // incierta (±29 s al día)".
 QString frase_deriva(double deriva, double cota_deriva);

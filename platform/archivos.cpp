@@ -117,6 +117,37 @@ void reemplazar_archivo(const QString& nombre, const QByteArray& contenido) {
                         .arg(nombre, f.errorString()));
 }
 
+QByteArray leer_final_de_archivo(const QString& nombre, qint64 maximo, bool& recortado) {
+    const QByteArray ruta = QFile::encodeName(nombre);
+    const Descriptor f(::open(ruta.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (f.fd() < 0 || ::fstat(f.fd(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw Fallo(QStringLiteral("No se pudo leer \"%1\" como archivo normal").arg(nombre));
+    recortado = st.st_size > maximo;
+    if (recortado && ::lseek(f.fd(), st.st_size - maximo, SEEK_SET) < 0)
+        throw Fallo(
+            QStringLiteral("No se pudo leer el archivo \"%1\": %2").arg(nombre, razon(errno)));
+    QByteArray datos;
+    char bloque[65536];
+    while (datos.size() < maximo) {
+        const ssize_t n = ::read(f.fd(), bloque, sizeof bloque);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Fallo(
+                QStringLiteral("No se pudo leer el archivo \"%1\": %2").arg(nombre, razon(errno)));
+        if (n == 0)
+            break;
+        datos.append(bloque, n);
+    }
+    if (recortado) {
+        // The first line was cut in two: it starts after its end.
+        const qsizetype fin = datos.indexOf('\n');
+        datos = fin < 0 ? QByteArray() : datos.mid(fin + 1);
+    }
+    return datos;
+}
+
 void reemplazar_sin_enlaces(const QString& nombre, const QByteArray& contenido) {
     const QFileInfo info(nombre);
     const QByteArray carpeta = QFile::encodeName(info.absolutePath());

@@ -20,6 +20,11 @@ QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo);
 // regular file (or a link to one) is refused, untouched.
 void reemplazar_archivo(const QString& nombre, const QByteArray& contenido);
 
+// The last `maximo` bytes of a regular file (all of a smaller one), from the
+// first whole line on; `recortado` says whether the start was left out.
+// Throws Fallo for anything but a regular file.
+QByteArray leer_final_de_archivo(const QString& nombre, qint64 maximo, bool& recortado);
+
 // Replaces a file whole in a folder others may write to: the new content
 // goes to a temporary file created afresh (never one already there, never
 // through a link), renamed over the name. A link planted at the name is

@@ -4,7 +4,10 @@
 #include "platform/temporizador.h"
 #include "tests/ventanas.h"
 
+#include <QAbstractButton>
 #include <QAccessible>
+#include <QChart>
+#include <QChartView>
 #include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScatterSeries>
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
@@ -579,9 +583,29 @@ TEST_F(Checker, KeepsAHistoryReadsInsideSecond31AndCorrectsFinely) {
     EXPECT_EQ(filas.back().accion, quarvel::Accion::Ninguna);
     EXPECT_NEAR(*filas.back().desvio_ms, 0, *filas.back().cota_ms + 0.1);
     EXPECT_LT(*filas.back().cota_ms, 100) << "the drift's bound over a quarter of an hour";
+    // Historial opens on the last hour and follows each read-back.
+    f.historial->trigger();
+    auto* h = f.ventanaHistorial();
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->rango(), quarvel430::VentanaHistorial::Rango::Hora);
+    const auto lecturas_dibujadas = [h] {
+        for (auto* serie : h->grafico->chart()->series())
+            if (serie->name() == "lectura")
+                return static_cast<QScatterSeries*>(serie)->count();
+        return -1;
+    };
+    const int antes_de_leer = lecturas_dibujadas();
+    EXPECT_GE(antes_de_leer, 14);
+    hora.avanzar(60'000);
+    EXPECT_EQ(lecturas_dibujadas(), antes_de_leer + 1);
+    // Tab reaches every control; the chart takes no stop.
+    EXPECT_EQ(h->grafico->focusPolicy(), Qt::NoFocus);
+    for (QWidget* w : h->findChildren<QAbstractButton*>())
+        EXPECT_TRUE(w->focusPolicy() & Qt::TabFocus)
+            << static_cast<QAbstractButton*>(w)->text().toStdString();
     // Knocked 1.4 s ahead behind the checker's back: unknown until the reads
     // tell a knock, then followed, and set again once it is sure.
-    const std::size_t antes = filas.size();
+    const std::size_t antes = quarvel::leer_historial().size();
     adelanto_s = 1.4;
     hora.avanzar(12 * 60'000);
     filas = quarvel::leer_historial();
@@ -641,4 +665,45 @@ TEST_F(Checker, TheStatusLineFitsItsLongestTexts) {
         EXPECT_LE(f.Label9->geometry().bottom(), f.StatusBar1->geometry().top());
         EXPECT_TRUE(f.Label9->toolTip().contains(t.section('\n', 0, 0))) << "the whole in its tip";
     }
+}
+
+TEST(Historial, AxesOnWholeHoursAndDaysAndFiguresThatCannotBeDrawn) {
+    const qint64 ahora = QDateTime(QDate(2026, 12, 8), QTime(10, 34, 17)).toMSecsSinceEpoch();
+    struct Caso {
+        qint64 lapso_ms;
+        qint64 paso_min; // the tick step expected
+    };
+    const Caso casos[] = {{3'600'000, 10},
+                          {13 * 60'000, 10},
+                          {86'400'000, 180},
+                          {7 * 86'400'000LL, 1440},
+                          {30 * 86'400'000LL, 4320}};
+    for (const Caso& c : casos) {
+        const auto e = quarvel430::eje_de_tiempo(ahora - c.lapso_ms, ahora);
+        EXPECT_LE(e.desde_ms, ahora - c.lapso_ms);
+        EXPECT_GE(e.hasta_ms, ahora);
+        EXPECT_LE(e.marcas, 13) << c.lapso_ms;
+        // Every tick on a whole step of local time.
+        const qint64 paso = (e.hasta_ms - e.desde_ms) / (e.marcas - 1);
+        EXPECT_EQ(paso, c.paso_min * 60'000) << c.lapso_ms;
+        const QDateTime primero = QDateTime::fromMSecsSinceEpoch(e.desde_ms);
+        EXPECT_EQ((primero.time().hour() * 60 + primero.time().minute()) %
+                      std::min<qint64>(c.paso_min, 1440),
+                  0)
+            << primero.toString().toStdString();
+        EXPECT_EQ(primero.time().second(), 0);
+    }
+    std::vector<quarvel::FilaHistorial> filas(3);
+    for (std::size_t i = 0; i < filas.size(); ++i)
+        filas[i].t_ms = ahora - 60'000 * static_cast<qint64>(i + 1);
+    filas[0].desvio_ms = 1e308;
+    filas[0].cota_ms = 1;
+    filas[1].desvio_ms = 3;
+    filas[1].cota_ms = 1e300;
+    filas[2].desvio_ms = 2.5;
+    filas[2].cota_ms = 1;
+    const auto t = quarvel430::trazar(filas, ahora - 3'600'000, ahora, 100);
+    EXPECT_EQ(t.omitidas, 2);
+    ASSERT_EQ(t.desvio.size(), 1u) << "a single read-back is still drawn";
+    EXPECT_DOUBLE_EQ(t.desvio[0].second, 2.5);
 }
