@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all deps build test unit fuzz sanitizers lint soak demo demo-sender package capturas bench clean
+.PHONY: all deps build programas test unit fuzz sanitizers lint soak demo demo-sender package capturas bench clean
 
 all: build
 
@@ -40,10 +40,18 @@ lint: build
 soak: build
 	@bash bench/soak.sh $(SOAK_MINUTES)
 
-demo: build
+# The demos build only what they run: the two programs and the simulator.
+PROGRAMAS = Quarvel38 Quarvel430 simulador_reloj
+
+programas: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=ON \
+	  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMAS)
+
+demo: programas
 	@bash scripts/demo.sh checker $(BUILD)
 
-demo-sender: build
+demo-sender: programas
 	@bash scripts/demo.sh sender $(BUILD)
 
 package: build

@@ -20,7 +20,8 @@ cd "$carpeta"
 printf '[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600,N,8,1\r\n' > qv.ini
 for i in 1 2 3 4 5 6 7; do printf '\r\n[T%d]\r\n 100 \r\n' "$i" >> qv.ini; done
 printf '1\r\n' > qv_int.ini
-rm -f salida.txt sincro.txt
+# Each run starts clean: no history, no fine correction left from the last.
+rm -f salida.txt sincro.txt historial.csv historial.csv.1 qv_fino.ini
 
 # Ctrl-C reaches the program alone: the simulator and the virtual display
 # run in sessions of their own, and go after it, so it closes the normal way
@@ -62,7 +63,7 @@ if [ -z "${DISPLAY:-}" ]; then
   fi
 fi
 
-setsid "$simulador" --offset -125 --drift-ppm 150 --sample-ms 12 --log simulador.log &
+setsid "$simulador" --offset -125 --drift-ppm 150 --sample-ms 40 --log simulador.log &
 fondo+=($!)
 for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
 
@@ -81,9 +82,14 @@ if [ "$modo" = sender ]; then
     echo ">> Pulse \"Inicio\" en la ventana Quarvel 3.8"
   fi
 else
-  echo ">> Quarvel430 pondra el reloj en hora en un par de segundos y lo leera en el segundo 31"
+  echo ">> Quarvel430 pondrá el reloj en hora en un par de segundos y lo leerá en el segundo 31"
+  # Historial has something to show within the first minutes: besides the
+  # minute's read-back, one every 10 s.
+  (while sleep 10 && kill -USR1 "$prog" 2>/dev/null; do :; done) &
+  fondo+=($!)
+  echo ">> La demostración pide además una lectura cada 10 s (SIGUSR1), para que Historial tenga pronto qué mostrar"
 fi
-echo ">> Ctrl-C termina la demostracion; los archivos quedan en $carpeta"
+echo ">> Ctrl-C termina la demostración; los archivos quedan en $carpeta"
 wait "$prog" || true
 prog=
 true
