@@ -5,7 +5,7 @@ int main(int argc, char* argv[]) {
     const quarvel::Programa programa{
         QStringLiteral("Quarvel430"), QStringLiteral("io.github.quarvel.Quarvel430"),
         QStringLiteral("Pone en hora el reloj del puerto serie al arrancar y, desde la bandeja "
-                       "del sistema, lo lee cada pocos minutos y lo corrige cuando no esta en "
+                       "del sistema, lo lee cada pocos minutos y lo corrige cuando no está en "
                        "hora."),
         true};
     return quarvel::ejecutar(

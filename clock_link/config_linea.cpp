@@ -27,7 +27,7 @@ ConfigLinea validar_settings(const QString& settings) {
     const int datos = campos[2].toInt(&ok);
     if (!ok || datos < 5 || datos > 8 || campos[2].size() != 1)
         throw Fallo(
-            QStringLiteral("Bits de datos no validos: \"%1\" (5 a 8)").arg(recortado(campos[2])));
+            QStringLiteral("Bits de datos no válidos: \"%1\" (5 a 8)").arg(recortado(campos[2])));
     c.datos = datos;
     if (campos[3] == QStringLiteral("1"))
         c.parada = 1;
@@ -36,7 +36,7 @@ ConfigLinea validar_settings(const QString& settings) {
     else if (campos[3] == QStringLiteral("2"))
         c.parada = 2;
     else
-        throw Fallo(QStringLiteral("Bits de parada no validos: \"%1\" (1, 1.5 o 2)")
+        throw Fallo(QStringLiteral("Bits de parada no válidos: \"%1\" (1, 1.5 o 2)")
                         .arg(recortado(campos[3])));
     return c;
 }

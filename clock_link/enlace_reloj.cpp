@@ -12,7 +12,7 @@ bool EnlaceReloj::reabrir() {
     informado_ = false;
     en_curso_ = false;
     if (!habilitado_) {
-        fallo(QStringLiteral("No se envia nada: la configuracion del puerto (qv.ini) no se "
+        fallo(QStringLiteral("No se envía nada: la configuración del puerto (qv.ini) no se "
                              "pudo leer al inicio"));
         return false;
     }

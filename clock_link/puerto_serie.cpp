@@ -13,7 +13,7 @@ PuertoSerie::PuertoSerie(QObject* parent)
 
 void PuertoSerie::setCommPort(int numero) {
     if (numero < 1 || numero > 255)
-        throw Fallo(QStringLiteral("Numero de puerto no valido: %1 (debe estar entre 1 y 255)")
+        throw Fallo(QStringLiteral("Número de puerto no válido: %1 (debe estar entre 1 y 255)")
                         .arg(numero));
     puerto_ = numero;
 }
@@ -37,7 +37,7 @@ bool PuertoSerie::setPortOpen(bool abrir_puerto) {
 
 bool PuertoSerie::Output(const QByteArray& texto) {
     if (!abierto()) {
-        error_ = QStringLiteral("El puerto %1 esta cerrado").arg(nombrePuerto());
+        error_ = QStringLiteral("El puerto %1 está cerrado").arg(nombrePuerto());
         return false;
     }
     return escribir(texto);

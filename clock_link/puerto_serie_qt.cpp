@@ -81,15 +81,15 @@ QString PuertoSerieQt::describirFalloApertura(const QString& ruta) const {
         if (::access(QFile::encodeName(ruta).constData(), R_OK | W_OK) != 0)
             return QStringLiteral("Sin permiso para abrir el puerto %1: agregue su usuario al "
                                   "grupo dialout (sudo usermod -a -G dialout $USER) y vuelva a "
-                                  "iniciar la sesion")
+                                  "iniciar la sesión")
                 .arg(nombre);
 #endif
         if (const QString ajeno = bloqueo_ajeno(ruta, carpetas_de_bloqueo()); !ajeno.isEmpty())
             return QStringLiteral("Un archivo de bloqueo de otro usuario, %1, impide abrir el "
-                                  "puerto %2: si ningun programa usa el puerto, borrelo "
+                                  "puerto %2: si ningún programa usa el puerto, bórrelo "
                                   "(sudo rm %1)")
                 .arg(ajeno, nombre);
-        return QStringLiteral("El puerto %1 esta en uso por otro programa").arg(nombre);
+        return QStringLiteral("El puerto %1 está en uso por otro programa").arg(nombre);
     default:
         if (!info.exists())
             return QStringLiteral("No existe el puerto %1: conecte el reloj o revise "
@@ -119,7 +119,7 @@ bool PuertoSerieQt::abrir() {
                     puerto_.setStopBits(parada_qt(c.parada)) &&
                     puerto_.setFlowControl(QSerialPort::NoFlowControl);
     if (!ok) {
-        setError(QStringLiteral("El puerto %1 (%2) no acepta la configuracion \"%3\": %4")
+        setError(QStringLiteral("El puerto %1 (%2) no acepta la configuración \"%3\": %4")
                      .arg(nombrePuerto(), ruta, Settings(), puerto_.errorString()));
         puerto_.close();
         return false;
@@ -178,8 +178,8 @@ void PuertoSerieQt::alFallar(QSerialPort::SerialPortError error) {
         // The device takes nothing in: what waits to go out is dropped, or
         // closing would wait for it.
         puerto_.clear(QSerialPort::Output);
-        descripcion = QStringLiteral("El reloj no lee lo que se le envia por el puerto %1: la "
-                                     "cola de envio esta llena")
+        descripcion = QStringLiteral("El reloj no lee lo que se le envía por el puerto %1: la "
+                                     "cola de envío está llena")
                           .arg(nombrePuerto());
     } else {
         // The device went away (unplugged); later writes fail until it is back.

@@ -12,13 +12,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLocale>
 #include <QLockFile>
 #include <QSocketNotifier>
 #include <QSysInfo>
 #include <QThread>
 #include <QTimer>
+#include <QTranslator>
 #include <QWidget>
 #include <cerrno>
 #include <csignal>
@@ -115,7 +118,7 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     linea.setApplicationDescription(p.descripcion);
     // Without --help-all: Qt's own options are not this program's to list.
     const QCommandLineOption ayuda({QStringLiteral("h"), QStringLiteral("help")},
-                                   QStringLiteral("Displays help on commandline options."));
+                                   QStringLiteral("Muestra esta ayuda."));
     linea.addOption(ayuda);
     const QCommandLineOption version = linea.addVersionOption();
     const QCommandLineOption sin_ventana(
@@ -124,7 +127,7 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
                        "con los avisos en el diario (stderr); termina con SIGTERM."));
     const QCommandLineOption metricas(
         QStringLiteral("metricas"),
-        QStringLiteral("Tras cada lectura escribe las metricas del reloj en <carpeta>, en el "
+        QStringLiteral("Tras cada lectura escribe las métricas del reloj en <carpeta>, en el "
                        "formato de textfile de prometheus-node-exporter."),
         QStringLiteral("carpeta"));
     if (p.servicio) {
@@ -145,10 +148,19 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     linea.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const bool entendida = linea.parse(args);
     if (linea.isSet(ayuda)) {
-        // Without an application yet, Qt does not know the command's name.
-        std::fputs(
-            qPrintable(linea.helpText().replace(QStringLiteral("<executable_name>"), p.nombre)),
-            stdout);
+        // Written here, all in Spanish: Qt's own help text is English.
+        QString texto =
+            QStringLiteral("Uso: %1 [opciones]\n%2\n\nOpciones:\n").arg(p.nombre, p.descripcion);
+        const auto opcion = [&texto](const QString& nombres, const QString& que) {
+            texto += QStringLiteral("  %1\n      %2\n").arg(nombres, que);
+        };
+        opcion(QStringLiteral("-h, --help"), QStringLiteral("Muestra esta ayuda."));
+        opcion(QStringLiteral("-v, --version"), QStringLiteral("Muestra la versión."));
+        if (p.servicio) {
+            opcion(QStringLiteral("--sin-ventana"), sin_ventana.description());
+            opcion(QStringLiteral("--metricas <carpeta>"), metricas.description());
+        }
+        std::fputs(texto.toUtf8().constData(), stdout);
         return 0;
     }
     if (linea.isSet(version)) {
@@ -156,11 +168,18 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         return 0;
     }
     if (!entendida || !linea.positionalArguments().isEmpty()) {
-        const QString error = entendida ? QStringLiteral("argumento de mas: %1")
-                                              .arg(linea.positionalArguments().constFirst())
-                                        : linea.errorText();
-        std::fprintf(stderr, "%s: %s (vea %s --help)\n", qPrintable(p.nombre), qPrintable(error),
-                     qPrintable(p.nombre));
+        // Qt's own error texts are English: said here instead.
+        QString error;
+        if (entendida)
+            error = QStringLiteral("argumento de más: «%1»")
+                        .arg(linea.positionalArguments().constFirst());
+        else if (!linea.unknownOptionNames().isEmpty())
+            error = QStringLiteral("opción desconocida: «%1»")
+                        .arg(linea.unknownOptionNames().constFirst());
+        else
+            error = QStringLiteral("opción sin su valor o con uno que no lleva");
+        std::fprintf(stderr, "%s: %s (vea %s --help)\n", qPrintable(p.nombre),
+                     error.toUtf8().constData(), qPrintable(p.nombre));
         return 2;
     }
     const bool sin_pantalla = p.servicio && linea.isSet(sin_ventana);
@@ -171,9 +190,10 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     // Qt would abort, leaving a core, where no display can be opened.
     if (!sin_pantalla && !hay_pantalla(argc, argv)) {
         std::fprintf(stderr,
-                     "%s: no hay pantalla que abrir (DISPLAY y WAYLAND_DISPLAY); arranquelo "
-                     "desde el escritorio\n",
-                     qPrintable(p.nombre));
+                     "%s: no hay pantalla que abrir (DISPLAY y WAYLAND_DISPLAY); arránquelo "
+                     "desde el escritorio%s\n",
+                     qPrintable(p.nombre),
+                     p.servicio ? ", o con --sin-ventana para chequear sin ventana" : "");
         return 1;
     }
     return std::nullopt;
@@ -183,6 +203,14 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
 void preparar_aplicacion(const Programa& p) {
     QApplication::setDesktopFileName(p.escritorio);
     QApplication::setWindowIcon(icono_programa());
+    // Qt's own words (a message box's buttons, a spin box's menu) in Spanish
+    // too, where Qt's translations are installed.
+    auto* qt = new QTranslator(qApp);
+    if (qt->load(QLocale(QLocale::Spanish, QLocale::Spain), QStringLiteral("qtbase"),
+                 QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+    else
+        delete qt;
 }
 
 namespace {
@@ -267,15 +295,15 @@ InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent)
     }
     const QString lock = QStringLiteral(".%1.lock").arg(nombre);
     if (!proceso_vivo(pid)) {
-        impedimento_ = QStringLiteral("El bloqueo \"%1\" de esta carpeta quedo de un programa ya "
+        impedimento_ = QStringLiteral("El bloqueo \"%1\" de esta carpeta quedó de un programa ya "
                                       "terminado (proceso %2) y no se puede quitar: es de otro "
-                                      "usuario. Borrelo (rm %1) y arranque de nuevo.")
+                                      "usuario. Bórrelo (rm %1) y arranque de nuevo.")
                            .arg(lock)
                            .arg(pid);
         return;
     }
     if (!proceso_propio(pid)) {
-        impedimento_ = QStringLiteral("%1 ya esta en marcha en esta carpeta, como otro usuario "
+        impedimento_ = QStringLiteral("%1 ya está en marcha en esta carpeta, como otro usuario "
                                       "(proceso %2, bloqueo \"%3\").")
                            .arg(nombre)
                            .arg(pid)

@@ -119,7 +119,7 @@ void VentanaPrincipal::fijar_retardo(Temporizador* t, const std::optional<QStrin
                                      const QString& seccion) {
     const long ms = entero_estricto(valor, seccion);
     if (ms < 0 || ms > Temporizador::kIntervaloMaximo)
-        throw Fallo(QStringLiteral("El valor %1 de %2 en qv.ini no es valido: debe estar entre 0 "
+        throw Fallo(QStringLiteral("El valor %1 de %2 en qv.ini no es válido: debe estar entre 0 "
                                    "y %3 milisegundos")
                         .arg(ms)
                         .arg(seccion)
@@ -135,8 +135,8 @@ std::optional<long> VentanaPrincipal::intervalo_valido() const {
 }
 
 QString VentanaPrincipal::intervalo_no_valido(const QString& consecuencia) const {
-    return QStringLiteral("El intervalo \"%1\" de qv_int.ini no es un numero entero de minutos "
-                          "(1 o mas): %2")
+    return QStringLiteral("El intervalo \"%1\" de qv_int.ini no es un número entero de minutos "
+                          "(1 o más): %2")
         .arg(recortado(Text2->text()), consecuencia);
 }
 

@@ -63,14 +63,14 @@ QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo) {
     const Descriptor f(::open(ruta.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (f.fd() < 0) {
         if (errno == ENOENT)
-            throw Fallo(QStringLiteral("No se encontro el archivo \"%1\"").arg(nombre));
+            throw Fallo(QStringLiteral("No se encontró el archivo \"%1\"").arg(nombre));
         throw Fallo(
             QStringLiteral("No se pudo abrir el archivo \"%1\": %2").arg(nombre, razon(errno)));
     }
     struct stat st {};
     if (::fstat(f.fd(), &st) != 0 || !S_ISREG(st.st_mode))
         throw Fallo(QStringLiteral("El archivo \"%1\" no es un archivo normal (un dispositivo, una "
-                                   "tuberia o una carpeta): no se lee")
+                                   "tubería o una carpeta): no se lee")
                         .arg(nombre));
     QByteArray datos;
     char bloque[4096];
@@ -85,7 +85,7 @@ QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo) {
             return datos;
         datos.append(bloque, n);
         if (datos.size() > maximo)
-            throw Fallo(QStringLiteral("El archivo \"%1\" es demasiado grande (mas de %2 bytes): "
+            throw Fallo(QStringLiteral("El archivo \"%1\" es demasiado grande (más de %2 bytes): "
                                        "no se lee")
                             .arg(nombre)
                             .arg(maximo));
@@ -98,7 +98,7 @@ void reemplazar_archivo(const QString& nombre, const QByteArray& contenido) {
     struct stat st {};
     if (::stat(QFile::encodeName(nombre).constData(), &st) == 0 && !S_ISREG(st.st_mode))
         throw Fallo(QStringLiteral("El archivo \"%1\" no es un archivo normal (un dispositivo, una "
-                                   "tuberia o una carpeta): no se escribe")
+                                   "tubería o una carpeta): no se escribe")
                         .arg(nombre));
     // Unbuffered, so a short write (disk full, size limit) shows in the count
     // instead of being lost in a flush at commit.

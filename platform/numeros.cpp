@@ -75,20 +75,20 @@ long entero_estricto(const std::optional<QString>& valor, const QString& nombre)
     }
     if (!ok)
         throw Fallo(
-            QStringLiteral("El valor \"%1\" de %2 no es un numero").arg(recortado(t), nombre));
+            QStringLiteral("El valor \"%1\" de %2 no es un número").arg(recortado(t), nombre));
     // nearbyint rounds half to even in the default rounding mode.
     const double r = std::nearbyint(v);
     if (r > static_cast<double>(std::numeric_limits<int>::max()) ||
         r < static_cast<double>(std::numeric_limits<int>::min()))
         throw Fallo(
-            QStringLiteral("El valor \"%1\" de %2 esta fuera de rango").arg(recortado(t), nombre));
+            QStringLiteral("El valor \"%1\" de %2 está fuera de rango").arg(recortado(t), nombre));
     return static_cast<long>(r);
 }
 
 std::int16_t a_entero16(long valor, const QString& nombre) {
     if (valor < std::numeric_limits<std::int16_t>::min() ||
         valor > std::numeric_limits<std::int16_t>::max())
-        throw Fallo(QStringLiteral("El valor %1 de %2 esta fuera de rango").arg(valor).arg(nombre));
+        throw Fallo(QStringLiteral("El valor %1 de %2 está fuera de rango").arg(valor).arg(nombre));
     return static_cast<std::int16_t>(valor);
 }
 

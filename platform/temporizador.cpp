@@ -19,7 +19,7 @@ Temporizador::~Temporizador() {
 
 void Temporizador::setInterval(long ms) {
     if (ms < 0 || ms > kIntervaloMaximo)
-        throw Fallo(QStringLiteral("Intervalo de %1 no valido: %2 (debe estar entre 0 y %3)")
+        throw Fallo(QStringLiteral("Intervalo de %1 no válido: %2 (debe estar entre 0 y %3)")
                         .arg(nombre_)
                         .arg(ms)
                         .arg(kIntervaloMaximo));

@@ -8,7 +8,7 @@ paquetes=(
   qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev
   libgtest-dev curl qt6-charts-dev libqt6opengl6-dev prometheus-node-exporter prometheus
   xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon dbus-bin libglib2.0-bin
-  desktop-file-utils appstream lintian weston qt6-wayland xfce4-panel
+  desktop-file-utils appstream lintian weston qt6-wayland xfce4-panel qt6-translations-l10n
   clang libclang-rt-14-dev clang-format clang-tidy cppcheck
 )
 

@@ -4,8 +4,8 @@
 int main(int argc, char* argv[]) {
     const quarvel::Programa programa{
         QStringLiteral("Quarvel38"), QStringLiteral("io.github.quarvel.Quarvel38"),
-        QStringLiteral("Envia la fecha y la hora del ordenador al reloj del puerto serie y "
-                       "reenvia los segundos cada pocos minutos.")};
+        QStringLiteral("Envía la fecha y la hora del PC al reloj del puerto serie y "
+                       "reenvía los segundos cada pocos minutos.")};
     return quarvel::ejecutar(
         argc, argv, programa,
         [](const quarvel::Entorno& entorno, const quarvel::OpcionesDeArranque&) {

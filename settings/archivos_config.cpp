@@ -40,7 +40,7 @@ QString leer_intervalo() {
 QString intervalo_de_bytes(const QByteArray& datos) {
     LectorLineas lector(datos);
     if (lector.fin())
-        throw Fallo(QStringLiteral("El archivo \"%1\" esta vacio: se esperaba la linea del "
+        throw Fallo(QStringLiteral("El archivo \"%1\" está vacío: se esperaba la línea del "
                                    "intervalo")
                         .arg(kArchivoIntervalo));
     return texto(lector.leerLinea());
@@ -55,7 +55,7 @@ std::optional<int> umbral_fino_de_bytes(const QByteArray& datos) {
     const int n = linea.toInt(&ok);
     // Up to a minute: beyond it the designed comparison already sets the clock.
     if (!ok || n < 0 || n > 60'000)
-        throw Fallo(QStringLiteral("\"%1\" no contiene un numero de milisegundos entre 0 y "
+        throw Fallo(QStringLiteral("\"%1\" no contiene un número de milisegundos entre 0 y "
                                    "60000 (\"%2\"): la correccion fina queda desactivada")
                         .arg(kArchivoFino, linea.left(20)));
     return n == 0 ? std::nullopt : std::optional<int>(n);
@@ -98,8 +98,8 @@ configuracion_ini configuracion_de_bytes(const QByteArray& datos) {
         for (const auto& [marcador, campo] : secciones) {
             if (linea == marcador) {
                 if (lector.fin())
-                    throw Fallo(QStringLiteral("El archivo \"%1\" termina despues de \"%2\": "
-                                               "se esperaba una linea de valor")
+                    throw Fallo(QStringLiteral("El archivo \"%1\" termina después de \"%2\": "
+                                               "se esperaba una línea de valor")
                                     .arg(kArchivoConfiguracion, QString::fromLatin1(marcador)));
                 *campo = texto(lector.leerLinea());
                 break;
@@ -143,7 +143,7 @@ int separar_config_com_parcial(const QString& t, config_com& partes) {
 config_com separar_config_com(const QString& t) {
     config_com partes;
     if (separar_config_com_parcial(t, partes) < 4)
-        throw Fallo(QStringLiteral("La configuracion del puerto \"%1\" no tiene la forma "
+        throw Fallo(QStringLiteral("La configuración del puerto \"%1\" no tiene la forma "
                                    "velocidad,paridad,datos,parada")
                         .arg(recortado(t)));
     return partes;

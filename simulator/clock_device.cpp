@@ -276,14 +276,14 @@ std::string describeError(const Event& event) {
         return "\"C\" seguido de " + b + " desconocido; descartados ambos";
     case ErrorKind::InvalidValue: {
         auto r = fieldRange(*event.field);
-        return "valor " + b + " no valido para " + letter + " (BCD " + std::to_string(r.min) + "-" +
+        return "valor " + b + " no válido para " + letter + " (BCD " + std::to_string(r.min) + "-" +
                std::to_string(r.max) + "); campo sin cambios";
     }
     case ErrorKind::NonexistentDate:
         break;
     }
     return letter + " " + std::to_string(event.value.value_or(-1)) +
-           " daria una fecha inexistente; campo sin cambios";
+           " daría una fecha inexistente; campo sin cambios";
 }
 
 std::string toJsonLine(const Event& event, Micros tUs) {

@@ -12,7 +12,7 @@ namespace {
 
 const char* const kHelp = R"(uso: simulador_reloj [opciones]
 
-Simula el reloj externo en un pseudo-terminal. Crea el enlace simbolico
+Simula el reloj externo en un pseudo-terminal. Crea el enlace simbólico
 DIR/COM<N> que apunta al esclavo (p. ej. /dev/pts/5); los programas abren ese
 enlace como puerto serie. El enlace se borra al terminar (SIGINT, SIGTERM o
 fin normal). Al arrancar escribe en stdout:  listo: COM<N> -> /dev/pts/X
@@ -22,76 +22,76 @@ Opciones:
   --port N             nombre del enlace COM<N> (por defecto 1)
   --offset SEGUNDOS    hora del reloj = hora del PC + SEGUNDOS (admite
                        negativos y decimales; por defecto 0)
-  --drift-ppm X        deriva del reloj en partes por millon (desde el arranque
-                       o desde la ultima puesta en hora)
+  --drift-ppm X        deriva del reloj en partes por millón (desde el arranque
+                       o desde la última puesta en hora)
   --utc                usar la hora UTC del PC en vez de la hora local
   --time-only          arrancar mostrando solo la hora (como tras "CH")
-  --baud N             velocidad de la linea en ambos sentidos: 10 bits por
+  --baud N             velocidad de la línea en ambos sentidos: 10 bits por
                        byte a N baudios (por defecto 9600, ~1.04 ms por byte).
-                       Cada byte recibido termina de llegar un byte despues del
-                       anterior, o de su lectura si la linea estaba libre, y el
+                       Cada byte recibido termina de llegar un byte después del
+                       anterior, o de su lectura si la línea estaba libre, y el
                        reloj lo aplica en ese momento; la respuesta sale a ese
                        mismo ritmo
   --latency MS         espera entre la llegada de "CX" y el primer byte de
                        respuesta (por defecto 20)
-  --sample-ms MS       el reloj se lee MS despues de llegar "CX" (latencia
+  --sample-ms MS       el reloj se lee MS después de llegar "CX" (latencia
                        fija de la respuesta; por defecto 0). La respuesta no
                        sale antes de esa lectura
-  --log FICHERO        registro JSON, una linea por comando (se trunca al abrir)
-  --quiet              sin esfera; solo lineas de comandos y errores
+  --log FICHERO        registro JSON, una línea por comando (se trunca al abrir)
+  --quiet              sin esfera; solo líneas de comandos y errores
   --seed N             semilla para --garbage-reply
-  --version            mostrar la version y salir
+  --version            mostrar la versión y salir
   --help               esta ayuda
 
 Fallos simulados:
   --no-reply           no responder nunca a "CX"
   --garbage-reply      responder a "CX" con 14 bytes aleatorios (ninguno 0x53)
-                       seguidos de "S", para que el lector la de por completa
+                       seguidos de "S", para que el lector la dé por completa
   --slow-line          enviar a 1200 baudios (lo recibido sigue a --baud)
   --flood RATE         mientras un cliente tenga el puerto abierto, enviar RATE
                        bytes 0x00 de relleno por segundo (1-100000), al ritmo de
-                       la linea; una respuesta sale en cuanto la linea queda
+                       la línea; una respuesta sale en cuanto la línea queda
                        libre, sin esperar al relleno
-  --ignore-every K     ignorar cada K-esimo comando bien formado (no se aplica
+  --ignore-every K     ignorar cada K-ésimo comando bien formado (no se aplica
                        y "CX" no responde); los errores no cuentan
   --vanish-after SEG   a los SEG segundos cerrar el pseudo-terminal, borrar el
                        enlace y salir con estado 0
   --run-for SEG        salir (estado 0) a los SEG segundos
 
-Protocolo (bytes sin trama, letras con mayusculas/minusculas):
-  D v  dia (1-31)      M v  mes (1-12)       Y v  anio 00-99 (20yy)
+Protocolo (bytes sin trama, letras con mayúsculas/minúsculas):
+  D v  día (1-31)      M v  mes (1-12)       Y v  año 00-99 (20yy)
   H v  hora (0-23)     m v  minuto (0-59)    S v  segundo (0-59), pone a 0
-                                                  la fraccion de segundo
+                                                  la fracción de segundo
   CW fin de puesta en hora   CH mostrar solo hora   CF mostrar fecha y hora
   CX pedir fecha y hora
   v es BCD empaquetado (26 -> 0x26). Tras una letra de valor el byte siguiente
   es siempre el valor, aunque coincida con una letra. Un valor no BCD o fuera de
-  rango, o que daria una fecha inexistente (31/02), se ignora y se informa.
+  rango, o que daría una fecha inexistente (31/02), se ignora y se informa.
   Un byte desconocido donde se espera comando se descarta y se informa; "C"
   seguido de un byte desconocido descarta ambos.
 
 Respuesta a "CX" (15 bytes, posiciones desde 1):
-  1 'C'  2 'X'  3 'd'  4 DIA   5 'm'  6 MES     7 'y'  8 ANIO
+  1 'C'  2 'X'  3 'd'  4 DÍA   5 'm'  6 MES     7 'y'  8 AÑO
   9 'h' 10 HORA 11 'n' 12 MIN 13 's' 14 SEG    15 'S'
-  Valores en BCD con la hora del reloj al recibir "CX". Ningun byte es 0x53
-  salvo el ultimo y los valores que valgan 53 (minuto, segundo o anio 53).
+  Valores en BCD con la hora del reloj al recibir "CX". Ningún byte es 0x53
+  salvo el último y los valores que valgan 53 (minuto, segundo o año 53).
 
-Registro (--log), un objeto JSON por linea, escrito y volcado al momento:
+Registro (--log), un objeto JSON por línea, escrito y volcado al momento:
   {"t_us":1764943507123456,"cmd":"D","value":5,"byte":5,
    "device":"05/12/2026 14:05:07.123","mode":"fecha_hora"}
-  t_us    hora del PC en que termino de llegar el ultimo byte del comando a la
+  t_us    hora del PC en que terminó de llegar el último byte del comando a la
           velocidad de --baud, microsegundos desde 1970 (UTC)
   cmd     D M Y H m S CW CH CF CX o "error"
   value   valor decimal (si lo hay);  byte  byte crudo del valor, o el byte
-          erroneo en los errores
+          erróneo en los errores
   device  fecha y hora del reloj tras aplicar el comando, dd/mm/aaaa hh:mm:ss.mmm
   mode    "fecha_hora" o "hora"
   error, field, detail   en los errores: comando_desconocido,
           segunda_letra_desconocida, valor_invalido, fecha_inexistente
-  ignored true si lo descarto --ignore-every
+  ignored true si lo descartó --ignore-every
   reply   en CX, bytes enviados en hexadecimal (ausente con --no-reply)
 
-Estado de salida: 0 normal, 1 fallo del sistema, 2 opcion o valor incorrecto.
+Estado de salida: 0 normal, 1 fallo del sistema, 2 opción o valor incorrecto.
 )";
 
 double parseNumber(const std::string& option, const std::string& text, double min, double max) {
@@ -136,7 +136,7 @@ public:
 
     void flag(bool& target) const {
         if (inlineValue_)
-            usageError("la opcion " + arg_ + " no lleva valor");
+            usageError("la opción " + arg_ + " no lleva valor");
         target = true;
     }
 
@@ -203,7 +203,7 @@ void applyOption(Options& o, Arguments& a) {
     } else if (arg == "--seed") {
         o.seed = static_cast<unsigned>(parseInteger(arg, a.value(), 0, 4'294'967'295L));
     } else {
-        usageError("opcion desconocida: " + a.original());
+        usageError("opción desconocida: " + a.original());
     }
 }
 

@@ -68,7 +68,7 @@ void createLink(const std::string& link, const std::string& target) {
     struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
-            std::fprintf(stderr, "simulador_reloj: %s existe y no es un enlace simbolico\n",
+            std::fprintf(stderr, "simulador_reloj: %s existe y no es un enlace simbólico\n",
                          link.c_str());
             std::exit(1);
         }

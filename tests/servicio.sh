@@ -99,7 +99,7 @@ comprobar "nothing on stdout" test ! -s reloj/checker.out
 otro=$(cat otro/pid)
 comprobar "the second clock was set too" esperar 150 dice '^<6>puesta en hora enviada' otro/checker.err
 igual "a missing metrics folder is said once" 1 \
-  "$(grep -c '^<3>no se escriben las metricas' otro/checker.err)"
+  "$(grep -c '^<3>no se escriben las métricas' otro/checker.err)"
 kill -TERM "$otro"
 wait "$otro"
 igual "and it too ends with" 0 "$?"

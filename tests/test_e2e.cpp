@@ -344,8 +344,11 @@ TEST(LineaDeOrdenes, HelpAndVersionNeedNoDisplayAndNoDisplayIsOneLine) {
         Programa ayuda(binario, sin_pantalla);
         EXPECT_EQ(ayuda.correr({"--help"}), 0) << nombre;
         const QByteArray texto = ayuda.p.readAllStandardOutput();
-        EXPECT_TRUE(texto.startsWith(QByteArray("Usage: ") + nombre));
+        EXPECT_TRUE(texto.startsWith(QByteArray("Uso: ") + nombre));
         EXPECT_FALSE(texto.contains("help-all"));
+        // All of it in Spanish, Qt's own words too.
+        for (const char* ingles : {"Usage", "Options:", "Displays", "version information"})
+            EXPECT_FALSE(texto.contains(ingles)) << ingles;
         Programa sin(binario, sin_pantalla);
         EXPECT_EQ(sin.correr(), 1) << nombre;
         EXPECT_EQ(sin.p.readAllStandardError().count('\n'), 1) << nombre;
@@ -357,6 +360,7 @@ TEST(LineaDeOrdenes, HelpAndVersionNeedNoDisplayAndNoDisplayIsOneLine) {
                 const QByteArray error = mal.p.readAllStandardError();
                 EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
                 EXPECT_TRUE(error.contains(QByteArray(arg).replace("--", ""))) << arg;
+                EXPECT_FALSE(error.contains("Unknown")) << error.toStdString();
             }
         }
     }

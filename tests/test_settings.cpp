@@ -87,7 +87,7 @@ TEST(Configuracion, LfOnlyFileIsOneLineAndLastMarkerFails) {
     const QString d = descripcion_de([] { leer_configuracion(); });
     EXPECT_TRUE(d.contains("qv.ini") && d.contains("[T7]")) << d.toStdString();
     QFile::remove("qv.ini");
-    EXPECT_TRUE(descripcion_de([] { leer_configuracion(); }).contains("No se encontro"));
+    EXPECT_TRUE(descripcion_de([] { leer_configuracion(); }).contains("No se encontró"));
 }
 
 TEST(Configuracion, SaveWritesTheTwentySixLinesAndReadsBack) {

@@ -26,7 +26,7 @@ comprobar "Description" test -n "$(campo Description)"
 echo "Depends: $(campo Depends)"
 # FIELD:PACKAGE, the package a whole entry of the field's list.
 for fp in Depends:libqt6core6 Depends:libqt6gui6 Depends:libqt6widgets6 Depends:libqt6serialport6 \
-    Recommends:qt6-wayland; do
+    Recommends:qt6-wayland Recommends:qt6-translations-l10n; do
     comprobar "$fp" grep -Eq "(^|, )${fp#*:}( |,|$)" <<<"$(campo "${fp%%:*}")"
 done
 
