@@ -69,7 +69,12 @@ PuertoSerieQt::~PuertoSerieQt() {
 }
 
 QString PuertoSerieQt::describirFalloApertura(const QString& ruta) const {
-    const QString nombre = QStringLiteral("%1 (%2)").arg(nombrePuerto(), ruta);
+    // Through a link in the folder, the device it names (even one that is
+    // not there): "COM1 → /dev/ttyUSB0".
+    const QFileInfo enlace(ruta_de_puerto(CommPort()));
+    const QString nombre =
+        enlace.isSymLink() ? QStringLiteral("%1 → %2").arg(nombrePuerto(), enlace.symLinkTarget())
+                           : QStringLiteral("%1 (%2)").arg(nombrePuerto(), ruta);
     const QFileInfo info(ruta);
     switch (puerto_.error()) {
     case QSerialPort::DeviceNotFoundError:
@@ -184,7 +189,7 @@ void PuertoSerieQt::alFallar(QSerialPort::SerialPortError error) {
     } else {
         // The device went away (unplugged); later writes fail until it is back.
         descripcion =
-            QStringLiteral("Se perdio el puerto %1: %2").arg(nombrePuerto(), puerto_.errorString());
+            QStringLiteral("Se perdió el puerto %1: %2").arg(nombrePuerto(), puerto_.errorString());
     }
     setError(descripcion);
     puerto_.close();

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -206,9 +207,11 @@ double VentanaPrincipal::us_por_byte() const {
 void VentanaPrincipal::informar_fallo(const QString& descripcion) {
     diario(Prioridad::Error, descripcion);
     ultimo_fallo_ = descripcion;
-    StatusBar1->showMessage(descripcion, kAvisoMs);
-    // The bar cuts a long text at the window's width; its tip shows it whole
-    // while it shows.
+    // Shortened to the bar's width with an ellipsis, never cut mid-word
+    // unmarked; its tip shows it whole while it shows.
+    const QFontMetrics fm(StatusBar1->font());
+    StatusBar1->showMessage(fm.elidedText(descripcion, Qt::ElideRight, StatusBar1->width() - 8),
+                            kAvisoMs);
     StatusBar1->setToolTip(descripcion);
     connect(StatusBar1, &QStatusBar::messageChanged, this, &VentanaPrincipal::mensajeCambiado,
             Qt::UniqueConnection);

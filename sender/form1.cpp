@@ -117,8 +117,13 @@ void Form1::Timer2_Timer() {
 }
 
 void Form1::Command1_Click() {
+    const QString enviado = Text3->text();
     Text3->setText(Text1->text());
     enlace_.iniciar_intercambio();
+    // Nothing goes out on a port that did not open: the field keeps what was
+    // last sent.
+    if (enlace_.fallando())
+        Text3->setText(enviado);
     iniciar_cadena(false);
     Timer1->setEnabled(true);
     indicador(true);
@@ -192,8 +197,9 @@ void Form1::enviar_segundos() {
     if (!enlace_.fallando())
         diario(Prioridad::Info,
                QStringLiteral("segundos enviados: %1").arg(formato_hora(plan_segundos_.borde)));
-    // What was sent: the second the value lands on.
-    Text3->setText(formato_hora(plan_segundos_.borde));
+    // What was sent: the second the value lands on; nothing, on a failing port.
+    if (!enlace_.fallando())
+        Text3->setText(formato_hora(plan_segundos_.borde));
     Timer12->setEnabled(true);
 }
 
@@ -271,7 +277,7 @@ void Form1::Timer8_Timer() {
 }
 void Form1::Timer9_Timer() {
     // What was sent: the second the value lands on.
-    if (paso(Timer9, kPasoSegundos, Timer10))
+    if (paso(Timer9, kPasoSegundos, Timer10) && !enlace_.fallando())
         Text3->setText(formato_hora(plan_cadena_.borde));
 }
 
@@ -309,8 +315,11 @@ void Form1::Timer12_Timer() {
 void Form1::Command7_Click() {
     if (!contar_minuto())
         return;
+    const QString enviado = Text3->text();
     Text3->setText(Text1->text());
     enlace_.iniciar_intercambio();
+    if (enlace_.fallando())
+        Text3->setText(enviado);
     iniciar_cadena(true);
 }
 

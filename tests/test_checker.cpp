@@ -488,7 +488,7 @@ TEST_F(Checker, PortFailureIsShownInTheTipAndCheckingGoesOn) {
         QStringLiteral("El puerto COM1 (/dev/ttyS0) esta en uso por otro programa");
     hora.avanzar(3000);
     EXPECT_TRUE(caja.mensajes.empty());
-    EXPECT_EQ(f.StatusBar1->currentMessage(), puerto.fallo_apertura);
+    EXPECT_EQ(f.StatusBar1->toolTip(), puerto.fallo_apertura);
     ASSERT_EQ(llamadas.size(), 2u) << "one report for the whole update";
     EXPECT_EQ(llamadas[1].mensaje, quarvel::NIM_MODIFY);
     EXPECT_TRUE(

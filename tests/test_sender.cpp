@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -429,12 +430,22 @@ TEST_F(Sender, CambiarSwitchesTheClockDisplayOnlyWhenItReachesIt) {
 
 TEST_F(Sender, PortThatCannotOpenIsReportedOnceAndRetried) {
     Form1& f = cargar();
-    puerto.fallo_apertura = QStringLiteral("No existe el puerto COM1 (/dev/ttyS0)");
+    puerto.fallo_apertura =
+        QStringLiteral("No existe el puerto COM1 → "
+                       "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZ1AB-if00-port0: "
+                       "conecte el reloj o revise [COM_PORT] en qv.ini");
+    const QString enviado = f.Text3->text();
     f.Command1_Click();
     hora.avanzar(2000);
     EXPECT_TRUE(caja.mensajes.empty()) << "no modal box";
-    EXPECT_EQ(f.StatusBar1->currentMessage(), puerto.fallo_apertura);
+    // Shortened to the bar with an ellipsis, whole in its tip.
+    const QString barra = f.StatusBar1->currentMessage();
+    EXPECT_TRUE(barra.endsWith(QChar(0x2026)) && puerto.fallo_apertura.startsWith(barra.chopped(1)))
+        << barra.toStdString();
+    EXPECT_LE(QFontMetrics(f.StatusBar1->font()).horizontalAdvance(barra), f.StatusBar1->width());
+    EXPECT_EQ(f.StatusBar1->toolTip(), puerto.fallo_apertura);
     EXPECT_TRUE(puerto.escritos().isEmpty());
+    EXPECT_EQ(f.Text3->text(), enviado) << "nothing was sent";
     EXPECT_TRUE(f.Timer1->Enabled()) << "periodic sending goes on";
 
     puerto.fallo_apertura.clear();
