@@ -4,6 +4,7 @@
 // start-up time, idle CPU and memory. Run by hand: quarvel_bench [--rapido]
 #include "checker/form1.h"
 #include "checker/historial.h"
+#include "clock_link/bitacora.h"
 #include "clock_link/config_linea.h"
 #include "clock_link/estimador.h"
 #include "clock_link/puerto_serie_qt.h"
@@ -464,6 +465,7 @@ void afinar(double ppm, double umbral_ms, int minutos, std::mt19937& azar,
     aparato.puesta(minuto);
     s.puesta(minuto);
     const EstadoPc pc{true, true, 0.0001};
+    std::vector<int> finas;
     for (int n = 1; n <= minutos; ++n) {
         minuto += 60'000'000;
         const qint64 t = s.momento_de_lectura(minuto + 31'000'000);
@@ -471,8 +473,13 @@ void afinar(double ppm, double umbral_ms, int minutos, std::mt19937& azar,
         const LecturaReloj l{reloj.date().day(),  reloj.date().month(),  reloj.date().year() - 2000,
                              reloj.time().hour(), reloj.time().minute(), reloj.time().second()};
         Registro reg = s.lectura(t, l, true, false, false, pc);
+        while (!finas.empty() && finas.front() <= n - 60)
+            finas.erase(finas.begin());
         if (umbral_ms > 0 && s.estimador().sin_antecedentes() &&
+            finas.size() < static_cast<std::size_t>(BitacoraLecturas::kFinasPorHora) &&
+            s.estimador().lecturas_sin_contradiccion() >= BitacoraLecturas::kLecturasLimpias &&
             corregir_fino(reg.estimacion, umbral_ms, 60)) {
+            finas.push_back(n);
             reg.accion = Accion::CorreccionFina;
             const qint64 puesta = (t / 1'000'000 + 4) * 1'000'000;
             aparato.puesta(puesta);
@@ -502,7 +509,7 @@ qint64 escribir_historial(const QString& nombre, double ppm, double umbral_ms, i
 // A month of one-minute read-backs of a clock drifting 80 ppm, fine
 // correction at 50 ms; then Historial opened on it, `veces` times. Returns
 // ms from construction to painted. With QUARVEL_CAPTURA_HISTORIAL set,
-// saves a picture of a day of a clock drifting 12 ppm kept within 30 ms.
+// saves a picture of a day of a clock drifting 40 ppm kept within 30 ms.
 std::vector<double> aperturas_de_historial(const QString& carpeta, int veces) {
     const QString nombre = carpeta + QStringLiteral("/historial.csv");
     const qint64 fin = escribir_historial(nombre, 80, 50, 43'200);
@@ -523,12 +530,13 @@ std::vector<double> aperturas_de_historial(const QString& carpeta, int veces) {
         r.push_back(static_cast<double>(reloj.nsecsElapsed()) / 1e6);
     }
     if (qEnvironmentVariableIsSet("QUARVEL_CAPTURA_HISTORIAL")) {
-        const qint64 dia = escribir_historial(nombre, 12, 30, 1440);
+        const qint64 dia = escribir_historial(nombre, 40, 30, 1440);
         quarvel430::FuentesHistorial fuentes;
         fuentes.filas = [nombre](bool& r) { return leer_historial(nombre, &r); };
         fuentes.ahora_ms = [dia] { return dia; };
         fuentes.estado_pc = [] { return EstadoPc{true, true, 0.0004}; };
         fuentes.umbral = [] { return std::optional<int>(30); };
+        fuentes.estado_fino = [] { return EstadoFino::Activa; };
         quarvel430::VentanaHistorial v(fuentes);
         v.show();
         v.grab().save(qEnvironmentVariable("QUARVEL_CAPTURA_HISTORIAL"));

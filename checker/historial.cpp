@@ -10,6 +10,7 @@
 #include <QDateTimeAxis>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
 #include <QScatterSeries>
@@ -134,9 +135,14 @@ EjeTiempo eje_de_tiempo(qint64 desde_ms, qint64 hasta_ms) {
     if (e.hasta_ms <= e.desde_ms)
         e.hasta_ms = e.desde_ms + paso;
     e.marcas = static_cast<int>((e.hasta_ms - e.desde_ms) / paso) + 1;
-    e.formato = paso < kDiaMs ? (e.hasta_ms - e.desde_ms > kDiaMs ? QStringLiteral("dd/MM HH:mm")
-                                                                  : QStringLiteral("HH:mm"))
-                              : QStringLiteral("dd/MM");
+    // A label fits about 60 pixels: the day only where the hours alone
+    // would not tell it.
+    if (paso >= kDiaMs)
+        e.formato = QStringLiteral("dd/MM");
+    else if (e.hasta_ms - e.desde_ms > 36 * kHoraMs)
+        e.formato = QStringLiteral("dd/MM HH:mm");
+    else
+        e.formato = QStringLiteral("HH:mm");
     return e;
 }
 
@@ -319,13 +325,14 @@ void VentanaHistorial::dibujar() {
     correcciones->setMarkerSize(9);
     correcciones->setColor(QColor(200, 30, 30));
     correcciones->replace(puntos(t.correcciones));
-    // Each read-back a dot too, so a single one shows.
+    // Where they are few, each read-back a dot too, so a single one shows.
     auto* lecturas = new QScatterSeries;
     lecturas->setName(QStringLiteral("lectura"));
     lecturas->setMarkerSize(5);
     lecturas->setColor(QColor(20, 60, 160));
     lecturas->setBorderColor(QColor(20, 60, 160));
-    lecturas->replace(puntos(t.desvio));
+    if (t.desvio.size() <= 120)
+        lecturas->replace(puntos(t.desvio));
     auto* silencios = new QScatterSeries;
     silencios->setName(QStringLiteral("sin respuesta"));
     silencios->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
@@ -336,6 +343,9 @@ void VentanaHistorial::dibujar() {
          std::initializer_list<QAbstractSeries*>{cota, desvio, lecturas, correcciones, silencios})
         chart->addSeries(s);
 
+    // The dots are the line's: one entry in the legend.
+    for (QLegendMarker* m : chart->legend()->markers(lecturas))
+        m->setVisible(false);
     auto* eje_t = new QDateTimeAxis;
     eje_t->setFormat(eje.formato);
     eje_t->setTickCount(eje.marcas);

@@ -207,6 +207,9 @@ x0=$((mx < px ? mx : px)); x0=$((x0 > 120 ? x0 - 120 : 0))
 y1=$((my + mh > py + ph ? my + mh : py + ph)); y1=$((y1 + 50))
 capturar "$destino/bandeja.png" "$x0" 0 $((ancho - x0)) "$y1"
 
+# A read-back first, so the line under the buttons has its text.
+kill -USR1 "$(pgrep -x Quarvel430)"
+for _ in $(seq 150); do grep -q '^<6>reloj en hora' checker.log && break; sleep 0.1; done
 # "Restaurar" is the first item, "Historial" the second.
 xdotool mousemove $((mx + mw / 2)) $((my + 14)) click 1
 w=$(ventana_de "Quarvel 4.3")
@@ -238,3 +241,18 @@ sleep 0.5
 xdotool mousemove $((ancho - 16)) 16 click 1
 sleep 1
 capturar "$destino/bandeja-sni-clic.png" $((ancho - 260)) 0 260 90
+xdotool key Escape
+
+# --- the checker at 200 %, after a read-back, shown by a second start ---
+kill "$(pgrep -x Quarvel430)" 2>/dev/null || true
+sleep 1
+QT_SCALE_FACTOR=2 fondo "$checker" 2>checker-200.log
+for _ in $(seq 100); do items | grep -q StatusNotifierItem && break; sleep 0.1; done
+sleep 2
+kill -USR1 "$(pgrep -x Quarvel430)"
+for _ in $(seq 150); do grep -q '^<6>reloj en hora' checker-200.log && break; sleep 0.1; done
+"$checker" 2>/dev/null || true
+w=$(ventana_de "Quarvel 4.3")
+sleep 1
+xdotool mousemove 0 0
+capturar_ventana "$destino/checker-200.png" "$w"
