@@ -19,8 +19,18 @@ sed -i "s|/usr/bin/Quarvel430|$build/checker/Quarvel430|; s|/usr/bin/quarvel-lan
 ln -s quarvel430@.service unidades/quarvel430@sala.service
 comprobar "the units pass systemd-analyze verify" \
   systemd-analyze verify --man=no unidades/quarvel430@sala.service unidades/quarvel430.service
-exposicion=$(systemd-analyze security --offline=true unidades/quarvel430@sala.service 2>/dev/null |
-  sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+seguridad=$(systemd-analyze security --offline=true unidades/quarvel430@sala.service 2>/dev/null)
+exposicion=$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' <<<"$seguridad")
+# systemd's own reading of the filter: the PC's sync state can be read
+# (clock_adjtime, read-only without CAP_SYS_TIME), the clock not set.
+comprobar "the clock's unit lets the sync state be read" \
+  grep -Eq 'SystemCallFilter=~@clock .*(adjtimex|clock_adjtime) is allowed' <<<"$seguridad"
+comprobar "the clock's unit cannot set the clock" \
+  grep -q '✓ CapabilityBoundingSet=~CAP_SYS_TIME' <<<"$seguridad"
+for u in quarvel430@.service quarvel430.service; do
+  igual "$u names its journal lines Quarvel430" "SyslogIdentifier=Quarvel430" \
+    "$(grep '^SyslogIdentifier=' "unidades/$u")"
+done
 comprobar "the clock's unit is exposed 3.0 at most (${exposicion:-?})" \
   awk -v e="$exposicion" 'BEGIN { exit !(e != "" && e + 0 <= 3.0) }'
 comprobar "promtool accepts the alert rules" \
