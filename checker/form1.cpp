@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -61,6 +62,7 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     , hay_bandeja_(std::move(entorno.hay_bandeja))
     , al_llegar_bandeja_(std::move(entorno.al_llegar_bandeja))
     , estado_pc_(std::move(entorno.estado_pc))
+    , metricas_(entorno.metricas)
     , bitacora_({quarvel::kArchivoHistorial, entorno.metricas, quarvel::diario,
                  [this](const QString& d) { informar_fallo(d); }}) {
     Image1 = etiqueta(this, QString(), 2880, 840, 480, 480);
@@ -173,6 +175,18 @@ void Form1::Form_Load() {
         }
         bitacora_.inicio(hora().ahora_us(), QDir::currentPath(),
                          QStringLiteral("COM%1").arg(MSComm1->CommPort()));
+        // What this instance works on, once, so a service's journal says it.
+        const QFileInfo puerto(ruta_de_puerto(MSComm1->CommPort()));
+        diario(Prioridad::Info,
+               QStringLiteral("Quarvel430 %1 en %2: puerto COM%3 (%4), %5, chequeo cada %6 min%7")
+                   .arg(QCoreApplication::applicationVersion(), QDir::currentPath())
+                   .arg(MSComm1->CommPort())
+                   .arg(puerto.isSymLink() ? QStringLiteral("→ ") + puerto.symLinkTarget()
+                                           : puerto.filePath(),
+                        MSComm1->Settings())
+                   .arg(intervalo_)
+                   .arg(metricas_.isEmpty() ? QString()
+                                            : QStringLiteral(", métricas en ") + metricas_));
     } catch (const Fallo& f) {
         fallo_de_inicio(f);
     }

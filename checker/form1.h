@@ -166,6 +166,8 @@ private:
     long intervalo_ = 1;
     quarvel::PlanDeEnvio plan_;
     std::function<quarvel::EstadoPc()> estado_pc_;
+    // Where the metrics file goes; empty for nowhere.
+    QString metricas_;
     quarvel::BitacoraLecturas bitacora_;
     // How late the last update's seconds byte went out (µs).
     qint64 retraso_segundos_us_ = 0;

@@ -60,6 +60,8 @@ servicio "$trabajo/reloj" "$trabajo/metricas" || falla "the first clock started"
 servicio "$trabajo/otro" "$trabajo/no-existe" || falla "the second clock started"
 checker=$(cat reloj/pid)
 dice() { grep -q "$1" "$2"; }
+comprobar "the start says what it works on" \
+  esperar 150 dice "^<6>Quarvel430 1.0.0 en .*/reloj: puerto COM1 (.* /dev/pts/[0-9]*), 9600,N,8,1, chequeo cada 5 min, m.*tricas en .*/metricas$" reloj/checker.err
 comprobar "the start-up update is in the journal" \
   esperar 150 dice '^<6>puesta en hora enviada' reloj/checker.err
 # A read-back now (by second 10 near a change of minute).
