@@ -405,8 +405,39 @@ void filas_del_estimador(const QString& carpeta) {
     };
     const sim::ResultadoEstudio solo =
         sim::estudiar(casos(Falla::Ninguna, 200, 1, false), 60, historial);
-    fila(QStringLiteral("offset estimate minus truth, 20 read-backs after a set"),
-         resumir(solo.error_tras_20_ms), "ms");
+    // The earlier rows' devices: drift to ±200 ppm, latency to 30 ms, 9600
+    // baud, all inside the old limits too.
+    std::vector<sim::CasoEstudio> antiguos = casos(Falla::Ninguna, 300, 7001, false);
+    for (auto& c : antiguos) {
+        c.aparato.deriva /= 5;
+        c.aparato.latencia_s = std::fmod(c.aparato.latencia_s, 0.030);
+        c.linea.baudios = 9600;
+        c.aparato.byte_s = 10.0 / 9600;
+        c.aparato.fluctuacion_s = std::min(c.aparato.fluctuacion_s, c.aparato.byte_s);
+    }
+    const sim::ResultadoEstudio viejo = sim::estudiar(antiguos, 60, historial);
+    fila(QStringLiteral("as before (±200 ppm, 0-30 ms, 9600 baud): 5 read-backs after a set"),
+         resumir(viejo.error_tras_5_ms), "ms");
+    fila(QStringLiteral("the same, 10 read-backs after a set"), resumir(viejo.error_tras_10_ms),
+         "ms");
+    fila(QStringLiteral("the same, 20 read-backs after a set"), resumir(viejo.error_tras_20_ms),
+         "ms");
+    fila(QStringLiteral("the same, drift minus truth after 60 read-backs"),
+         resumir(viejo.error_deriva_tras_60_ppm), "ppm");
+    std::printf("| the same: bounds shown / held | %ld | %ld | %ld | |\n", viejo.lecturas,
+                viejo.publicadas, viejo.publicadas - viejo.fallidas);
+    fila(QStringLiteral("offset estimate minus truth, 5 read-backs after a set"),
+         resumir(solo.error_tras_5_ms), "ms");
+    fila(QStringLiteral("the same, 10 read-backs after a set"), resumir(solo.error_tras_10_ms),
+         "ms");
+    fila(QStringLiteral("the same, 20 read-backs after a set"), resumir(solo.error_tras_20_ms),
+         "ms");
+    fila(QStringLiteral("drift estimate minus truth after 60 read-backs"),
+         resumir(solo.error_deriva_tras_60_ppm), "ppm");
+    fila(QStringLiteral("offset estimate minus truth, 10 read-backs after a knock"),
+         resumir(sim::estudiar(casos(Falla::Golpe, 200, 5001, false), 90, historial)
+                     .error_tras_golpe_ms),
+         "ms");
     const sim::ResultadoEstudio honestos =
         sim::estudiar(casos(Falla::Ninguna, 200, 1001, true), 60, historial);
     fila(QStringLiteral("fine correction at 50 ms: sets in the busiest hour"),
@@ -452,9 +483,10 @@ void filas_del_estimador(const QString& carpeta) {
 // Fine correction at `umbral_ms` on a clock drifting `ppm`, one read-back a
 // minute at the moment the tracker chooses; a correction sets the clock
 // within a millisecond, a few seconds after its read-back (the planned
-// update). Rows go to `historial` when given.
-void afinar(double ppm, double umbral_ms, int minutos, std::mt19937& azar,
-            std::vector<Registro>* historial) {
+// update). Rows go to `historial` when given. Returns |offset| at every
+// read-back and just before every set, in ms; counts the sets in `sets`.
+std::vector<double> afinar(double ppm, double umbral_ms, int minutos, std::mt19937& azar,
+                           std::vector<Registro>* historial, int* sets = nullptr) {
     std::uniform_real_distribution<double> u(0, 1);
     sim::ModeloAparato::Config c;
     c.deriva = ppm * 1e-6;
@@ -466,6 +498,7 @@ void afinar(double ppm, double umbral_ms, int minutos, std::mt19937& azar,
     s.puesta(minuto);
     const EstadoPc pc{true, true, 0.0001};
     std::vector<int> finas;
+    std::vector<double> r;
     for (int n = 1; n <= minutos; ++n) {
         minuto += 60'000'000;
         const qint64 t = s.momento_de_lectura(minuto + 31'000'000);
@@ -473,6 +506,7 @@ void afinar(double ppm, double umbral_ms, int minutos, std::mt19937& azar,
         const LecturaReloj l{reloj.date().day(),  reloj.date().month(),  reloj.date().year() - 2000,
                              reloj.time().hour(), reloj.time().minute(), reloj.time().second()};
         Registro reg = s.lectura(t, l, true, false, false, pc);
+        r.push_back(std::abs(aparato.desvio(t)) * 1e3);
         while (!finas.empty() && finas.front() <= n - 60)
             finas.erase(finas.begin());
         if (umbral_ms > 0 && s.estimador().sin_antecedentes() &&
@@ -481,12 +515,36 @@ void afinar(double ppm, double umbral_ms, int minutos, std::mt19937& azar,
             corregir_fino(reg.estimacion, umbral_ms, 60)) {
             finas.push_back(n);
             reg.accion = Accion::CorreccionFina;
+            if (sets)
+                ++*sets;
             const qint64 puesta = (t / 1'000'000 + 4) * 1'000'000;
+            r.push_back(std::abs(aparato.desvio(puesta)) * 1e3);
             aparato.puesta(puesta);
             s.puesta(puesta);
         }
         if (historial)
             historial->push_back(reg);
+    }
+    return r;
+}
+
+void filas_de_afinado() {
+    std::mt19937 azar(38);
+    std::vector<double> peor;
+    for (int c = 0; c < 100; ++c) {
+        const auto v = afinar(c % 2 ? 200 : -200, 50, 60, azar, nullptr);
+        peor.push_back(*std::max_element(v.begin(), v.end()));
+    }
+    fila(QStringLiteral("fine correction at 50 ms, 200 ppm: worst |offset| in an hour"),
+         resumir(peor), "ms");
+    for (double ppm : {200.0, 20.0, 0.0}) {
+        std::vector<double> sets;
+        for (int c = 0; c < 100; ++c) {
+            int n = 0;
+            afinar(c % 2 ? ppm : -ppm, 50, 60, azar, nullptr, &n);
+            sets.push_back(n);
+        }
+        fila(QStringLiteral("the same, sets in an hour at %1 ppm").arg(ppm), resumir(sets), "");
     }
 }
 
@@ -562,6 +620,7 @@ int main(int argc, char* argv[]) {
     {
         QTemporaryDir dir;
         filas_del_estimador(dir.path());
+        filas_de_afinado();
         fila(QStringLiteral("Historial opened on a month of one-minute read-backs (43,200)"),
              resumir(aperturas_de_historial(dir.path(), rapido ? 3 : 10)), "ms");
     }

@@ -491,7 +491,9 @@ EstimadorDesvio::Estimacion EstimadorDesvio::en(qint64 t_us) const {
     if (lo > hi)
         return r; // L as learnt and the set disagree: nothing honest to say
     // The bound is the whole range; the estimate the region's centroid, which
-    // the range's middle would bias where the region is lopsided.
+    // the range's middle would bias where the region is lopsided. Early on,
+    // while the latency and the drift cannot yet be told apart (both move psi
+    // alike), the centroid leans with them: see docs/estimador.md.
     const auto [ca, cd] = centroide(h.region);
     const double punto =
         h.desde_puesta ? h.desvio_puesta_s + cd * delta : ca + cd * delta - (l_lo + l_hi) / 2;

@@ -105,9 +105,19 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
                 if (std::abs(e.deriva - c.aparato.deriva) > e.cota_deriva &&
                     (!falla_activa || vista))
                     ++r.deriva_fallida;
-                if (n == 20 && c.falla == Falla::Ninguna && !c.umbral_ms) {
-                    r.error_tras_20_ms.push_back((e.desvio_s - aparato.desvio(t)) * 1e3);
+                const double error_ms = (e.desvio_s - aparato.desvio(t)) * 1e3;
+                if (c.falla == Falla::Ninguna && !c.umbral_ms) {
+                    if (n == 5)
+                        r.error_tras_5_ms.push_back(error_ms);
+                    if (n == 10)
+                        r.error_tras_10_ms.push_back(error_ms);
+                    if (n == 20)
+                        r.error_tras_20_ms.push_back(error_ms);
+                    if (n == 60)
+                        r.error_deriva_tras_60_ppm.push_back((e.deriva - c.aparato.deriva) * 1e6);
                 }
+                if (c.falla == Falla::Golpe && !c.umbral_ms && n == c.golpe_en + 10)
+                    r.error_tras_golpe_ms.push_back(error_ms);
             } else {
                 ++r.no_validas;
             }

@@ -50,8 +50,12 @@ struct ResultadoEstudio {
     long fallidas = 0;
     long fallidas_antes_de_verla = 0;
     long no_validas = 0;
-    // Estimate minus truth after 20 read-backs from the first set, ms.
-    std::vector<double> error_tras_20_ms;
+    // Estimate minus truth 5, 10 and 20 read-backs after the first set
+    // (cases without fine correction), ms; the drift's after 60, ppm; and
+    // the offset's 10 read-backs after a knock, ms.
+    std::vector<double> error_tras_5_ms, error_tras_10_ms, error_tras_20_ms;
+    std::vector<double> error_deriva_tras_60_ppm;
+    std::vector<double> error_tras_golpe_ms;
     // Fine corrections in a case's busiest hour, and designed updates per
     // case, per hour.
     std::vector<double> finas_por_hora;
