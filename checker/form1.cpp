@@ -599,6 +599,7 @@ bool Form1::seguir_lectura(qint64 t_us, qint64 escritura_us, const LecturaReloj&
     l.equivocado = equivocado;
     l.pc = estado_pc_ ? estado_pc_() : EstadoPc{};
     l.hora = Text3->text();
+    l.puede_poner_en_hora = Timer4->Interval() > 0;
     const Registro r = bitacora_.lectura(l, static_cast<int>(intervalo_));
     mostrarEstado(resumen_breve(r, Text3->text()), resumen_de_registro(r));
     if (ventana_historial_ != nullptr)

@@ -10,6 +10,7 @@ namespace quarvel {
 namespace {
 
 constexpr qint64 kHoraUs = 3'600'000'000LL;
+const QString kNoSePuede = QStringLiteral("no se puede poner en hora: [T1] es 0 en qv.ini");
 
 } // namespace
 
@@ -68,14 +69,16 @@ EstadoFino BitacoraLecturas::estado_fino() const {
 Registro BitacoraLecturas::lectura(const LecturaHecha& l, int intervalo_min) {
     Registro r = seguimiento_.lectura(l.t_us, l.reloj, l.completa, l.error_puerto, l.equivocado,
                                       l.pc, l.escritura_us);
+    if (!l.puede_poner_en_hora)
+        r.accion = Accion::Ninguna;
     while (!finas_.empty() && finas_.front() <= l.t_us - kHoraUs)
         finas_.pop_front();
     // Only on what is surely known: a valid estimate no recent read has
     // contradicted, of a device with no record of false replies, from a
     // synchronised PC, a few times an hour at most.
     const bool pedida =
-        !l.equivocado && l.completa && umbral_ms_ && l.pc.conocido && l.pc.sincronizado &&
-        r.estimacion.valida && seguimiento_.estimador().sin_antecedentes() &&
+        l.puede_poner_en_hora && !l.equivocado && l.completa && umbral_ms_ && l.pc.conocido &&
+        l.pc.sincronizado && r.estimacion.valida && seguimiento_.estimador().sin_antecedentes() &&
         seguimiento_.estimador().lecturas_sin_contradiccion() >= kLecturasLimpias &&
         corregir_fino(r.estimacion, *umbral_ms_, static_cast<double>(intervalo_min) * 60);
     const bool al_limite = finas_.size() >= static_cast<std::size_t>(kFinasPorHora);
@@ -187,14 +190,18 @@ void BitacoraLecturas::anotar(const Registro& r, const LecturaHecha& l) {
                              QStringLiteral("reloj en hora (%1)%2").arg(l.hora, y));
         break;
     case Resultado::Mal:
-        opciones_.diario(Prioridad::Aviso,
-                         QStringLiteral("reloj equivocado (%1): marcaba %2 %3; se pone en hora")
-                             .arg(l.hora, texto_fecha_reloj(l.reloj), texto_hora_reloj(l.reloj)));
-        break;
-    case Resultado::SinRespuesta:
         opciones_.diario(
             Prioridad::Aviso,
-            QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo").arg(l.hora));
+            QStringLiteral("reloj equivocado (%1): marcaba %2 %3; %4")
+                .arg(l.hora, texto_fecha_reloj(l.reloj), texto_hora_reloj(l.reloj),
+                     l.puede_poner_en_hora ? QStringLiteral("se pone en hora") : kNoSePuede));
+        break;
+    case Resultado::SinRespuesta:
+        opciones_.diario(Prioridad::Aviso,
+                         QStringLiteral("el reloj no contesta (%1); %2")
+                             .arg(l.hora, l.puede_poner_en_hora
+                                              ? QStringLiteral("se pone en hora de nuevo")
+                                              : kNoSePuede));
         break;
     case Resultado::ErrorPuerto:
         opciones_.diario(Prioridad::Aviso,

@@ -41,6 +41,9 @@ struct LecturaHecha {
     EstadoPc pc;
     // The check time as the window shows it, "HH:MM:SS".
     QString hora;
+    // False when the update cannot run (a [T1] of 0): a wrong or silent
+    // clock is then logged, not set.
+    bool puede_poner_en_hora = true;
 };
 
 // What the checker does with each read-back besides the designed comparison:

@@ -1,6 +1,7 @@
 #include "main_window/programa.h"
 
 #include "clock_link/puerto_serie_qt.h"
+#include "platform/diario.h"
 #include "platform/fuente_hora.h"
 #include "platform/gui/caja_mensajes.h"
 #include "platform/gui/controles.h"
@@ -227,9 +228,26 @@ QString carpeta_propia(const QString& ruta) {
 QString carpeta_de_sockets() {
     if (QString xdg = carpeta_propia(qEnvironmentVariable("XDG_RUNTIME_DIR")); !xdg.isEmpty())
         return xdg;
-    const QString tmp = QDir::tempPath() + QStringLiteral("/quarvel-%1").arg(::getuid());
-    ::mkdir(QFile::encodeName(tmp).constData(), 0700);
-    return carpeta_propia(tmp);
+    // In the shared temporary folder another user may have made our name
+    // first (or left it writable): the first of a few names that is ours
+    // alone, the same for every start of ours, so a second start still
+    // finds the first.
+    const QString base = QDir::tempPath() + QStringLiteral("/quarvel-%1").arg(::getuid());
+    for (int n = 0; n < 16; ++n) {
+        const QString tmp = n == 0 ? base : base + QStringLiteral("-%1").arg(n);
+        ::mkdir(QFile::encodeName(tmp).constData(), 0700);
+        if (QString propia = carpeta_propia(tmp); !propia.isEmpty()) {
+            static bool dicho = false;
+            if (n > 0 && !dicho) {
+                diario(Prioridad::Aviso,
+                       QStringLiteral("%1 no es una carpeta solo de este usuario: se usa %2")
+                           .arg(base, tmp));
+                dicho = true;
+            }
+            return propia;
+        }
+    }
+    return {};
 }
 
 // Whether process `pid` runs as this user; false when it is gone.
@@ -415,6 +433,16 @@ int ejecutar(int argc, char** argv, const Programa& p,
     OpcionesDeArranque opciones;
     if (const auto salida = atender_linea_de_ordenes(argc, argv, p, &opciones))
         return *salida;
+    // Qt's own warnings go to the journal like every other line: one line,
+    // led by its priority.
+    qInstallMessageHandler([](QtMsgType tipo, const QMessageLogContext&, const QString& texto) {
+        const char* prioridad = tipo == QtCriticalMsg || tipo == QtFatalMsg ? "<3>"
+                                : tipo == QtWarningMsg                      ? "<4>"
+                                                                            : "<7>";
+        const QByteArray linea =
+            prioridad + QByteArray("Qt: ") + texto.simplified().toUtf8() + '\n';
+        std::fwrite(linea.constData(), 1, static_cast<std::size_t>(linea.size()), stderr);
+    });
     // No display is needed, nor looked for, nor its session's services.
     if (opciones.sin_ventana)
         preparar_sin_ventana();

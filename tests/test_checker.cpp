@@ -272,6 +272,7 @@ TEST_F(Checker, SettingsThatCannotWorkAreNamedAndCheckingGoesOnOnceAMinute) {
         CarpetaTemporal::escribir("qv_int.ini", c.intervalo + "\r\n");
         CarpetaTemporal::escribir("qv.ini", qv_ini("1", "9600,N,8,1", {c.t1}));
         QFile::remove("sincro.txt");
+        QFile::remove("historial.csv");
         caja.mensajes.clear();
         hora.fijar(5, 12, 2008, 14, 5, 7);
         Form1& f = cargar();
@@ -287,6 +288,10 @@ TEST_F(Checker, SettingsThatCannotWorkAreNamedAndCheckingGoesOnOnceAMinute) {
         EXPECT_EQ(CarpetaTemporal::leer("sincro.txt").count("\r\n"), lecturas) << c.nombra;
         if (c.t1 == "0") {
             EXPECT_TRUE(f.ultimoFallo().contains("[T1]"));
+            // What really happens: logged, not set.
+            const auto filas = quarvel::leer_historial();
+            ASSERT_FALSE(filas.empty());
+            EXPECT_EQ(filas.back().accion, quarvel::Accion::Ninguna);
         }
     }
     // Out of range, the delay is named by its section.

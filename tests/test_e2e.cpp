@@ -397,6 +397,31 @@ TEST(InstanciaUnica, OnlyItsUserReachesItAndIdleConnectionsNeverShutIt) {
     EXPECT_EQ(primera.servidor(), ruta);
 }
 
+TEST(InstanciaUnica, AFolderAnotherUserPlantedDoesNotSwitchItOff) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    CarpetaTemporal dir;
+    const QByteArray tmp_antes = qgetenv("TMPDIR");
+    const QByteArray xdg_antes = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(dir.ruta()));
+    qunsetenv("XDG_RUNTIME_DIR");
+    // Another user made this user's folder first, open to all.
+    const QString plantada = dir.ruta() + QStringLiteral("/quarvel-%1").arg(::getuid());
+    ASSERT_EQ(::mkdir(qPrintable(plantada), 0777), 0);
+    ASSERT_EQ(::chmod(qPrintable(plantada), 0777), 0);
+    ASSERT_EQ(::chown(qPrintable(plantada), 65534, 65534), 0);
+    {
+        quarvel::InstanciaUnica primera(QStringLiteral("QuarvelPrueba"));
+        ASSERT_FALSE(primera.otraEnMarcha());
+        EXPECT_FALSE(primera.servidor().isEmpty());
+        EXPECT_FALSE(primera.servidor().startsWith(plantada + '/'));
+        quarvel::InstanciaUnica segunda(QStringLiteral("QuarvelPrueba"));
+        EXPECT_TRUE(segunda.otraEnMarcha()) << "the second start still finds the first";
+    }
+    qputenv("TMPDIR", tmp_antes);
+    qputenv("XDG_RUNTIME_DIR", xdg_antes);
+}
+
 TEST(InstanciaUnica, ALockAnotherUserLeftIsNamed) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to act as another user";
