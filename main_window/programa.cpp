@@ -184,6 +184,16 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         return 2;
     }
     const bool sin_pantalla = p.servicio && linea.isSet(sin_ventana);
+    // The metrics folder is shared by every clock: a clock's own folder
+    // there (an instance named after it) would mix the two.
+    if (p.servicio && linea.isSet(metricas) &&
+        QFileInfo(linea.value(metricas)).canonicalFilePath() == QDir::current().canonicalPath()) {
+        std::fprintf(stderr,
+                     "<3>%s: la carpeta de las métricas, %s, no puede ser la del reloj (la de "
+                     "trabajo): use otra para el reloj\n",
+                     qPrintable(p.nombre), QDir::currentPath().toUtf8().constData());
+        return 2;
+    }
     if (opciones != nullptr && p.servicio) {
         opciones->sin_ventana = sin_pantalla;
         opciones->metricas = linea.value(metricas);

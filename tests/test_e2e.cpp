@@ -349,6 +349,14 @@ TEST(LineaDeOrdenes, HelpAndVersionNeedNoDisplayAndNoDisplayIsOneLine) {
         // All of it in Spanish, Qt's own words too.
         for (const char* ingles : {"Usage", "Options:", "Displays", "version information"})
             EXPECT_FALSE(texto.contains(ingles)) << ingles;
+        if (QByteArray(nombre) == "Quarvel430") {
+            // A clock's folder cannot be the shared metrics folder.
+            CarpetaTemporal dir;
+            Programa misma(binario, sin_pantalla);
+            EXPECT_EQ(misma.correr({"--sin-ventana", "--metricas", "."}), 2);
+            EXPECT_TRUE(
+                misma.p.readAllStandardError().startsWith("<3>Quarvel430: la carpeta de las"));
+        }
         Programa sin(binario, sin_pantalla);
         EXPECT_EQ(sin.correr(), 1) << nombre;
         EXPECT_EQ(sin.p.readAllStandardError().count('\n'), 1) << nombre;
