@@ -2,6 +2,7 @@
 #include "platform/gui/bandeja.h"
 #include "platform/gui/controles.h"
 #include "platform/temporizador.h"
+#include "simulator/modelo_aparato.h"
 #include "tests/ventanas.h"
 
 #include <QAbstractButton>
@@ -567,13 +568,21 @@ TEST_F(Checker, CaptionsNameTheirFieldsAndKeepClearOfThem) {
 }
 
 TEST_F(Checker, KeepsAHistoryReadsInsideSecond31AndCorrectsFinely) {
-    // A clock that answers 12 ms after each request with the second it holds.
-    double adelanto_s = 0;
+    // The device model the estimator's tests share: a clock that answers 12
+    // ms after each request with the second it holds, set when its seconds
+    // byte arrives.
+    quarvel::sim::ModeloAparato::Config modelo;
+    modelo.byte_s = 0;
+    modelo.latencia_s = 0.012;
+    modelo.fluctuacion_s = 0.0005;
+    modelo.error_puesta_s = 0.0002;
+    quarvel::sim::ModeloAparato aparato(modelo, hora.t_us, 430);
     puerto.al_escribir = [&](const QByteArray& b) {
+        if (b.startsWith('S') && b.size() == 2)
+            aparato.puesta(hora.t_us);
         if (b != "CX")
             return;
-        const QDateTime t = QDateTime::fromMSecsSinceEpoch(
-            (hora.t_us + 12'000 + static_cast<qint64>(adelanto_s * 1e6)) / 1000);
+        const QDateTime t = QDateTime::fromSecsSinceEpoch(aparato.responder(hora.t_us));
         puerto.recibir(respuesta(t.date().day(), t.date().month(), t.date().year() - 2000,
                                  t.time().hour(), t.time().minute(), t.time().second()));
     };
@@ -611,7 +620,7 @@ TEST_F(Checker, KeepsAHistoryReadsInsideSecond31AndCorrectsFinely) {
     // Knocked 1.4 s ahead behind the checker's back: unknown until the reads
     // tell a knock, then followed, and set again once it is sure.
     const std::size_t antes = quarvel::leer_historial().size();
-    adelanto_s = 1.4;
+    aparato.golpe(hora.t_us, 1.4);
     hora.avanzar(12 * 60'000);
     filas = quarvel::leer_historial();
     ASSERT_GT(filas.size(), antes + 3);
