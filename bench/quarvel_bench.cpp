@@ -416,24 +416,20 @@ void filas_del_estimador(const QString& carpeta) {
         c.aparato.fluctuacion_s = std::min(c.aparato.fluctuacion_s, c.aparato.byte_s);
     }
     const sim::ResultadoEstudio viejo = sim::estudiar(antiguos, 60, historial);
-    fila(QStringLiteral("as before (±200 ppm, 0-30 ms, 9600 baud): 5 read-backs after a set"),
-         resumir(viejo.error_tras_5_ms), "ms");
-    fila(QStringLiteral("the same, 10 read-backs after a set"), resumir(viejo.error_tras_10_ms),
-         "ms");
-    fila(QStringLiteral("the same, 20 read-backs after a set"), resumir(viejo.error_tras_20_ms),
-         "ms");
-    fila(QStringLiteral("the same, drift minus truth after 60 read-backs"),
-         resumir(viejo.error_deriva_tras_60_ppm), "ppm");
+    const auto filas_tras_puesta = [](const QString& quien, const sim::ResultadoEstudio& r) {
+        fila(quien + QStringLiteral("offset estimate minus truth, 5 read-backs after a set"),
+             resumir(r.error_tras_5_ms), "ms");
+        fila(QStringLiteral("the same, 10 read-backs after a set"), resumir(r.error_tras_10_ms),
+             "ms");
+        fila(QStringLiteral("the same, 20 read-backs after a set"), resumir(r.error_tras_20_ms),
+             "ms");
+        fila(QStringLiteral("the same, drift minus truth after 60 read-backs"),
+             resumir(r.error_deriva_tras_60_ppm), "ppm");
+    };
+    filas_tras_puesta(QStringLiteral("as before (±200 ppm, 0-30 ms, 9600 baud): "), viejo);
     std::printf("| the same: bounds shown / held | %ld | %ld | %ld | |\n", viejo.lecturas,
                 viejo.publicadas, viejo.publicadas - viejo.fallidas);
-    fila(QStringLiteral("offset estimate minus truth, 5 read-backs after a set"),
-         resumir(solo.error_tras_5_ms), "ms");
-    fila(QStringLiteral("the same, 10 read-backs after a set"), resumir(solo.error_tras_10_ms),
-         "ms");
-    fila(QStringLiteral("the same, 20 read-backs after a set"), resumir(solo.error_tras_20_ms),
-         "ms");
-    fila(QStringLiteral("drift estimate minus truth after 60 read-backs"),
-         resumir(solo.error_deriva_tras_60_ppm), "ppm");
+    filas_tras_puesta(QString(), solo);
     fila(QStringLiteral("offset estimate minus truth, 10 read-backs after a knock"),
          resumir(sim::estudiar(casos(Falla::Golpe, 200, 5001, false), 90, historial)
                      .error_tras_golpe_ms),

@@ -55,6 +55,24 @@ bool escribir_todo(int fd, const QByteArray& datos) {
     return true;
 }
 
+// Reads from `fd` until its end or `maximo` bytes, whichever comes first.
+QByteArray leer_hasta(int fd, const QString& nombre, qint64 maximo) {
+    QByteArray datos;
+    char bloque[65536];
+    while (datos.size() < maximo) {
+        const ssize_t n = ::read(fd, bloque, sizeof bloque);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw Fallo(
+                QStringLiteral("No se pudo leer el archivo \"%1\": %2").arg(nombre, razon(errno)));
+        if (n == 0)
+            break;
+        datos.append(bloque, n);
+    }
+    return datos;
+}
+
 } // namespace
 
 QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo) {
@@ -72,24 +90,13 @@ QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo) {
         throw Fallo(QStringLiteral("El archivo \"%1\" no es un archivo normal (un dispositivo, una "
                                    "tubería o una carpeta): no se lee")
                         .arg(nombre));
-    QByteArray datos;
-    char bloque[4096];
-    for (;;) {
-        const ssize_t n = ::read(f.fd(), bloque, sizeof bloque);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw Fallo(
-                QStringLiteral("No se pudo leer el archivo \"%1\": %2").arg(nombre, razon(errno)));
-        if (n == 0)
-            return datos;
-        datos.append(bloque, n);
-        if (datos.size() > maximo)
-            throw Fallo(QStringLiteral("El archivo \"%1\" es demasiado grande (más de %2 bytes): "
-                                       "no se lee")
-                            .arg(nombre)
-                            .arg(maximo));
-    }
+    QByteArray datos = leer_hasta(f.fd(), nombre, maximo + 1);
+    if (datos.size() > maximo)
+        throw Fallo(QStringLiteral("El archivo \"%1\" es demasiado grande (más de %2 bytes): "
+                                   "no se lee")
+                        .arg(nombre)
+                        .arg(maximo));
+    return datos;
 }
 
 void reemplazar_archivo(const QString& nombre, const QByteArray& contenido) {
@@ -127,19 +134,7 @@ QByteArray leer_final_de_archivo(const QString& nombre, qint64 maximo, bool& rec
     if (recortado && ::lseek(f.fd(), st.st_size - maximo, SEEK_SET) < 0)
         throw Fallo(
             QStringLiteral("No se pudo leer el archivo \"%1\": %2").arg(nombre, razon(errno)));
-    QByteArray datos;
-    char bloque[65536];
-    while (datos.size() < maximo) {
-        const ssize_t n = ::read(f.fd(), bloque, sizeof bloque);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw Fallo(
-                QStringLiteral("No se pudo leer el archivo \"%1\": %2").arg(nombre, razon(errno)));
-        if (n == 0)
-            break;
-        datos.append(bloque, n);
-    }
+    QByteArray datos = leer_hasta(f.fd(), nombre, maximo);
     if (recortado) {
         // The first line was cut in two: it starts after its end.
         const qsizetype fin = datos.indexOf('\n');
