@@ -39,6 +39,7 @@ namespace {
 // How long a second start tries to reach the first (which may be starting).
 constexpr int kEsperaPrimeraMs = 3000;
 const QByteArray kPedidoMostrar = "mostrar\n";
+const QByteArray kSinVentana = "sin-ventana\n";
 
 QString plataforma(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i)
@@ -296,11 +297,12 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
                        QCryptographicHash::hash(clave, QCryptographicHash::Sha1).toHex().left(16)));
 }
 
-InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent)
+InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent, bool sin_ventana)
     : QObject(parent)
     , bloqueo_(std::make_unique<QLockFile>(
           QDir::current().absoluteFilePath(QStringLiteral(".%1.lock").arg(nombre))))
-    , ruta_(nombre_de_servidor(nombre, QDir::currentPath())) {
+    , ruta_(nombre_de_servidor(nombre, QDir::currentPath()))
+    , sin_ventana_(sin_ventana) {
     // Only a dead owner makes a lock stale, however old it is.
     bloqueo_->setStaleLockTime(0);
     if (bloqueo_->tryLock(0)) {
@@ -354,6 +356,9 @@ void InstanciaUnica::avisar_a_la_primera() {
         if (primera.waitForConnected(200)) {
             primera.write(kPedidoMostrar);
             primera.waitForBytesWritten(500);
+            // One with no window says so before it hangs up.
+            if (primera.waitForReadyRead(1000) || primera.bytesAvailable() > 0)
+                primera_sin_ventana_ = primera.read(kLecturaMaxima).contains(kSinVentana);
             primera.disconnectFromServer();
             return;
         }
@@ -399,8 +404,14 @@ void InstanciaUnica::atender() {
         otra->setReadBufferSize(kLecturaMaxima);
         connect(otra, &QLocalSocket::readyRead, this, [this, otra] {
             const bool pide = otra->read(kLecturaMaxima).contains(kPedidoMostrar);
+            if (pide && sin_ventana_) {
+                // Nothing to show: the second start is told, and tells.
+                otra->write(kSinVentana);
+                otra->waitForBytesWritten(500);
+            }
+            otra->disconnectFromServer();
             otra->abort();
-            if (pide)
+            if (pide && !sin_ventana_)
                 emit mostrar();
         });
         connect(otra, &QLocalSocket::disconnected, otra, &QObject::deleteLater);
@@ -461,12 +472,33 @@ int ejecutar(int argc, char** argv, const Programa& p,
     // The window ends the program, never a message box or the configuration
     // window closing while it lives hidden in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
-    InstanciaUnica unica(p.nombre);
-    if (unica.otraEnMarcha())
-        return 0;
+    InstanciaUnica unica(p.nombre, nullptr, opciones.sin_ventana);
     CajaMensajesQt en_caja;
     CajaMensajesDiario en_diario;
     CajaMensajes& mensajes = opciones.sin_ventana ? static_cast<CajaMensajes&>(en_diario) : en_caja;
+    if (unica.otraEnMarcha()) {
+        // A second start always tells: a second service ends in error; a
+        // desktop start facing a service names it and how to stop it; one
+        // facing a window has shown it.
+        if (opciones.sin_ventana) {
+            std::fprintf(stderr,
+                         "<3>%s: ya está en marcha en esta carpeta (%s); este arranque "
+                         "no hace nada\n",
+                         qPrintable(p.nombre), QDir::currentPath().toUtf8().constData());
+            return 1;
+        }
+        if (unica.primeraSinVentana()) {
+            mensajes.mostrar(nullptr,
+                             QStringLiteral("%1 ya está en marcha sin ventana en esta carpeta "
+                                            "(%2), como servicio. Para verlo en una ventana, "
+                                            "párelo (systemctl --user stop quarvel430) y "
+                                            "arránquelo de nuevo.")
+                                 .arg(p.nombre, QDir::currentPath()),
+                             QStringLiteral("Inicio"));
+            return 1;
+        }
+        return 0;
+    }
     if (!unica.impedimento().isEmpty()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(p.nombre), qPrintable(unica.impedimento()));
         mensajes.mostrar(nullptr, unica.impedimento(), QStringLiteral("Inicio"));

@@ -58,11 +58,16 @@ void preparar_aplicacion(const Programa& p);
 class InstanciaUnica : public QObject {
     Q_OBJECT
 public:
-    explicit InstanciaUnica(const QString& nombre, QObject* parent = nullptr);
+    // `sin_ventana`: this start runs with no window (a service); a second
+    // start is then told so instead of being shown a window.
+    explicit InstanciaUnica(const QString& nombre, QObject* parent = nullptr,
+                            bool sin_ventana = false);
     ~InstanciaUnica() override;
 
     // Another instance runs in this folder and was asked to show itself.
     bool otraEnMarcha() const { return otra_; }
+    // The one that runs said it has no window to show (a service).
+    bool primeraSinVentana() const { return primera_sin_ventana_; }
     // Why this start cannot run here (a lock another user holds or left);
     // empty when it can.
     const QString& impedimento() const { return impedimento_; }
@@ -85,6 +90,8 @@ private:
     QString impedimento_;
     QList<QPointer<QLocalSocket>> abiertas_;
     bool otra_ = false;
+    bool sin_ventana_ = false;
+    bool primera_sin_ventana_ = false;
 };
 
 // Where a program's local socket for a folder lives: the user's runtime

@@ -68,6 +68,17 @@ comprobar "the start-up update is in the journal" \
 kill -USR1 "$checker"
 comprobar "the asked-for read-back is in the journal" \
   esperar 300 dice '^<6>reloj en hora' reloj/checker.err
+# A second start in its folder always tells: a second service fails with an
+# error line; a desktop start names the service and how to stop it.
+(cd reloj && exec env -i "${entorno[@]}" "$build/checker/Quarvel430" --sin-ventana \
+  >segundo.out 2>segundo.err)
+igual "a second service ends in error" 1 "$?"
+comprobar "and says why" grep -q '^<3>Quarvel430: ya está en marcha en esta carpeta' reloj/segundo.err
+(cd reloj && exec timeout 10 env -i "${entorno[@]}" QT_QPA_PLATFORM=offscreen \
+  "$build/checker/Quarvel430" >escritorio.out 2>escritorio.err) || true
+comprobar "a desktop start names the service and how to stop it" \
+  grep -q 'ya está en marcha sin ventana en esta carpeta.*systemctl --user stop quarvel430' \
+  reloj/escritorio.err
 lineas() { [ "$(wc -l <reloj/historial.csv 2>/dev/null)" = 2 ]; }
 comprobar "the history has its header and one line" esperar 100 lineas
 prom=(metricas/*.prom)
