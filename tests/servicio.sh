@@ -74,7 +74,7 @@ comprobar "the asked-for read-back is in the journal" \
   >segundo.out 2>segundo.err)
 igual "a second service ends in error" 1 "$?"
 comprobar "and says why" grep -q '^<3>Quarvel430: ya está en marcha en esta carpeta' reloj/segundo.err
-(cd reloj && exec timeout 10 env -i "${entorno[@]}" QT_QPA_PLATFORM=offscreen \
+(cd reloj && exec timeout 6 env -i "${entorno[@]}" QT_QPA_PLATFORM=offscreen \
   "$build/checker/Quarvel430" >escritorio.out 2>escritorio.err) || true
 comprobar "a desktop start names the service and how to stop it" \
   grep -q 'ya está en marcha sin ventana en esta carpeta.*systemctl --user stop quarvel430' \
