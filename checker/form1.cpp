@@ -47,7 +47,7 @@ const QString kTitulo = QStringLiteral("Quarvel 4.3");
 const DisenoVentana kDiseno{kTitulo, 6090, 2040, 3120, 1740, QStringLiteral("Ultima Dato Chekeado"),
                             1605,    1740, 240};
 const QString kSinActualizacion =
-    QStringLiteral("El valor 0 de [T1] en qv.ini detiene la actualizacion: el reloj no se pone en "
+    QStringLiteral("El valor 0 de [T1] en qv.ini detiene la actualización: el reloj no se pone en "
                    "hora (se sigue chequeando)");
 
 bool es(const std::optional<long>& v, long n) {

@@ -9,7 +9,7 @@ namespace quarvel {
 ConfigLinea validar_settings(const QString& settings) {
     const QStringList campos = settings.split(u',');
     if (campos.size() != 4)
-        throw Fallo(QStringLiteral("Configuracion del puerto no valida: \"%1\" (se esperaba "
+        throw Fallo(QStringLiteral("Configuración del puerto no válida: \"%1\" (se esperaba "
                                    "velocidad,paridad,datos,parada)")
                         .arg(recortado(settings)));
     ConfigLinea c;

@@ -56,7 +56,7 @@ std::optional<int> umbral_fino_de_bytes(const QByteArray& datos) {
     // Up to a minute: beyond it the designed comparison already sets the clock.
     if (!ok || n < 0 || n > 60'000)
         throw Fallo(QStringLiteral("\"%1\" no contiene un número de milisegundos entre 0 y "
-                                   "60000 (\"%2\"): la correccion fina queda desactivada")
+                                   "60000 (\"%2\"): la corrección fina queda desactivada")
                         .arg(kArchivoFino, linea.left(20)));
     return n == 0 ? std::nullopt : std::optional<int>(n);
 }
