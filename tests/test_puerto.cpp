@@ -73,7 +73,7 @@ TEST(Puerto, PortNumberAndSettingsValidated) {
     const std::pair<const char*, const char*> malos[] = {
         {"9600,N,8", "9600,N,8"},  {"0,N,8,1", "Velocidad"}, {"abc,N,8,1", "Velocidad"},
         {"9600,X,8,1", "Paridad"}, {"9600,N,9,1", "datos"},  {"9600,N,8,3", "parada"},
-        {"", "Configuracion"},
+        {"", "puerto no"},
     };
     for (const auto& [malo, campo] : malos) {
         const QString texto = QString::fromLatin1(malo);
