@@ -30,6 +30,14 @@ for fp in Depends:libqt6core6 Depends:libqt6gui6 Depends:libqt6widgets6 Depends:
     comprobar "$fp" grep -Eq "(^|, )${fp#*:}( |,|$)" <<<"$(campo "${fp%%:*}")"
 done
 
+# The maintainer scripts, as dpkg runs them (their work is checked under a
+# real systemd, tests/servicio-systemd.sh).
+dpkg-deb -e "$deb" "$t/control"
+for m in postinst prerm postrm; do
+    comprobar "$m ejecutable y sh válido" sh -n "$t/control/$m"
+    comprobar "$m ejecutable" test -x "$t/control/$m"
+done
+
 # Errors and warnings only: infos and pedantic tags are advice.
 if command -v lintian >/dev/null; then
     lintian --pedantic "$deb" >"$t/lintian.log" 2>"$t/lintian.err"
