@@ -99,7 +99,14 @@ Registro BitacoraLecturas::lectura(const LecturaHecha& l, int intervalo_min) {
     // The record first, then the metrics; the journal's line comes last, when
     // both are written.
     try {
-        anexar_historial(opciones_.historial, linea_historial(r));
+        const QString aviso = anexar_historial(opciones_.historial, linea_historial(r));
+        // Said at each failure, up to a limit: not every minute for ever.
+        if (!aviso.isEmpty() && avisos_de_rotacion_ < kAvisosDeRotacion && opciones_.fallo) {
+            ++avisos_de_rotacion_;
+            opciones_.fallo(avisos_de_rotacion_ < kAvisosDeRotacion
+                                ? aviso
+                                : aviso + QStringLiteral(" (último aviso)"));
+        }
     } catch (const Fallo& f) {
         if (opciones_.fallo)
             opciones_.fallo(f.descripcion());

@@ -104,6 +104,9 @@ private:
     SeguimientoReloj seguimiento_;
     Metricas metricas_;
     bool metricas_fallando_ = false;
+    // How many times a history that could not move aside was reported.
+    int avisos_de_rotacion_ = 0;
+    static constexpr int kAvisosDeRotacion = 10;
     std::optional<int> umbral_ms_;
     std::optional<Registro> ultimo_;
     std::optional<bool> pc_sincronizado_;

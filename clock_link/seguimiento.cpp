@@ -184,16 +184,22 @@ QByteArray linea_historial(const Registro& r) {
     return l + '\n';
 }
 
-void anexar_historial(const QString& nombre, const QByteArray& linea, qint64 maximo) {
+QString anexar_historial(const QString& nombre, const QByteArray& linea, qint64 maximo) {
     const QFileInfo info(nombre);
+    QString aviso;
     if (info.exists() && info.size() + linea.size() > maximo) {
         const QString aparte = nombre + QStringLiteral(".1");
         QFile::remove(aparte);
+        // Unable to move it (something else holds the name), the file grows
+        // on: a longer history beats a lost one.
         if (!QFile::rename(nombre, aparte))
-            throw Fallo(QStringLiteral("No se pudo mover \"%1\" a \"%2\"").arg(nombre, aparte));
+            aviso = QStringLiteral("No se pudo mover \"%1\" a \"%2\": se sigue escribiendo en "
+                                   "\"%1\", que pasa de su tamaño")
+                        .arg(nombre, aparte);
     }
     const bool nuevo = !QFileInfo::exists(nombre) || QFileInfo(nombre).size() == 0;
     anexar_entero(nombre, nuevo ? QByteArray(kCabeceraHistorial) + '\n' + linea : linea);
+    return aviso;
 }
 
 std::vector<FilaHistorial> filas_de_historial(const QByteArray& texto) {

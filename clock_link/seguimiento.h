@@ -83,9 +83,11 @@ inline constexpr qint64 kHistorialMaximo = 5'000'000;
 
 QByteArray linea_historial(const Registro& r);
 // Appends the line whole or not at all, the header first in a new file;
-// past `maximo` the file moves aside first. Throws Fallo.
-void anexar_historial(const QString& nombre, const QByteArray& linea,
-                      qint64 maximo = kHistorialMaximo);
+// past `maximo` the file moves aside first. A file that cannot move still
+// gets the line, and what stopped the move is returned. Throws Fallo when
+// the line cannot be written.
+QString anexar_historial(const QString& nombre, const QByteArray& linea,
+                         qint64 maximo = kHistorialMaximo);
 
 struct FilaHistorial {
     qint64 t_ms = 0;

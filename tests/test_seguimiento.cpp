@@ -79,6 +79,17 @@ TEST(Historial, AppendsWholeUnderItsHeaderAndMovesAsideWhenFull) {
     EXPECT_TRUE(CarpetaTemporal::leer("historial.csv").startsWith(kCabeceraHistorial));
     EXPECT_EQ(leer_historial().size(), 7u);
 
+    // Something else at the aside name: the file grows on, and says why.
+    ASSERT_TRUE(QFile::remove("historial.csv.1") && QDir().mkdir("historial.csv.1"));
+    const auto filas = [] { return filas_de_historial(CarpetaTemporal::leer("historial.csv")); };
+    const std::size_t n = filas().size();
+    QString aviso;
+    for (int i = 0; i < 5; ++i)
+        aviso = anexar_historial(kArchivoHistorial, l, 400);
+    EXPECT_TRUE(aviso.contains("historial.csv.1")) << aviso.toStdString();
+    EXPECT_EQ(filas().size(), n + 5);
+    QDir().rmdir("historial.csv.1");
+
     // A full disk: the line goes whole or not at all.
     const QByteArray antes = CarpetaTemporal::leer("historial.csv");
     const int estado = en_hijo([&] {
