@@ -48,6 +48,9 @@ signals:
     void OnComm();
     // The port failed while open (unplugged); it is closed now.
     void perdido(const QString& descripcion);
+    // An open the system refused though the user may use the device (a
+    // device policy fixed at start): only a new start can be let in.
+    void vedado(const QString& descripcion);
 
 protected:
     virtual bool abierto() const = 0;

@@ -4,11 +4,17 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #ifdef Q_OS_UNIX
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -54,6 +60,20 @@ QSerialPort::StopBits parada_qt(int s) {
     }
 }
 
+// EPERM while the file's permissions let the user in: a device policy (a
+// service's, fixed when it started) refuses the device, not the groups.
+bool vedado_por_politica(const QSerialPort& puerto, const QString& ruta) {
+#ifdef Q_OS_UNIX
+    return puerto.error() == QSerialPort::PermissionError &&
+           puerto.errorString() == QString::fromLocal8Bit(std::strerror(EPERM)) &&
+           ::access(QFile::encodeName(ruta).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(puerto)
+    Q_UNUSED(ruta)
+    return false;
+#endif
+}
+
 } // namespace
 
 PuertoSerieQt::PuertoSerieQt(QObject* parent)
@@ -83,17 +103,20 @@ QString PuertoSerieQt::describirFalloApertura(const QString& ruta) const {
             .arg(nombre);
     case QSerialPort::PermissionError:
 #ifdef Q_OS_UNIX
+        if (vedado_por_politica(puerto_, ruta))
+            return QStringLiteral("El sistema no deja abrir el puerto %1 aunque su usuario tiene "
+                                  "permiso: lo impide una política de dispositivos (la de un "
+                                  "servicio admite solo los adaptadores cuyo controlador estaba "
+                                  "cargado cuando arrancó)")
+                .arg(nombre);
         if (::access(QFile::encodeName(ruta).constData(), R_OK | W_OK) != 0)
             return QStringLiteral("Sin permiso para abrir el puerto %1: agregue su usuario al "
                                   "grupo dialout (sudo usermod -a -G dialout $USER) y vuelva a "
                                   "iniciar la sesión")
                 .arg(nombre);
 #endif
-        if (const QString ajeno = bloqueo_ajeno(ruta, carpetas_de_bloqueo()); !ajeno.isEmpty())
-            return QStringLiteral("Un archivo de bloqueo de otro usuario, %1, impide abrir el "
-                                  "puerto %2: si ningún programa usa el puerto, bórrelo "
-                                  "(sudo rm %1)")
-                .arg(ajeno, nombre);
+        if (const BloqueoAjeno b = bloqueo_ajeno(ruta, carpetas_de_bloqueo()); !b.archivo.isEmpty())
+            return texto_de_bloqueo(b, nombre);
         return QStringLiteral("El puerto %1 está en uso por otro programa").arg(nombre);
     default:
         if (!info.exists())
@@ -115,6 +138,8 @@ bool PuertoSerieQt::abrir() {
     puerto_.setPortName(ruta);
     if (!puerto_.open(QIODevice::ReadWrite)) {
         setError(describirFalloApertura(ruta));
+        if (vedado_por_politica(puerto_, ruta))
+            emit vedado(ultimoError());
         return false;
     }
     const ConfigLinea& c = linea();
@@ -203,7 +228,37 @@ QStringList carpetas_de_bloqueo() {
     return r;
 }
 
-QString bloqueo_ajeno(const QString& dispositivo, const QStringList& carpetas) {
+namespace {
+
+#ifdef Q_OS_UNIX
+// Whether `uid` may read and write the device by its mode, owner and groups
+// (as the kernel would decide for a process of that user).
+bool puede_abrir(uid_t uid, const struct stat& disp) {
+    if (uid == 0 || disp.st_uid == uid)
+        return uid == 0 || (disp.st_mode & 0600) == 0600;
+    if ((disp.st_mode & 0006) == 0006)
+        return true;
+    if ((disp.st_mode & 0060) != 0060)
+        return false;
+    const passwd* pw = ::getpwuid(uid);
+    if (pw == nullptr)
+        return true; // unknown groups: it may
+    int n = 64;
+    std::vector<gid_t> grupos(static_cast<std::size_t>(n));
+    if (::getgrouplist(pw->pw_name, pw->pw_gid, grupos.data(), &n) < 0) {
+        grupos.resize(static_cast<std::size_t>(n));
+        if (::getgrouplist(pw->pw_name, pw->pw_gid, grupos.data(), &n) < 0)
+            return true;
+    }
+    grupos.resize(static_cast<std::size_t>(n));
+    return std::find(grupos.begin(), grupos.end(), disp.st_gid) != grupos.end();
+}
+#endif
+
+} // namespace
+
+BloqueoAjeno bloqueo_ajeno(const QString& dispositivo, const QStringList& carpetas) {
+    BloqueoAjeno b;
 #ifdef Q_OS_UNIX
     // Qt names the lock after the device below /dev, slashes as underscores.
     QString nombre = dispositivo;
@@ -212,14 +267,51 @@ QString bloqueo_ajeno(const QString& dispositivo, const QStringList& carpetas) {
     nombre.replace(u'/', u'_');
     for (const QString& carpeta : carpetas) {
         const QFileInfo bloqueo(carpeta + QStringLiteral("/LCK..") + nombre);
-        if (bloqueo.exists() && bloqueo.ownerId() != ::geteuid())
-            return bloqueo.absoluteFilePath();
+        if (!bloqueo.exists() || bloqueo.ownerId() == ::geteuid())
+            continue;
+        b.archivo = bloqueo.absoluteFilePath();
+        const uid_t dueno = bloqueo.ownerId();
+        const passwd* pw = ::getpwuid(dueno);
+        b.usuario = pw != nullptr ? QString::fromLocal8Bit(pw->pw_name) : QString::number(dueno);
+        // Both conventions start with the number: Qt's "1234\n…" and the
+        // older right-aligned "      1234\n".
+        QFile f(b.archivo);
+        if (f.open(QIODevice::ReadOnly))
+            b.pid = f.readLine(32).trimmed().toLongLong();
+        if (b.pid > 0) {
+            // Another user's process cannot be signalled, but EPERM says it lives.
+            b.vive = ::kill(static_cast<pid_t>(b.pid), 0) == 0 || errno == EPERM;
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(b.pid));
+            if (b.vive && comm.open(QIODevice::ReadOnly))
+                b.proceso = QString::fromLocal8Bit(comm.readAll().trimmed());
+        }
+        struct stat disp {};
+        b.dueno_sin_acceso = ::stat(QFile::encodeName(dispositivo).constData(), &disp) == 0 &&
+                             !puede_abrir(dueno, disp);
+        return b;
     }
 #else
     Q_UNUSED(dispositivo)
     Q_UNUSED(carpetas)
 #endif
-    return {};
+    return b;
+}
+
+QString texto_de_bloqueo(const BloqueoAjeno& b, const QString& puerto) {
+    const QString proceso =
+        b.pid <= 0 ? QStringLiteral("sin número de proceso legible")
+        : b.vive   ? QStringLiteral("proceso %1%2")
+                       .arg(b.pid)
+                       .arg(b.proceso.isEmpty() ? QString() : QStringLiteral(", ") + b.proceso)
+                 : QStringLiteral("proceso %1, que ya no existe").arg(b.pid);
+    const QString porque =
+        b.dueno_sin_acceso
+            ? QStringLiteral("ese usuario no tiene permiso para usar el puerto, así que el "
+                             "bloqueo no protege ningún uso real")
+            : QStringLiteral("si ningún programa usa el puerto");
+    return QStringLiteral("El archivo de bloqueo %1, del usuario %2 (%3), impide abrir el puerto "
+                          "%4: %5, un administrador puede borrarlo (sudo rm %1)")
+        .arg(b.archivo, b.usuario, proceso, puerto, porque);
 }
 
 } // namespace quarvel

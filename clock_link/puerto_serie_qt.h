@@ -32,9 +32,23 @@ private:
     QSerialPort puerto_;
 };
 
-// The lock folders Qt may use, and a lock of `dispositivo` in one of them that
-// belongs to another user (empty when there is none).
+// The lock folders Qt may use.
 QStringList carpetas_de_bloqueo();
-QString bloqueo_ajeno(const QString& dispositivo, const QStringList& carpetas);
+
+// A lock of a device in one of those folders that belongs to another user:
+// it cannot be taken or removed from here, so the user is told whose it is.
+struct BloqueoAjeno {
+    QString archivo; // empty: there is none
+    QString usuario; // its owner's name, or number
+    qint64 pid = 0;  // the process it names; 0 when unreadable
+    QString proceso; // that process's name while it lives; empty otherwise
+    bool vive = false;
+    // Its owner may not open the device at all, so the lock guards no real
+    // use of it.
+    bool dueno_sin_acceso = false;
+};
+BloqueoAjeno bloqueo_ajeno(const QString& dispositivo, const QStringList& carpetas);
+// What the user reads about it: whose it is and who may remove it.
+QString texto_de_bloqueo(const BloqueoAjeno& b, const QString& puerto);
 
 } // namespace quarvel

@@ -520,14 +520,30 @@ int ejecutar(int argc, char** argv, const Programa& p,
     });
     QObject::connect(&unica, &InstanciaUnica::mostrar, ventana.get(),
                      &VentanaPrincipal::volverAMostrar);
+    // A service whose port a device policy refuses ends in error, so systemd
+    // starts it again, this time letting in an adapter that came late.
+    int estado = 0;
+    if (opciones.sin_ventana)
+        QObject::connect(
+            &puerto, &PuertoSerie::vedado, ventana.get(),
+            [&estado, v = ventana.get(), nombre = p.nombre] {
+                std::fprintf(stderr,
+                             "<3>%s: termina con estado 1 para arrancar de nuevo con el "
+                             "puerto admitido\n",
+                             qPrintable(nombre));
+                estado = 1;
+                v->cerrarSinPreguntar();
+            },
+            Qt::QueuedConnection);
     cerrar_con_senales(ventana.get());
     ventana->Form_Load();
     if (cerrada)
-        return 0;
+        return estado;
     centrar(ventana.get());
     if (!ventana->enBandeja() && !opciones.sin_ventana)
         ventana->show();
-    return QApplication::exec();
+    const int salida = QApplication::exec();
+    return estado != 0 ? estado : salida;
 }
 
 void cerrar_con_senales(VentanaPrincipal* ventana) {

@@ -149,18 +149,31 @@ TEST(Puerto, WhatNobodyReadsStaysBoundedAndAStuckDeviceIsNamed) {
     EXPECT_TRUE(perdido.contains("no lee")) << perdido.toStdString();
 }
 
-TEST(Puerto, ALockOfAnotherUserIsNamed) {
+TEST(Puerto, ALockOfAnotherUserIsNamedWithItsProcess) {
     CarpetaTemporal dir;
-    CarpetaTemporal::escribir("LCK..ttyUSB0", "  4242\n");
+    // A device only root may open, and a lock of it naming a live process.
+    CarpetaTemporal::escribir("disp", "");
+    QFile::setPermissions("disp", QFile::ReadOwner | QFile::WriteOwner);
+    const QString disp = dir.ruta() + "/disp";
+    QString lock = disp;
+    lock.replace('/', '_');
+    CarpetaTemporal::escribir("LCK.." + lock, QByteArray::number(getpid()) + "\n");
     CarpetaTemporal::escribir("LCK..pts_5", "  4243\n");
-    if (geteuid() == 0) {
-        ASSERT_EQ(chown("LCK..ttyUSB0", 65534, 65534), 0);
-    }
     const QStringList carpetas{QStringLiteral("/nowhere"), dir.ruta()};
-    // Only another user's lock is named; one's own is a program's.
-    EXPECT_EQ(bloqueo_ajeno("/dev/ttyUSB0", carpetas),
-              geteuid() == 0 ? dir.ruta() + "/LCK..ttyUSB0" : QString());
-    EXPECT_EQ(bloqueo_ajeno("/dev/pts/5", carpetas), QString());
+    // One's own lock is a program's, not named.
+    EXPECT_TRUE(bloqueo_ajeno("/dev/pts/5", carpetas).archivo.isEmpty());
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving the lock to another user needs root";
+    ASSERT_EQ(chown(QFile::encodeName("LCK.." + lock).constData(), 65534, 65534), 0);
+    const BloqueoAjeno b = bloqueo_ajeno(disp, carpetas);
+    EXPECT_EQ(b.archivo, dir.ruta() + "/LCK.." + lock);
+    EXPECT_EQ(b.pid, getpid());
+    EXPECT_TRUE(b.vive);
+    EXPECT_TRUE(b.dueno_sin_acceso);
+    const QString texto = texto_de_bloqueo(b, "COM1");
+    for (const QString& parte :
+         {b.usuario, QString::number(getpid()), b.proceso, QStringLiteral("no protege")})
+        EXPECT_TRUE(!parte.isEmpty() && texto.contains(parte)) << texto.toStdString();
 }
 
 TEST(Puerto, MissingDeviceFailsWithAClearDescription) {
