@@ -60,13 +60,13 @@ QSerialPort::StopBits parada_qt(int s) {
     }
 }
 
-// EPERM while the file's permissions let the user in: a device policy (a
-// service's, fixed when it started) refuses the device, not the groups.
+// A device policy (a service's, fixed when it started) refuses the device
+// with EPERM even to access(); the file's own permissions give EACCES.
 bool vedado_por_politica(const QSerialPort& puerto, const QString& ruta) {
 #ifdef Q_OS_UNIX
+    errno = 0;
     return puerto.error() == QSerialPort::PermissionError &&
-           puerto.errorString() == QString::fromLocal8Bit(std::strerror(EPERM)) &&
-           ::access(QFile::encodeName(ruta).constData(), R_OK | W_OK) == 0;
+           ::access(QFile::encodeName(ruta).constData(), R_OK | W_OK) != 0 && errno == EPERM;
 #else
     Q_UNUSED(puerto)
     Q_UNUSED(ruta)
@@ -104,10 +104,9 @@ QString PuertoSerieQt::describirFalloApertura(const QString& ruta) const {
     case QSerialPort::PermissionError:
 #ifdef Q_OS_UNIX
         if (vedado_por_politica(puerto_, ruta))
-            return QStringLiteral("El sistema no deja abrir el puerto %1 aunque su usuario tiene "
-                                  "permiso: lo impide una política de dispositivos (la de un "
-                                  "servicio admite solo los adaptadores cuyo controlador estaba "
-                                  "cargado cuando arrancó)")
+            return QStringLiteral("El sistema no deja abrir el puerto %1: lo impide una "
+                                  "política de dispositivos (la de un servicio admite solo los "
+                                  "adaptadores cuyo controlador estaba cargado cuando arrancó)")
                 .arg(nombre);
         if (::access(QFile::encodeName(ruta).constData(), R_OK | W_OK) != 0)
             return QStringLiteral("Sin permiso para abrir el puerto %1: agregue su usuario al "

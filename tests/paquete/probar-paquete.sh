@@ -31,7 +31,7 @@ for fp in Depends:libqt6core6 Depends:libqt6gui6 Depends:libqt6widgets6 Depends:
 done
 
 # The maintainer scripts, as dpkg runs them (their work is checked under a
-# real systemd, tests/servicio-systemd.sh).
+# real systemd, tests/paquete/servicio-systemd.sh).
 dpkg-deb -e "$deb" "$t/control"
 for m in postinst prerm postrm; do
     comprobar "$m ejecutable y sh válido" sh -n "$t/control/$m"
