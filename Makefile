@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all deps build programas test unit fuzz sanitizers lint soak demo demo-sender package capturas bench clean
+.PHONY: all deps build programas test unit fuzz sanitizers lint soak demo demo-sender package capturas bench windows clean
 
 all: build
 
@@ -24,6 +24,7 @@ SOAK_MINUTES ?= 60
 # each suite, and the fuzzing beside the sanitized one (scripts/probar-todo.sh).
 test: build
 	@BUILD=$(BUILD) JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/probar-todo.sh
+	@bash scripts/windows.sh --estado
 
 unit: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
@@ -63,6 +64,11 @@ capturas: build
 bench: build
 	@cmake --build $(BUILD) -j $(JOBS) --target quarvel_bench
 	@$(BUILD)/bench/quarvel_bench
+
+# The Windows build, its installer and its tests under Wine (Qt for Windows
+# is built once into ~/.cache/quarvel: about an hour the first time).
+windows: programas
+	@BUILD=$(BUILD) JOBS=$(JOBS) bash scripts/windows.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -1,6 +1,7 @@
 #include "main_window/programa.h"
 
-#include "clock_link/puerto_serie_qt.h"
+#include "clock_link/puerto_serie.h"
+#include "main_window/programa_sistema.h"
 #include "platform/diario.h"
 #include "platform/fuente_hora.h"
 #include "platform/gui/caja_mensajes.h"
@@ -9,7 +10,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -18,19 +18,11 @@
 #include <QLocalSocket>
 #include <QLocale>
 #include <QLockFile>
-#include <QSocketNotifier>
-#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 #include <QTranslator>
 #include <QWidget>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <xcb/xcb.h>
 
 namespace quarvel {
 
@@ -48,43 +40,14 @@ QString plataforma(int argc, char** argv) {
     return qEnvironmentVariable("QT_QPA_PLATFORM");
 }
 
-bool hay_x11() {
-    if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        return false;
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    const bool abierta = xcb_connection_has_error(c) == 0;
-    xcb_disconnect(c);
-    return abierta;
-}
-
-bool hay_wayland() {
-    const QString nombre = qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("wayland-0"));
-    const QString ruta =
-        nombre.startsWith(u'/') ? nombre : qEnvironmentVariable("XDG_RUNTIME_DIR") + u'/' + nombre;
-    return !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && QFileInfo::exists(ruta);
-}
-
-int tubo_senales[2] = {-1, -1};
-
-// What the signal asks of the window: to close, or to check now.
-constexpr char kCerrar = 1;
-constexpr char kChequear = 2;
-
-extern "C" void al_recibir_senal(int senal) {
-    const char c = senal == SIGUSR1 ? kChequear : kCerrar;
-    [[maybe_unused]] const ssize_t n = ::write(tubo_senales[1], &c, 1);
-}
-
 } // namespace
 
 bool hay_pantalla(int argc, char** argv) {
     const QString en = plataforma(argc, argv);
     if (en.isEmpty())
-        return hay_wayland() || hay_x11();
+        return hay_pantalla_en(QString());
     for (const QString& una : en.split(u';')) {
-        if (una.startsWith(QStringLiteral("xcb"))       ? hay_x11()
-            : una.startsWith(QStringLiteral("wayland")) ? hay_wayland()
-                                                        : true)
+        if (hay_pantalla_en(una))
             return true;
     }
     return false;
@@ -109,6 +72,26 @@ const QStringList kOpcionesQtSolas = {QStringLiteral("reverse"), QStringLiteral(
 
 } // namespace
 
+QString usar_carpeta_de_usuario() {
+    const QString carpeta = carpeta_de_usuario();
+    if (carpeta.isEmpty() || !QDir().mkpath(carpeta) || !QDir::setCurrent(carpeta))
+        return QStringLiteral("no se pudo usar la carpeta del usuario «%1»")
+            .arg(QDir::toNativeSeparators(carpeta));
+    // Ready settings where there are none: port 1 at 9600 bauds, 100 ms
+    // between the set's commands, a read-back every 5 minutes. Created
+    // exclusively, so a file that exists (or appears meanwhile) stays.
+    QByteArray qv = "[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600,N,8,1\r\n";
+    for (int t = 1; t <= 7; ++t)
+        qv += "\r\n[T" + QByteArray::number(t) + "]\r\n 100 \r\n";
+    const std::pair<const char*, QByteArray> listos[] = {{"qv.ini", qv}, {"qv_int.ini", "5\r\n"}};
+    for (const auto& [nombre, texto] : listos) {
+        QFile f(QString::fromLatin1(nombre));
+        if (!f.exists() && f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            f.write(texto);
+    }
+    return {};
+}
+
 std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Programa& p,
                                             OpcionesDeArranque* opciones) {
     QCoreApplication::setApplicationName(p.nombre);
@@ -132,6 +115,12 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         QStringLiteral("Tras cada lectura escribe las métricas del reloj en <carpeta>, en el "
                        "formato de textfile de prometheus-node-exporter."),
         QStringLiteral("carpeta"));
+    const QCommandLineOption de_usuario(
+        QStringLiteral("carpeta-de-usuario"),
+        QStringLiteral("Trabaja en la carpeta del usuario (%1), creándola con qv.ini y "
+                       "qv_int.ini listos si faltan; nunca los sobrescribe.")
+            .arg(QDir::toNativeSeparators(carpeta_de_usuario())));
+    linea.addOption(de_usuario);
     if (p.servicio) {
         linea.addOption(sin_ventana);
         linea.addOption(metricas);
@@ -158,6 +147,7 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         };
         opcion(QStringLiteral("-h, --help"), QStringLiteral("Muestra esta ayuda."));
         opcion(QStringLiteral("-v, --version"), QStringLiteral("Muestra la versión."));
+        opcion(QStringLiteral("--carpeta-de-usuario"), de_usuario.description());
         if (p.servicio) {
             opcion(QStringLiteral("--sin-ventana"), sin_ventana.description());
             opcion(QStringLiteral("--metricas <carpeta>"), metricas.description());
@@ -183,6 +173,12 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         std::fprintf(stderr, "%s: %s (vea %s --help)\n", qPrintable(p.nombre),
                      error.toUtf8().constData(), qPrintable(p.nombre));
         return 2;
+    }
+    if (linea.isSet(de_usuario)) {
+        if (const QString fallo = usar_carpeta_de_usuario(); !fallo.isEmpty()) {
+            std::fprintf(stderr, "<3>%s: %s\n", qPrintable(p.nombre), fallo.toUtf8().constData());
+            return 1;
+        }
     }
     const bool sin_pantalla = p.servicio && linea.isSet(sin_ventana);
     // The metrics folder is shared by every clock: a clock's own folder
@@ -227,51 +223,6 @@ void preparar_aplicacion(const Programa& p) {
 
 namespace {
 
-// A folder only this user can use, or empty.
-QString carpeta_propia(const QString& ruta) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(ruta).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != ::getuid() || (st.st_mode & 077) != 0)
-        return {};
-    return ruta;
-}
-
-QString carpeta_de_sockets() {
-    if (QString xdg = carpeta_propia(qEnvironmentVariable("XDG_RUNTIME_DIR")); !xdg.isEmpty())
-        return xdg;
-    // In the shared temporary folder another user may have made our name
-    // first (or left it writable): the first of a few names that is ours
-    // alone, the same for every start of ours, so a second start still
-    // finds the first.
-    const QString base = QDir::tempPath() + QStringLiteral("/quarvel-%1").arg(::getuid());
-    for (int n = 0; n < 16; ++n) {
-        const QString tmp = n == 0 ? base : base + QStringLiteral("-%1").arg(n);
-        ::mkdir(QFile::encodeName(tmp).constData(), 0700);
-        if (QString propia = carpeta_propia(tmp); !propia.isEmpty()) {
-            static bool dicho = false;
-            if (n > 0 && !dicho) {
-                diario(Prioridad::Aviso,
-                       QStringLiteral("%1 no es una carpeta solo de este usuario: se usa %2")
-                           .arg(base, tmp));
-                dicho = true;
-            }
-            return propia;
-        }
-    }
-    return {};
-}
-
-// Whether process `pid` runs as this user; false when it is gone.
-bool proceso_propio(qint64 pid) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(QStringLiteral("/proc/%1").arg(pid)).constData(), &st) == 0 &&
-           st.st_uid == ::getuid();
-}
-
-bool proceso_vivo(qint64 pid) {
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-}
-
 // Connections a running program serves at once, what it reads of one, and
 // how long one may stay.
 constexpr int kConexionesMaximas = 8;
@@ -282,20 +233,6 @@ constexpr int kConexionMaximaMs = 2000;
 constexpr int kVigilanciaMs = 5000;
 
 } // namespace
-
-QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
-    const QString sockets = carpeta_de_sockets();
-    if (sockets.isEmpty())
-        return {};
-    const QByteArray clave =
-        QFileInfo(carpeta).canonicalFilePath().toUtf8() + '\0' + QByteArray::number(::getuid());
-    return sockets +
-           QStringLiteral("/quarvel-%1-%2")
-               .arg(
-                   nombre,
-                   QString::fromLatin1(
-                       QCryptographicHash::hash(clave, QCryptographicHash::Sha1).toHex().left(16)));
-}
 
 InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent, bool sin_ventana)
     : QObject(parent)
@@ -317,14 +254,21 @@ InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent, bool sin_
     // A lock caught while its owner still writes it says nothing yet.
     for (int i = 0; i < 10 && !(bloqueo_->getLockInfo(&pid, &maquina, &programa) && pid > 0); ++i)
         QThread::msleep(50);
-    if (pid <= 0 || (!maquina.isEmpty() && maquina != QSysInfo::machineHostName())) {
+    if (pid <= 0 || (!maquina.isEmpty() && !es_esta_maquina(maquina))) {
         // Nothing to tell by: taken as a first instance that is starting.
         otra_ = true;
         avisar_a_la_primera();
         return;
     }
     const QString lock = QStringLiteral(".%1.lock").arg(nombre);
-    if (!proceso_vivo(pid)) {
+    const bool vivo = proceso_vivo(pid);
+    // Left by a program that ended (on Windows maybe one whose number this
+    // one has now): taken over when it may be removed.
+    if (!vivo && bloqueo_->removeStaleLockFile() && bloqueo_->tryLock(0)) {
+        escuchar();
+        return;
+    }
+    if (!vivo && pid != QCoreApplication::applicationPid()) {
         impedimento_ = QStringLiteral("El bloqueo \"%1\" de esta carpeta quedó de un programa ya "
                                       "terminado (proceso %2) y no se puede quitar: es de otro "
                                       "usuario. Bórrelo (rm %1) y arranque de nuevo.")
@@ -422,32 +366,6 @@ void InstanciaUnica::atender() {
         escuchar();
 }
 
-namespace {
-
-// A service's environment may be empty: Qt draws off screen, and its notes
-// about what a desktop would have (a runtime folder) are not events.
-void preparar_sin_ventana() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qunsetenv("DISPLAY");
-    qunsetenv("WAYLAND_DISPLAY");
-    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        // Qt warns on every start without one; a private one under /tmp does.
-        const QString propia = QStringLiteral("/tmp/quarvel-%1").arg(::getuid());
-        ::mkdir(QFile::encodeName(propia).constData(), 0700);
-        if (!carpeta_propia(propia).isEmpty())
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(propia));
-    }
-    // A service user's home may be read-only: font caches go to the runtime
-    // folder rather than a complaint on every start.
-    const QByteArray casa = qgetenv("HOME");
-    if (qEnvironmentVariableIsEmpty("XDG_CACHE_HOME") && !casa.isEmpty() &&
-        ::access(casa.constData(), W_OK) != 0 && !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-        qputenv("XDG_CACHE_HOME", qgetenv("XDG_RUNTIME_DIR") + "/cache");
-}
-
-} // namespace
-
 int ejecutar(int argc, char** argv, const Programa& p,
              const std::function<std::unique_ptr<VentanaPrincipal>(
                  const Entorno&, const OpcionesDeArranque&)>& crear) {
@@ -505,9 +423,9 @@ int ejecutar(int argc, char** argv, const Programa& p,
         return 1;
     }
 
-    PuertoSerieQt puerto;
+    const std::unique_ptr<PuertoSerie> puerto = crear_puerto_real();
     HoraDelSistema hora;
-    const Entorno entorno{&puerto, &hora, &mensajes,
+    const Entorno entorno{puerto.get(), &hora, &mensajes,
                           [&mensajes](QWidget* padre) { abrir_configuracion(mensajes, padre); }};
     const std::unique_ptr<VentanaPrincipal> ventana = crear(entorno, opciones);
     // Closed (a signal, say) while start-up still shows a message: the loop
@@ -525,7 +443,7 @@ int ejecutar(int argc, char** argv, const Programa& p,
     int estado = 0;
     if (opciones.sin_ventana)
         QObject::connect(
-            &puerto, &PuertoSerie::vedado, ventana.get(),
+            puerto.get(), &PuertoSerie::vedado, ventana.get(),
             [&estado, v = ventana.get(), nombre = p.nombre] {
                 std::fprintf(stderr,
                              "<3>%s: termina con estado 1 para arrancar de nuevo con el "
@@ -544,32 +462,6 @@ int ejecutar(int argc, char** argv, const Programa& p,
         ventana->show();
     const int salida = QApplication::exec();
     return estado != 0 ? estado : salida;
-}
-
-void cerrar_con_senales(VentanaPrincipal* ventana) {
-    if (tubo_senales[0] >= 0 ||
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, tubo_senales) != 0)
-        return;
-    auto* aviso = new QSocketNotifier(tubo_senales[0], QSocketNotifier::Read, ventana);
-    QObject::connect(aviso, &QSocketNotifier::activated, ventana, [ventana] {
-        char c = 0;
-        [[maybe_unused]] const ssize_t n = ::read(tubo_senales[0], &c, 1);
-        if (c == kChequear) {
-            ventana->chequearPronto();
-            return;
-        }
-        // Closing already (a box of its own waits for a click): end now.
-        if (ventana->cerrando())
-            QApplication::exit(0);
-        else
-            ventana->cerrarSinPreguntar();
-    });
-    struct sigaction accion {};
-    accion.sa_handler = al_recibir_senal;
-    sigemptyset(&accion.sa_mask);
-    accion.sa_flags = SA_RESTART;
-    for (int senal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
-        ::sigaction(senal, &accion, nullptr);
 }
 
 } // namespace quarvel

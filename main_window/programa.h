@@ -37,6 +37,10 @@ struct OpcionesDeArranque {
     QString metricas;
 };
 
+// --carpeta-de-usuario: moves to the user's folder, seeding ready settings
+// where there are none. Empty when done, otherwise what went wrong.
+QString usar_carpeta_de_usuario();
+
 // The command line, answered before any display is needed: --help and
 // --version print and give 0; an option it does not know (Qt's own aside) or
 // an argument is one line on stderr and gives 2; without a display to open,

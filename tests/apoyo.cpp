@@ -1,5 +1,7 @@
 #include "tests/apoyo.h"
 
+#include <QSysInfo>
+
 #include "clock_link/codificacion.h"
 #include "platform/fallo.h"
 
@@ -8,8 +10,6 @@
 #include <QFile>
 #include <QThread>
 #include <algorithm>
-#include <sys/wait.h>
-#include <unistd.h>
 
 RelojVirtual::Id RelojVirtual::programar(qint64 cuando_us, Precision,
                                          std::function<void()> accion) {
@@ -155,11 +155,6 @@ QString descripcion_de(const std::function<void()>& f) {
     return QStringLiteral("<no failure>");
 }
 
-int en_hijo(const std::function<int()>& f) {
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(f());
-    int estado = 0;
-    waitpid(pid, &estado, 0);
-    return WIFEXITED(estado) ? WEXITSTATUS(estado) : 100;
+bool en_windows() {
+    return QSysInfo::kernelType() == QLatin1String("winnt");
 }

@@ -127,9 +127,21 @@ QByteArray respuesta(int d, int m, int y, int hh, int mm, int ss);
 
 // The description of the Fallo that `f` throws, or "<no failure>".
 QString descripcion_de(const std::function<void()>& f);
+
+// What the tests ask of the system: apoyo_linux.cpp, apoyo_win.cpp.
+// What a helper returns where the system cannot do what it is asked.
+constexpr int kSinSistema = 77;
 // Runs `f` in a forked child (limits it sets stay there); its exit status,
-// 100 when it did not exit.
+// 100 when it did not exit. Linux only.
 int en_hijo(const std::function<int()>& f);
+// Runs `f` where files can grow to `bytes` at most, as on a full disk (a
+// child with its file size limit set); its exit status, or kSinSistema.
+int con_disco_lleno(qint64 bytes, const std::function<int()>& f);
+// Makes a FIFO named `nombre`; false where folders hold none (Windows).
+bool crear_tuberia(const char* nombre);
+// Windows: no symbolic links from QFile::link (it makes .lnk shortcuts), no
+// FIFOs, and a folder in use cannot be removed.
+bool en_windows();
 
 // Runs the event loop for `ms` milliseconds of real time.
 void esperar_eventos(int ms);

@@ -342,6 +342,8 @@ TEST_F(Checker, RightClockLeavesNoLineAndKeepsTheRawReply) {
 }
 
 TEST_F(Checker, TheRawReplyIsWrittenThroughALinkAndKeptShort) {
+    if (en_windows())
+        GTEST_SKIP() << "QFile::link makes a shortcut on Windows, not a link";
     Form1& f = quieto();
     ASSERT_TRUE(QFile::link("ultima-respuesta", "salida.txt"));
     // A device that floods before its reply: the wait still ends at the

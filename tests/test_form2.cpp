@@ -1,9 +1,9 @@
 #include "settings/gui/form2.h"
 #include "tests/ventanas.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTest>
 #include <gtest/gtest.h>
 
 using quarvel::Form2;
@@ -68,9 +68,9 @@ TEST_F(Configuracion, EnterRightAfterOpeningSaves) {
     auto f = abrir();
     f->show();
     QApplication::setActiveWindow(f.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
+    ASSERT_TRUE(esperar_activa(f.get()));
     EXPECT_EQ(QApplication::focusWidget(), f->Command5);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    pulsar_tecla(QApplication::focusWidget(), Qt::Key_Return);
     ASSERT_EQ(caja.mensajes.size(), 1u);
     EXPECT_TRUE(CarpetaTemporal::leer("qv.ini").contains("[T1]\r\n 100 \r\n"));
     EXPECT_TRUE(f->isVisible()) << "saving does not close the window";

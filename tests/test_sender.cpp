@@ -15,7 +15,6 @@
 #include <QStatusBar>
 #include <gtest/gtest.h>
 #include <map>
-#include <sys/stat.h>
 
 using quarvel::Temporizador;
 using quarvel38::Form1;
@@ -468,12 +467,14 @@ TEST_F(Sender, UnloadNeverTouchesAFileStartUpRefused) {
     // A FIFO (opening it to write would block), a folder, a file too large
     // and a link to a device: each stays as it was, and closing returns.
     const std::pair<const char*, std::function<void()>> casos[] = {
-        {"fifo", [] { ASSERT_EQ(::mkfifo("qv_int.ini", 0600), 0); }},
+        {"fifo", [] { ASSERT_TRUE(crear_tuberia("qv_int.ini")); }},
         {"folder", [] { ASSERT_TRUE(QDir().mkdir("qv_int.ini")); }},
         {"large", [] { CarpetaTemporal::escribir("qv_int.ini", QByteArray(70000, '5')); }},
         {"device", [] { ASSERT_TRUE(QFile::link("/dev/null", "qv_int.ini")); }},
     };
     for (const auto& [que, hacer] : casos) {
+        if (en_windows() && (que == std::string("fifo") || que == std::string("device")))
+            continue; // neither a FIFO nor a link to a device there
         QFile::remove("qv_int.ini");
         hacer();
         const QFileInfo antes("qv_int.ini");
@@ -488,6 +489,8 @@ TEST_F(Sender, UnloadNeverTouchesAFileStartUpRefused) {
 }
 
 TEST_F(Sender, AFailedSaveOnASignalsCloseGoesToStderrNotABox) {
+    if (en_windows())
+        GTEST_SKIP() << "Windows keeps a folder in use from being removed";
     for (bool por_senal : {true, false}) {
         Form1& f = cargar();
         // The folder goes away under the running window: the save fails.

@@ -3,6 +3,10 @@
 #include "clock_link/codificacion.h"
 #include "platform/temporizador.h"
 
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QKeyEvent>
+
 std::unique_ptr<quarvel430::Form1> checker_quieto(quarvel::PuertoSerie& puerto,
                                                   quarvel::FuenteHora& hora,
                                                   quarvel::CajaMensajes& caja) {
@@ -67,4 +71,18 @@ QByteArray cadena_para(const QDateTime& t) {
         r += static_cast<char>(quarvel::bcd(valor));
     }
     return r + "CWCF";
+}
+
+bool esperar_activa(QWidget* w) {
+    QDeadlineTimer limite(5000);
+    while (!w->isActiveWindow() && !limite.hasExpired())
+        esperar_eventos(10);
+    return w->isActiveWindow();
+}
+
+void pulsar_tecla(QWidget* w, Qt::Key tecla) {
+    QKeyEvent abajo(QEvent::KeyPress, tecla, Qt::NoModifier);
+    QKeyEvent arriba(QEvent::KeyRelease, tecla, Qt::NoModifier);
+    QApplication::sendEvent(w, &abajo);
+    QApplication::sendEvent(w, &arriba);
 }

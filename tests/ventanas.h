@@ -38,6 +38,11 @@ QByteArray cadena_para(const QDateTime& t);
 // moment the request goes out.
 void chequear(quarvel430::Form1& f, RelojVirtual& hora, const QDateTime& momento);
 
+// Waits up to 5 s, running events, for `w` to be the active window.
+bool esperar_activa(QWidget* w);
+// A key pressed and released on `w`, as the keyboard delivers it.
+void pulsar_tecla(QWidget* w, Qt::Key tecla);
+
 // A window test: a fresh folder with good settings files, a clock the test
 // moves, a fake port on it and a message box that records.
 class PruebaDeVentana : public ::testing::Test {

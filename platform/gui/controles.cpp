@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -96,6 +97,31 @@ QIcon icono_programa() {
 
 QString nombre_icono_programa() {
     return QStringLiteral("io.github.quarvel.Quarvel");
+}
+
+QIcon icono_atencion(const QIcon& icono) {
+    QIcon r;
+    for (int lado : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        QPixmap p = icono.pixmap(QSize(lado, lado));
+        if (p.isNull())
+            continue;
+        // A red disc with a white bar in the lower right quarter.
+        QPainter pintor(&p);
+        pintor.setRenderHint(QPainter::Antialiasing);
+        const qreal d = lado * 0.55;
+        const QRectF disco(lado - d, lado - d, d, d);
+        pintor.setPen(Qt::NoPen);
+        pintor.setBrush(QColor(0xD0, 0x10, 0x10));
+        pintor.drawEllipse(disco);
+        pintor.setBrush(Qt::white);
+        pintor.drawRect(
+            QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.2, d * 0.18, d * 0.4));
+        pintor.drawEllipse(
+            QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.68, d * 0.18, d * 0.14));
+        pintor.end();
+        r.addPixmap(p);
+    }
+    return r;
 }
 
 void centrar(QWidget* ventana) {

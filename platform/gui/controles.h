@@ -50,6 +50,8 @@ void fijar_indicador(QLabel* label, bool encendido);
 QIcon icono_programa();
 // Its name in the desktop's icon theme, where the package installs it.
 QString nombre_icono_programa();
+// The program's icon marked for attention (a port or a clock not answering).
+QIcon icono_atencion(const QIcon& icono);
 
 // Centres a window on its screen, as the windows are when first shown.
 void centrar(QWidget* ventana);

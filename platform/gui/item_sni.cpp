@@ -1,5 +1,7 @@
 #include "platform/gui/item_sni.h"
 
+#include "platform/gui/controles.h"
+
 #include <QAction>
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
@@ -485,31 +487,6 @@ void al_irse_vigilante(QObject* contexto, std::function<void()> accion) {
 
 bool hay_anfitrion_sni() {
     return estado_sni().anfitrion();
-}
-
-QIcon icono_atencion(const QIcon& icono) {
-    QIcon r;
-    for (int lado : {16, 22, 24, 32, 48, 64, 128, 256}) {
-        QPixmap p = icono.pixmap(QSize(lado, lado));
-        if (p.isNull())
-            continue;
-        // A red disc with a white bar in the lower right quarter.
-        QPainter pintor(&p);
-        pintor.setRenderHint(QPainter::Antialiasing);
-        const qreal d = lado * 0.55;
-        const QRectF disco(lado - d, lado - d, d, d);
-        pintor.setPen(Qt::NoPen);
-        pintor.setBrush(QColor(0xD0, 0x10, 0x10));
-        pintor.drawEllipse(disco);
-        pintor.setBrush(Qt::white);
-        pintor.drawRect(
-            QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.2, d * 0.18, d * 0.4));
-        pintor.drawEllipse(
-            QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.68, d * 0.18, d * 0.14));
-        pintor.end();
-        r.addPixmap(p);
-    }
-    return r;
 }
 
 PixmapsSni pixmaps_sni(const QIcon& icono) {

@@ -137,9 +137,6 @@ void al_llegar_vigilante(QObject* contexto, std::function<void()> accion);
 // Calls `accion` when the watcher goes away.
 void al_irse_vigilante(QObject* contexto, std::function<void()> accion);
 
-// The program's icon marked for attention (a port or a clock not answering).
-QIcon icono_atencion(const QIcon& icono);
-
 // The pixmaps an item sends: every size of the icon from 16 to 256 pixels.
 PixmapsSni pixmaps_sni(const QIcon& icono);
 

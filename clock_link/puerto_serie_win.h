@@ -1,0 +1,63 @@
+#pragma once
+
+#include "clock_link/puerto_serie.h"
+
+#include <QByteArray>
+#include <condition_variable>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace quarvel {
+
+// The real port on Windows, straight on the communications API: \\.\COM<n>
+// opened for overlapped I/O (a write never waits behind a read), its line
+// set through a DCB, and a thread of its own that takes what the driver has
+// received every millisecond, without WaitCommEvent. What arrives is kept
+// here for Input() and esperarDatos(); the window's thread hears of it by a
+// queued signal, which becomes OnComm.
+class PuertoSerieWin final : public PuertoSerie {
+    Q_OBJECT
+public:
+    explicit PuertoSerieWin(QObject* parent = nullptr);
+    ~PuertoSerieWin() override;
+
+    void esperarDatos(int ms) override;
+    // Bytes received and not read yet; they never pile up past a few KiB.
+    qint64 InBufferCount() const;
+
+signals:
+    // From the reading thread, queued to the port's: bytes arrived, or the
+    // device went away (with the system's reason).
+    void llegaron();
+    void fallo_lectura(const QString& razon);
+
+protected:
+    bool abierto() const override { return abierto_; }
+    bool abrir() override;
+    void cerrar() override;
+    bool escribir(const QByteArray& datos) override;
+    QByteArray leer() override;
+
+private:
+    struct Escritura;
+    void leer_en_hilo();
+    // Forgets the writes the driver has finished; waits up to `ms` for the
+    // rest (0: no wait). True when none is left.
+    bool recoger_escrituras(int ms);
+    void alPerder(const QString& razon);
+
+    void* h_ = nullptr;     // the port's HANDLE
+    void* parar_ = nullptr; // event that stops the reading thread
+    bool abierto_ = false;
+    std::thread lector_;
+    std::list<std::unique_ptr<Escritura>> escrituras_;
+
+    mutable std::mutex m_;
+    std::condition_variable hay_datos_;
+    QByteArray entrada_;
+    bool aviso_pendiente_ = false;
+};
+
+} // namespace quarvel

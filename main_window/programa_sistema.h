@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <memory>
+
+// What a program's start asks of the system it runs on: one file for each
+// (programa_linux.cpp, programa_win.cpp). nombre_de_servidor and
+// cerrar_con_senales, declared in programa.h, are theirs too.
+
+namespace quarvel {
+
+class PuertoSerie;
+
+// Whether a display can be opened on Qt's platform `plataforma` (one entry
+// of -platform or QT_QPA_PLATFORM); empty for the one Qt would choose.
+bool hay_pantalla_en(const QString& plataforma);
+
+// Whether `nombre`, the machine a lock file names, is this one (as QLockFile
+// names it).
+bool es_esta_maquina(const QString& nombre);
+
+// Whether process `pid` still runs, and whether as this user (false when it
+// is gone).
+bool proceso_vivo(qint64 pid);
+bool proceso_propio(qint64 pid);
+
+// A start with no window (a service): Qt draws off screen, quietly.
+void preparar_sin_ventana();
+
+// The user's own folder for the programs' files: %LOCALAPPDATA%\Quarvel on
+// Windows, $XDG_CONFIG_HOME/quarvel (~/.config/quarvel) on Linux, as the
+// launcher uses.
+QString carpeta_de_usuario();
+
+// The serial port the programs open.
+std::unique_ptr<PuertoSerie> crear_puerto_real();
+
+} // namespace quarvel

@@ -1,0 +1,169 @@
+#include "main_window/programa.h"
+#include "main_window/programa_sistema.h"
+
+#include <QDir>
+
+#include "clock_link/puerto_serie_win.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSessionManager>
+#include <QSysInfo>
+#include <atomic>
+#include <iterator>
+
+#include <windows.h>
+// After windows.h, whose types it uses.
+#include <sddl.h>
+
+namespace quarvel {
+
+namespace {
+
+// The user a process runs as, as a SID string; empty when it cannot be told.
+QString usuario_de(HANDLE proceso) {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(proceso, TOKEN_QUERY, &token))
+        return {};
+    QString r;
+    DWORD largo = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &largo);
+    QByteArray datos(static_cast<qsizetype>(largo), '\0');
+    LPWSTR texto = nullptr;
+    if (largo > 0 && ::GetTokenInformation(token, TokenUser, datos.data(), largo, &largo) &&
+        ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(datos.data())->User.Sid, &texto)) {
+        r = QString::fromWCharArray(texto);
+        ::LocalFree(texto);
+    }
+    ::CloseHandle(token);
+    return r;
+}
+
+// The file name of the program a process runs, in lower case.
+QString imagen_de(HANDLE proceso) {
+    wchar_t ruta[MAX_PATH * 2];
+    DWORD largo = static_cast<DWORD>(std::size(ruta));
+    if (!::QueryFullProcessImageNameW(proceso, 0, ruta, &largo))
+        return {};
+    return QFileInfo(QString::fromWCharArray(ruta, static_cast<qsizetype>(largo)))
+        .fileName()
+        .toLower();
+}
+
+const QString& usuario_propio() {
+    static const QString u = usuario_de(::GetCurrentProcess());
+    return u;
+}
+
+QPointer<VentanaPrincipal> ventana_a_cerrar;
+std::atomic<bool> descargada{false};
+
+void cerrar_ventana() {
+    VentanaPrincipal* ventana = ventana_a_cerrar;
+    if (ventana == nullptr)
+        return;
+    // Closing already (a box of its own waits for a click): end now.
+    if (ventana->cerrando())
+        QApplication::exit(0);
+    else
+        ventana->cerrarSinPreguntar();
+}
+
+// Ctrl-C, Ctrl-Break, the console closed, logoff, shutdown: the window
+// closes the normal way on its own thread. The last three end the process
+// when this returns, so they wait (a little) for the unload.
+BOOL WINAPI al_recibir_control(DWORD tipo) {
+    QMetaObject::invokeMethod(qApp, &cerrar_ventana, Qt::QueuedConnection);
+    if (tipo == CTRL_CLOSE_EVENT || tipo == CTRL_LOGOFF_EVENT || tipo == CTRL_SHUTDOWN_EVENT) {
+        for (int i = 0; i < 450 && !descargada; ++i)
+            ::Sleep(10);
+    }
+    return TRUE;
+}
+
+} // namespace
+
+bool hay_pantalla_en(const QString& /*plataforma*/) {
+    // Every Windows session has a desktop to draw on.
+    return true;
+}
+
+bool es_esta_maquina(const QString& nombre) {
+    // Windows names are the same in any case, and Winsock's host name has
+    // been seen in capitals (the NetBIOS name's) in one start and not in
+    // the next.
+    wchar_t netbios[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD largo = static_cast<DWORD>(std::size(netbios));
+    return nombre.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0 ||
+           (::GetComputerNameW(netbios, &largo) &&
+            nombre.compare(QString::fromWCharArray(netbios, static_cast<qsizetype>(largo)),
+                           Qt::CaseInsensitive) == 0);
+}
+
+bool proceso_vivo(qint64 pid) {
+    // Numbers come back soon (under Wine the same one at every start): a
+    // lock naming this process was left by an earlier one. One this process
+    // holds cannot be removed, and is then taken as another instance's.
+    if (pid <= 0 || pid == static_cast<qint64>(::GetCurrentProcessId()))
+        return false;
+    HANDLE p = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (p == nullptr)
+        return ::GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD codigo = 0;
+    // Windows reuses a process number soon: one that runs another program
+    // is not the owner come back.
+    const bool vivo = ::GetExitCodeProcess(p, &codigo) && codigo == STILL_ACTIVE &&
+                      imagen_de(p) == imagen_de(::GetCurrentProcess());
+    ::CloseHandle(p);
+    return vivo;
+}
+
+bool proceso_propio(qint64 pid) {
+    HANDLE p = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (p == nullptr)
+        return false;
+    const QString usuario = usuario_de(p);
+    ::CloseHandle(p);
+    return !usuario.isEmpty() && usuario == usuario_propio();
+}
+
+QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
+    // A named pipe: one namespace for the machine, so the user is in the
+    // name; UserAccessOption keeps others out of it.
+    const QByteArray clave = QFileInfo(carpeta).canonicalFilePath().toLower().toUtf8() + '\0' +
+                             usuario_propio().toUtf8();
+    return QStringLiteral("quarvel-%1-%2")
+        .arg(nombre,
+             QString::fromLatin1(
+                 QCryptographicHash::hash(clave, QCryptographicHash::Sha1).toHex().left(16)));
+}
+
+void preparar_sin_ventana() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
+}
+
+QString carpeta_de_usuario() {
+    const QString local = qEnvironmentVariable("LOCALAPPDATA");
+    return local.isEmpty() ? QString() : QDir(local).filePath(QStringLiteral("Quarvel"));
+}
+
+std::unique_ptr<PuertoSerie> crear_puerto_real() {
+    return std::make_unique<PuertoSerieWin>();
+}
+
+void cerrar_con_senales(VentanaPrincipal* ventana) {
+    if (ventana_a_cerrar != nullptr)
+        return;
+    ventana_a_cerrar = ventana;
+    QObject::connect(ventana, &VentanaPrincipal::cerrada, [] { descargada = true; });
+    // A program without a console hears of logoff and shutdown through its
+    // windows: Qt asks it to save its data first.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, ventana,
+                     [](QSessionManager&) { cerrar_ventana(); });
+    ::SetConsoleCtrlHandler(al_recibir_control, TRUE);
+}
+
+} // namespace quarvel

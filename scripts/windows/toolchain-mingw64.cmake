@@ -1,0 +1,15 @@
+# Windows x86_64 from Debian: MinGW-w64 GCC 12 with POSIX threads (std::thread
+# and Qt need them).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(prefijo x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER /usr/bin/${prefijo}-gcc-posix)
+set(CMAKE_CXX_COMPILER /usr/bin/${prefijo}-g++-posix)
+set(CMAKE_RC_COMPILER /usr/bin/${prefijo}-windres)
+set(CMAKE_AR /usr/bin/${prefijo}-gcc-ar-posix CACHE FILEPATH "ar")
+set(CMAKE_RANLIB /usr/bin/${prefijo}-gcc-ranlib-posix CACHE FILEPATH "ranlib")
+set(CMAKE_FIND_ROOT_PATH /usr/${prefijo})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

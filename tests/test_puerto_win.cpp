@@ -1,0 +1,79 @@
+#include "clock_link/puerto_serie_win.h"
+#include "tests/apoyo.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+using namespace quarvel;
+
+namespace {
+
+// The COM port a clock (or the simulator) answers on, from
+// QUARVEL_COM_PRUEBA; 0 when none is named.
+int puerto_de_prueba() {
+    return qEnvironmentVariableIntValue("QUARVEL_COM_PRUEBA");
+}
+
+// Sends the read command and collects the reply as the read-back does.
+QByteArray leer_reloj(PuertoSerieWin& p) {
+    if (!p.Output("CX"))
+        return "<not written>";
+    QByteArray r;
+    for (int i = 0; i < 2000 && r.size() < 15; ++i) {
+        p.esperarDatos(1);
+        r += p.Input();
+    }
+    return r;
+}
+
+} // namespace
+
+TEST(PuertoWin, AMissingPortIsNamedAndRefusesWrites) {
+    PuertoSerieWin p;
+    p.setCommPort(200);
+    EXPECT_FALSE(p.setPortOpen(true));
+    EXPECT_FALSE(p.PortOpen());
+    EXPECT_TRUE(p.ultimoError().contains("No existe el puerto COM200"))
+        << qPrintable(p.ultimoError());
+    EXPECT_FALSE(p.Output("CX"));
+    EXPECT_TRUE(p.ultimoError().contains("cerrado"));
+    EXPECT_TRUE(p.Input().isEmpty());
+}
+
+TEST(PuertoWin, TheClockAnswersTheReadCommandAgainAfterAReopen) {
+    const int n = puerto_de_prueba();
+    if (n == 0)
+        GTEST_SKIP() << "QUARVEL_COM_PRUEBA names no port with a clock";
+    PuertoSerieWin p;
+    p.setCommPort(n);
+    p.setSettings(QStringLiteral("9600,N,8,1"));
+    int avisos = 0;
+    QObject::connect(&p, &PuertoSerie::OnComm, [&avisos] { ++avisos; });
+    for (int vez = 0; vez < 2; ++vez) {
+        ASSERT_TRUE(p.setPortOpen(true)) << qPrintable(p.ultimoError());
+        const QByteArray r = leer_reloj(p);
+        EXPECT_EQ(r.size(), 15) << vez << ": " << r.toHex().constData();
+        EXPECT_TRUE(r.startsWith("CXd") && r.endsWith('S')) << r.toHex().constData();
+        esperar_eventos(50);
+        EXPECT_GE(avisos, vez + 1) << "OnComm reaches the window's thread";
+        p.setPortOpen(false);
+        EXPECT_FALSE(p.PortOpen());
+    }
+}
+
+TEST(PuertoWin, AnOpenPortIsBusyForASecondHandle) {
+    const int n = puerto_de_prueba();
+    if (n == 0)
+        GTEST_SKIP() << "QUARVEL_COM_PRUEBA names no port with a clock";
+    PuertoSerieWin p;
+    p.setCommPort(n);
+    ASSERT_TRUE(p.setPortOpen(true)) << qPrintable(p.ultimoError());
+    // Wine maps COM ports to Linux devices, which it does not open
+    // exclusively; Windows does.
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr)
+        GTEST_SKIP() << "Wine opens a COM port for a second handle too";
+    PuertoSerieWin otro;
+    otro.setCommPort(n);
+    EXPECT_FALSE(otro.setPortOpen(true));
+    EXPECT_TRUE(otro.ultimoError().contains("en uso")) << qPrintable(otro.ultimoError());
+}

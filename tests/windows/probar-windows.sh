@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# The Windows build under Wine: the rules and windows suites as Windows
+# programs, Quarvel430.exe against the Linux clock simulator through Wine's
+# COM1 (start-up set on the second, a right clock left alone at second 31, a
+# wrong clock corrected, the history written), the sender's Inicio chain
+# beside Linux's, and the installer installing (Start-menu entries that start
+# in the user's own folder) and uninstalling.
+#   probar-windows.sh BUILD_WIN
+# Wine's timers are Linux's: what the timings show is the program's own
+# planning through Wine, not Windows' timer tick.
+set -uo pipefail
+# shellcheck source=tests/comun.sh
+. "$(dirname "$0")/../comun.sh"
+raiz=$(cd "$(dirname "$0")/../.." && pwd)
+b=$(realpath "${1:?BUILD_WIN}")
+dist=$b/Quarvel
+linux=${BUILD:-$raiz/build}
+simulador=$linux/simulator/simulador_reloj
+t=$trabajo
+cache=${QUARVEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarvel}
+export WINEPREFIX=$cache/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+[ -x "$simulador" ] || { echo "falta el simulador de Linux ($simulador): make build" >&2; exit 1; }
+
+# A display of its own: Wine's windows and its tray.
+pantalla=:$((90 + RANDOM % 100))
+Xvfb "$pantalla" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=$pantalla
+esperar 50 xdpyinfo >/dev/null 2>&1 || { echo "Xvfb no arrancó" >&2; exit 1; }
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "preparando Wine en $WINEPREFIX (una vez)"
+    wineboot -i >/dev/null 2>&1
+fi
+wineserver -k 2>/dev/null
+trap 'wineserver -k 2>/dev/null; fin' EXIT
+
+# The programs' folder with the test programs beside them.
+p=$t/pruebas
+cp -r "$dist" "$p"
+cp "$b"/tests/test_reglas.exe "$b"/tests/test_ventanas.exe "$p/"
+
+# sim DIR OPTIONS...: the simulator on a pseudo-terminal linked as DIR/COM1,
+# its log in DIR. Wine's COM1 names that link (Wine reads the mapping when
+# it starts; the link is followed at each open, so a simulator started again
+# in DIR serves the same COM1).
+sim() {
+    local d=$1
+    shift
+    mkdir -p "$d"
+    rm -f "$d/sim.log"
+    "$simulador" --dir "$d" --quiet --log "$d/sim.log" "$@" >"$d/sim.out" 2>&1 &
+    simulador_pid=$!
+    pids+=("$simulador_pid")
+    esperar 50 test -L "$d/COM1"
+}
+com1() {
+    wineserver -k 2>/dev/null
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$1" /f >/dev/null 2>&1
+    wineserver -k 2>/dev/null
+}
+# comandos LOG: "cmd t_us [value]" per well-formed command.
+comandos() {
+    sed -n 's/.*"t_us":\([0-9]*\),"cmd":"\([A-Za-z]*\)"\(,"value":\([0-9]*\)\)\{0,1\}.*/\2 \1 \4/p' "$1" |
+        grep -v '"error"'
+}
+# desvio_ms LOG N: the N-th S's arrival from its whole second, in ms (the
+# clock starts that second as the byte arrives).
+desvio_ms() {
+    comandos "$1" | awk -v n="$2" '$1 == "S" && ++k == n { f = ($2 % 1000000) / 1000; if (f > 500) f -= 1000; printf "%.1f\n", f; exit }'
+}
+
+# --- the suites -------------------------------------------------------------
+# The windows on Windows' own platform plugin (on Xvfb): Qt's offscreen one
+# has no fonts on Windows, so no text would measure as it does.
+sim "$t/s2" || { echo "el simulador no arrancó" >&2; exit 1; }
+com1 "$t/s2/COM1"
+(cd "$p" && QUARVEL_COM_PRUEBA=1 timeout 600 wine test_reglas.exe --gtest_brief=1 >"$t/reglas.log" 2>&1)
+estado=$?
+comprobar "test_reglas.exe (estado $estado; $(grep -E 'PASSED|FAILED' "$t/reglas.log" | tr '\n' ' '))" test "$estado" -eq 0
+(cd "$p" && timeout 900 wine test_ventanas.exe -platform windows --gtest_brief=1 >"$t/ventanas.log" 2>&1)
+estado=$?
+comprobar "test_ventanas.exe (estado $estado; $(grep -E 'PASSED|FAILED' "$t/ventanas.log" | tr '\n' ' '))" test "$estado" -eq 0
+[ "$estado" -eq 0 ] || grep -E '^\[  FAILED' "$t/ventanas.log" | head
+kill "$simulador_pid" 2>/dev/null
+
+# --- the checker against the simulator ------------------------------------------
+# A right clock: the start-up set lands on the second, the read-back at
+# second 31 finds it right and sincro.txt stays absent. Then the clock is
+# two hours behind (another simulator on the same COM1): the next read-back
+# logs it in sincro.txt and sets it again.
+q=$t/q430
+mkdir -p "$q"
+qv_ini >"$q/qv.ini"
+printf '1\r\n' >"$q/qv_int.ini"
+s=$t/s3
+sim "$s" --offset 3600.4 || { echo "el simulador no arrancó" >&2; exit 1; }
+com1 "$s/COM1"
+(cd "$q" && exec wine "$p/Quarvel430.exe" >"$t/q430.log" 2>&1) &
+chequeador=$!
+pids+=("$chequeador")
+esperar 900 grep -q '"cmd":"CX"' "$s/sim.log"
+leida=$?
+esperar 100 grep -q ';bien;' "$q/historial.csv"
+d=$(desvio_ms "$s/sim.log" 1)
+comprobar "puesta en hora al arrancar a menos de 20 ms del segundo del PC (${d:-?} ms)" \
+    awk -v d="${d:-999}" 'BEGIN { exit !(d >= -20 && d <= 20) }'
+comprobar "lectura al segundo 31" test "$leida" -eq 0
+comprobar "historial.csv con una fila bien" grep -q ';bien;' "$q/historial.csv"
+comprobar "reloj en hora: nada en sincro.txt" test ! -e "$q/sincro.txt"
+kill "$simulador_pid" 2>/dev/null
+wait "$simulador_pid" 2>/dev/null
+sim "$s" --offset -7200 || { echo "el simulador no arrancó" >&2; exit 1; }
+esperar 900 test -s "$q/sincro.txt"
+comprobar "un reloj equivocado queda en sincro.txt ($(head -c 80 "$q/sincro.txt" 2>/dev/null))" \
+    grep -q 'hora reloj' "$q/sincro.txt"
+comprobar "y se pone en hora de nuevo" esperar 100 grep -q '"cmd":"CF"' "$s/sim.log"
+comprobar "historial.csv con la fila mal" grep -q ';mal;' "$q/historial.csv"
+wineserver -k 2>/dev/null
+wait "$chequeador" 2>/dev/null
+kill "$simulador_pid" 2>/dev/null
+
+# --- the sender's Inicio, on Linux and under Wine ----------------------------------
+# inicio PROGRAM DIR: starts it in DIR against a simulator there, clicks
+# Inicio, waits for the chain's end.
+inicio() {
+    local prog=$1 d=$2 w=
+    mkdir -p "$d"
+    qv_ini >"$d/qv.ini"
+    qv_int_ini >"$d/qv_int.ini"
+    sim "$d" --offset 3600.4 || return 1
+    if [ "$prog" = linux ]; then
+        (cd "$d" && exec env QT_QPA_PLATFORM=xcb "$linux/sender/Quarvel38" >/dev/null 2>&1) &
+    else
+        com1 "$d/COM1"
+        (cd "$d" && exec wine "$p/Quarvel38.exe" >/dev/null 2>&1) &
+    fi
+    local programa=$!
+    pids+=("$programa")
+    esperar 300 eval 'w=$(xdotool search --onlyvisible --name "^Quarvel 3.8" | head -n 1); [ -n "$w" ]' || return 1
+    # Inicio, the first button of the top row, once the window takes clicks.
+    local i
+    for i in 1 2 3 4 5 6; do
+        xdotool mousemove --window "$w" 302 12 click 1
+        esperar 30 grep -q '"cmd":"D"' "$d/sim.log" 2>/dev/null && break
+    done
+    esperar 200 grep -q '"cmd":"CF"' "$d/sim.log"
+    kill "$programa" "$simulador_pid" 2>/dev/null
+    [ "$prog" = linux ] || wineserver -k 2>/dev/null
+    wait "$programa" 2>/dev/null
+    esperar 50 eval '[ -z "$(xdotool search --onlyvisible --name "^Quarvel 3.8")" ]'
+}
+# The chain's letters and the spacing of each step, in ms.
+cadena() {
+    comandos "$1" | awk 'NR > 1 { printf "%s %d\n", $1, ($2 - t) / 1000 } { t = $2 } NR == 1 { print $1, 0 }'
+}
+inicio linux "$t/l38"
+inicio wine "$t/w38"
+comprobar "Inicio en Linux: la cadena entera" \
+    test "$(cadena "$t/l38/sim.log" | cut -d ' ' -f 1 | tr '\n' ' ')" = "D M Y H m S CW CF "
+igual "Inicio: los mismos comandos bajo Wine que en Linux" \
+    "$(cadena "$t/l38/sim.log" | cut -d ' ' -f 1 | tr '\n' ' ')" \
+    "$(cadena "$t/w38/sim.log" | cut -d ' ' -f 1 | tr '\n' ' ')"
+comprobar "Inicio: cada paso a menos de 15 ms del de Linux ($(paste -d ' ' <(cadena "$t/l38/sim.log") <(cadena "$t/w38/sim.log") | awk '{ printf "%s %d/%d ", $1, $2, $4 }'))" \
+    eval 'paste -d " " <(cadena "$t/l38/sim.log") <(cadena "$t/w38/sim.log") | awk '\''NR > 1 { d = $2 - $4; if (d < -15 || d > 15) bad = 1 } END { exit bad || NR < 8 }'\'''
+d=$(desvio_ms "$t/w38/sim.log" 1)
+comprobar "Inicio bajo Wine a menos de 20 ms del segundo (${d:-?} ms)" \
+    awk -v d="${d:-999}" 'BEGIN { exit !(d >= -20 && d <= 20) }'
+
+# --- the installer ---------------------------------------------------------------
+c=$WINEPREFIX/drive_c
+destino=$c/Program\ Files/Quarvel
+menu=$c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Quarvel
+instalador=$(compgen -G "$b/quarvel-*-setup.exe" | head -n 1)
+timeout 300 wine "$instalador" /S >/dev/null 2>&1
+comprobar "el instalador termina bien" test $? -eq 0
+for f in Quarvel38.exe Quarvel430.exe Qt6Core.dll platforms/qwindows.dll LICENCIAS.txt qt.conf desinstalar.exe; do
+    comprobar "instalado: $f" test -f "$destino/$f"
+done
+for e in "Quarvel 3.8" "Quarvel 4.3"; do
+    comprobar "en el menú Inicio: $e" test -f "$menu/$e.lnk"
+done
+comprobar "la entrada lleva a la carpeta del usuario" eval 'tr -d "\\000" <"$menu/Quarvel 4.3.lnk" | grep -q -- --carpeta-de-usuario'
+# What the entry starts: the user's own folder with ready settings.
+local_app=$(compgen -G "$c/users/*/AppData/Local" | head -n 1)
+rm -rf "${local_app:?}/Quarvel"
+timeout 20 wine "$destino/Quarvel430.exe" --carpeta-de-usuario -platform offscreen >"$t/menu.log" 2>&1
+comprobar "la carpeta del usuario con su qv.ini ($local_app/Quarvel)" iguala_bytes "$local_app/Quarvel/qv.ini" qv_ini
+wineserver -k 2>/dev/null
+timeout 120 wine "$destino/desinstalar.exe" /S >/dev/null 2>&1
+comprobar "desinstalado: nada queda en la carpeta del programa" esperar 300 test ! -e "$destino"
+comprobar "desinstalado: ni en el menú Inicio" test ! -e "$menu"
+comprobar "la carpeta del usuario queda" test -f "$local_app/Quarvel/qv.ini"
+wineserver -k 2>/dev/null
+
+resumen
