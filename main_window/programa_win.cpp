@@ -1,12 +1,11 @@
 #include "main_window/programa.h"
 #include "main_window/programa_sistema.h"
 
-#include <QDir>
-
 #include "clock_link/puerto_serie_win.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFileInfo>
 #include <QPointer>
 #include <QSessionManager>
@@ -15,8 +14,9 @@
 #include <iterator>
 
 #include <windows.h>
-// After windows.h, whose types it uses.
+// After windows.h, whose types they use.
 #include <sddl.h>
+#include <timeapi.h>
 
 namespace quarvel {
 
@@ -151,6 +151,9 @@ QString carpeta_de_usuario() {
 }
 
 std::unique_ptr<PuertoSerie> crear_puerto_real() {
+    // Windows' timer tick is 15.6 ms by default: a set planned to the
+    // millisecond needs 1 ms, for as long as the program runs.
+    ::timeBeginPeriod(1);
     return std::make_unique<PuertoSerieWin>();
 }
 

@@ -123,16 +123,17 @@ kill "$simulador_pid" 2>/dev/null
 # inicio PROGRAM DIR: starts it in DIR against a simulator there, clicks
 # Inicio, waits for the chain's end.
 inicio() {
-    local prog=$1 d=$2 w=
+    local prog=$1 d=$2
+    w=''
     mkdir -p "$d"
     qv_ini >"$d/qv.ini"
     qv_int_ini >"$d/qv_int.ini"
     sim "$d" --offset 3600.4 || return 1
     if [ "$prog" = linux ]; then
-        (cd "$d" && exec env QT_QPA_PLATFORM=xcb "$linux/sender/Quarvel38" >/dev/null 2>&1) &
+        (cd "$d" && exec env QT_QPA_PLATFORM=xcb "$linux/sender/Quarvel38" >"$d/prog.log" 2>&1) &
     else
         com1 "$d/COM1"
-        (cd "$d" && exec wine "$p/Quarvel38.exe" >/dev/null 2>&1) &
+        (cd "$d" && exec wine "$p/Quarvel38.exe" >"$d/prog.log" 2>&1) &
     fi
     local programa=$!
     pids+=("$programa")
@@ -143,7 +144,8 @@ inicio() {
         xdotool mousemove --window "$w" 302 12 click 1
         esperar 30 grep -q '"cmd":"D"' "$d/sim.log" 2>/dev/null && break
     done
-    esperar 200 grep -q '"cmd":"CF"' "$d/sim.log"
+    esperar 200 grep -q '"cmd":"CF"' "$d/sim.log" ||
+        echo "Inicio sin cadena en $prog ($(xdotool getwindowname "$w" 2>&1), $(xdotool getwindowgeometry "$w" 2>&1 | tr '\n' ' ')): $(tail -n 3 "$d/prog.log")"
     kill "$programa" "$simulador_pid" 2>/dev/null
     [ "$prog" = linux ] || wineserver -k 2>/dev/null
     wait "$programa" 2>/dev/null

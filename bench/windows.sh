@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Rows for the Windows build under Wine: the checker's start-up set (clock
+# minus PC as its seconds byte lands, median and worst of N starts) and the
+# time from starting the sender to its window showing, beside Linux's.
+#   bench/windows.sh [N]     after make windows
+# Wine's timers are Linux's: this measures the programs' planning through
+# Wine, not Windows' own timer tick.
+set -uo pipefail
+# shellcheck source=tests/comun.sh
+. "$(dirname "$0")/../tests/comun.sh"
+raiz=$(cd "$(dirname "$0")/.." && pwd)
+n=${1:-10}
+dist=$raiz/${BUILD_WIN:-build-windows}/Quarvel
+linux=$raiz/${BUILD:-build}
+cache=${QUARVEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarvel}
+export WINEPREFIX=$cache/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+t=$trabajo
+export DISPLAY=:$((190 + RANDOM % 50))
+Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+esperar 50 xdpyinfo >/dev/null 2>&1 || exit 1
+trap 'wineserver -k 2>/dev/null; fin' EXIT
+
+# arranque SYSTEM I: one start of the checker against a fresh simulator; the
+# start-up S's distance from its whole second, in ms.
+arranque() {
+    local d=$t/$1-$2
+    mkdir -p "$d"
+    qv_ini >"$d/qv.ini"
+    printf '5\r\n' >"$d/qv_int.ini"
+    "$linux/simulator/simulador_reloj" --dir "$d" --quiet --log "$d/sim.log" --offset 3600.4 >/dev/null 2>&1 &
+    local s=$!
+    esperar 50 test -L "$d/COM1"
+    if [ "$1" = wine ]; then
+        wineserver -k 2>/dev/null
+        wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$d/COM1" /f >/dev/null 2>&1
+        wineserver -k 2>/dev/null
+        (cd "$d" && exec wine "$dist/Quarvel430.exe" -platform offscreen >/dev/null 2>&1) &
+    else
+        (cd "$d" && exec env QT_QPA_PLATFORM=offscreen "$linux/checker/Quarvel430" >/dev/null 2>&1) &
+    fi
+    local q=$!
+    esperar 300 grep -q '"cmd":"CF"' "$d/sim.log"
+    kill "$q" "$s" 2>/dev/null
+    [ "$1" = linux ] || wineserver -k 2>/dev/null
+    wait "$q" "$s" 2>/dev/null
+    sed -n 's/.*"t_us":\([0-9]*\),"cmd":"S".*/\1/p' "$d/sim.log" | head -n 1 |
+        awk '{ f = ($1 % 1000000) / 1000; if (f > 500) f -= 1000; printf "%.1f\n", f }'
+}
+# ventana SYSTEM: ms from starting the sender to its window showing (under
+# Wine, its server's own start included).
+ventana() {
+    local d=$t/v-$1 t0
+    w=''
+    mkdir -p "$d"
+    qv_ini >"$d/qv.ini"
+    qv_int_ini >"$d/qv_int.ini"
+    t0=$(date +%s%N)
+    if [ "$1" = wine ]; then
+        (cd "$d" && exec wine "$dist/Quarvel38.exe" >/dev/null 2>&1) &
+    else
+        (cd "$d" && exec env QT_QPA_PLATFORM=xcb "$linux/sender/Quarvel38" >/dev/null 2>&1) &
+    fi
+    local q=$!
+    esperar 600 eval 'w=$(xdotool search --onlyvisible --name "^Quarvel 3.8" | head -n 1); [ -n "$w" ]'
+    echo $((($(date +%s%N) - t0) / 1000000))
+    kill "$q" 2>/dev/null
+    [ "$1" = linux ] || wineserver -k 2>/dev/null
+    wait "$q" 2>/dev/null
+    esperar 50 eval '[ -z "$(xdotool search --onlyvisible --name "^Quarvel 3.8")" ]'
+}
+fila() { # fila NAME UNIT VALUES...: median and worst by magnitude
+    local nombre=$1 unidad=$2
+    shift 2
+    printf '%s\n' "$@" | sort -g | awk -v n="$nombre" -v u="$unidad" '
+        { v[NR] = $1; a = $1 < 0 ? -$1 : $1; if (a > p) { p = a; w = $1 } }
+        END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+              printf "| %s | %d | %+.1f %s | %+.1f %s |\n", n, NR, m, u, w, u }'
+}
+echo "| measure | n | median | worst |"
+echo "|---|---|---|---|"
+for sistema in linux wine; do
+    valores=()
+    for ((i = 1; i <= n; i++)); do valores+=("$(arranque "$sistema" "$i")"); done
+    fila "$sistema: start-up set, clock minus PC" ms "${valores[@]}"
+done
+for sistema in linux wine; do
+    valores=()
+    for ((i = 1; i <= 5; i++)); do valores+=("$(ventana "$sistema")"); done
+    fila "$sistema: Quarvel38 started to window shown" ms "${valores[@]}"
+done
