@@ -140,9 +140,10 @@ inicio() {
     esperar 300 eval 'w=$(xdotool search --onlyvisible --name "^Quarvel 3.8" | head -n 1); [ -n "$w" ]' || return 1
     # Inicio, the first button of the top row, once the window takes clicks.
     local i
-    for i in 1 2 3 4 5 6; do
+    # (The chain starts at a planned moment, up to a few seconds later.)
+    for i in 1 2 3; do
         xdotool mousemove --window "$w" 302 12 click 1
-        esperar 30 grep -q '"cmd":"D"' "$d/sim.log" 2>/dev/null && break
+        esperar 100 grep -q '"cmd":"D"' "$d/sim.log" 2>/dev/null && break
     done
     esperar 200 grep -q '"cmd":"CF"' "$d/sim.log" ||
         echo "Inicio sin cadena en $prog ($(xdotool getwindowname "$w" 2>&1), $(xdotool getwindowgeometry "$w" 2>&1 | tr '\n' ' ')): $(tail -n 3 "$d/prog.log")"
@@ -151,9 +152,9 @@ inicio() {
     wait "$programa" 2>/dev/null
     esperar 50 eval '[ -z "$(xdotool search --onlyvisible --name "^Quarvel 3.8")" ]'
 }
-# The chain's letters and the spacing of each step, in ms.
+# The first chain's letters and the spacing of each step, in ms.
 cadena() {
-    comandos "$1" | awk 'NR > 1 { printf "%s %d\n", $1, ($2 - t) / 1000 } { t = $2 } NR == 1 { print $1, 0 }'
+    comandos "$1" | awk 'NR > 1 { printf "%s %d\n", $1, ($2 - t) / 1000 } { t = $2 } NR == 1 { print $1, 0 } $1 == "CF" { exit }'
 }
 inicio linux "$t/l38"
 inicio wine "$t/w38"
