@@ -22,6 +22,8 @@ QString texto_estado_fino(EstadoFino e) {
         return QStringLiteral("activa");
     case EstadoFino::PcSinSincronizar:
         return QStringLiteral("inactiva: el PC no está sincronizado");
+    case EstadoFino::PcSinEstado:
+        return QStringLiteral("inactiva: no se sabe si el PC está sincronizado");
     case EstadoFino::EstimacionNoValida:
         return QStringLiteral("inactiva: el desvío del reloj es desconocido");
     case EstadoFino::Limite:
@@ -57,7 +59,9 @@ void BitacoraLecturas::puesta(qint64 t_us, double desvio_s) {
 EstadoFino BitacoraLecturas::estado_fino() const {
     if (!umbral_ms_)
         return EstadoFino::Apagada;
-    if (ultimo_ && !(ultimo_->pc_sincronizado && *ultimo_->pc_sincronizado))
+    if (ultimo_ && !ultimo_->pc_sincronizado)
+        return EstadoFino::PcSinEstado;
+    if (ultimo_ && !*ultimo_->pc_sincronizado)
         return EstadoFino::PcSinSincronizar;
     if (ultimo_ && !ultimo_->estimacion.valida)
         return EstadoFino::EstimacionNoValida;

@@ -19,6 +19,8 @@ enum class EstadoFino {
     // Only from a synchronised PC: a finer set from a PC that is itself off
     // would only move the error.
     PcSinSincronizar,
+    // The PC cannot say whether it is synchronised (Windows).
+    PcSinEstado,
     // Nothing honest is known of the offset now.
     EstimacionNoValida,
     // It set the clock as often as it may in the last hour: the clock drifts

@@ -197,4 +197,12 @@ TEST(Historial, ASilentClockIsUnknownEverywhereAndALinkIsNotFollowed) {
     EXPECT_TRUE(m.contains("} 0\n# HELP quarvel_ultima_lectura_timestamp"));
     ASSERT_FALSE(lineas.isEmpty());
     EXPECT_TRUE(lineas.back().startsWith("<4>el reloj no contesta (10:01:31)"));
+
+    // Fine correction waits on the PC's sync state, and says which it lacks.
+    b.fijar_umbral(50);
+    EXPECT_EQ(b.estado_fino(), EstadoFino::PcSinEstado);
+    l.t_us += 60'000'000;
+    l.pc = EstadoPc{true, false, 0};
+    b.lectura(l, 1);
+    EXPECT_EQ(b.estado_fino(), EstadoFino::PcSinSincronizar);
 }
