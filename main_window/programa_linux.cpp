@@ -89,12 +89,12 @@ bool es_esta_maquina(const QString& nombre) {
     return nombre == QSysInfo::machineHostName();
 }
 
-bool hay_pantalla_en(const QString& una) {
-    if (una.isEmpty())
+bool hay_pantalla_en(const QString& plataforma) {
+    if (plataforma.isEmpty())
         return hay_wayland() || hay_x11();
-    return una.startsWith(QStringLiteral("xcb"))       ? hay_x11()
-           : una.startsWith(QStringLiteral("wayland")) ? hay_wayland()
-                                                       : true;
+    return plataforma.startsWith(QStringLiteral("xcb"))       ? hay_x11()
+           : plataforma.startsWith(QStringLiteral("wayland")) ? hay_wayland()
+                                                              : true;
 }
 
 bool proceso_propio(qint64 pid) {
