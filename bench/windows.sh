@@ -11,7 +11,7 @@ set -uo pipefail
 raiz=$(cd "$(dirname "$0")/.." && pwd)
 n=${1:-10}
 dist=$raiz/${BUILD_WIN:-build-windows}/Quarvel
-linux=$raiz/${BUILD:-build}
+linux=$(cd "$raiz" && realpath -m "${BUILD:-build}")
 cache=${QUARVEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarvel}
 export WINEPREFIX=$cache/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 t=$trabajo

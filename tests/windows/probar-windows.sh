@@ -14,7 +14,8 @@ set -uo pipefail
 raiz=$(cd "$(dirname "$0")/../.." && pwd)
 b=$(realpath "${1:?BUILD_WIN}")
 dist=$b/Quarvel
-linux=${BUILD:-$raiz/build}
+# Absolute: the Linux sender is started from inside its own folder.
+linux=$(cd "$raiz" && realpath -m "${BUILD:-build}")
 simulador=$linux/simulator/simulador_reloj
 t=$trabajo
 cache=${QUARVEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarvel}
