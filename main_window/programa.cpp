@@ -385,6 +385,8 @@ int ejecutar(int argc, char** argv, const Programa& p,
     // No display is needed, nor looked for, nor its session's services.
     if (opciones.sin_ventana)
         preparar_sin_ventana();
+    else
+        preparar_pantalla();
     QApplication app(argc, argv);
     preparar_aplicacion(p);
     // The window ends the program, never a message box or the configuration

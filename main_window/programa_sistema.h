@@ -25,6 +25,9 @@ bool es_esta_maquina(const QString& nombre);
 bool proceso_vivo(qint64 pid);
 bool proceso_propio(qint64 pid);
 
+// What the display needs before Qt opens it.
+void preparar_pantalla();
+
 // A start with no window (a service): Qt draws off screen, quietly.
 void preparar_sin_ventana();
 

@@ -140,6 +140,17 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
                  QCryptographicHash::hash(clave, QCryptographicHash::Sha1).toHex().left(16)));
 }
 
+void preparar_pantalla() {
+    // Wine's GDI gives glyph boxes far taller than the glyphs, and Qt then
+    // centres a text field's line out of the field: the fields show empty.
+    // Qt's own FreeType engine measures the same fonts right. Windows itself
+    // keeps its own engine; -platform or QT_QPA_PLATFORM still choose.
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    if (ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "windows:fontengine=freetype");
+}
+
 void preparar_sin_ventana() {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
