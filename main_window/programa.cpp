@@ -369,9 +369,12 @@ void InstanciaUnica::atender() {
 int ejecutar(int argc, char** argv, const Programa& p,
              const std::function<std::unique_ptr<VentanaPrincipal>(
                  const Entorno&, const OpcionesDeArranque&)>& crear) {
+    preparar_consola();
     OpcionesDeArranque opciones;
     if (const auto salida = atender_linea_de_ordenes(argc, argv, p, &opciones))
         return *salida;
+    // In the folder it works in, known now.
+    diario_tambien_en_archivo(p.nombre);
     // Qt's own warnings go to the journal like every other line: one line,
     // led by its priority.
     qInstallMessageHandler([](QtMsgType tipo, const QMessageLogContext&, const QString& texto) {

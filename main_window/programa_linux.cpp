@@ -123,6 +123,10 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
 
 // A service's environment may be empty: Qt draws off screen, and its notes
 // about what a desktop would have (a runtime folder) are not events.
+void preparar_consola() {
+    // stdout and stderr are the terminal's or the journal's already.
+}
+
 void preparar_pantalla() {
     // Qt's own choice of platform and fonts serves.
 }

@@ -25,6 +25,10 @@ bool es_esta_maquina(const QString& nombre);
 bool proceso_vivo(qint64 pid);
 bool proceso_propio(qint64 pid);
 
+// Before anything is written: a Windows window program started from a
+// console writes there (unless redirected); elsewhere nothing to do.
+void preparar_consola();
+
 // What the display needs before Qt opens it.
 void preparar_pantalla();
 

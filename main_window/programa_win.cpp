@@ -11,8 +11,10 @@
 #include <QSessionManager>
 #include <QSysInfo>
 #include <atomic>
+#include <cstdio>
 #include <iterator>
 
+#include <io.h>
 #include <windows.h>
 // After windows.h, whose types they use.
 #include <sddl.h>
@@ -138,6 +140,27 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
         .arg(nombre,
              QString::fromLatin1(
                  QCryptographicHash::hash(clave, QCryptographicHash::Sha1).toHex().left(16)));
+}
+
+void preparar_consola() {
+    // A window program gets no console. Redirected (`> archivo`), its
+    // handles are there already; started from a console, it writes to that
+    // one; double-clicked, to none (the log file in its folder has the
+    // lines).
+    const auto valido = [](DWORD cual) {
+        const HANDLE h = ::GetStdHandle(cual);
+        return h != nullptr && h != INVALID_HANDLE_VALUE;
+    };
+    if (valido(STD_ERROR_HANDLE) || !::AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    // The C library's streams and descriptors 1 and 2 (the journal writes
+    // to 2), both onto the console.
+    if (!valido(STD_OUTPUT_HANDLE) || _fileno(stdout) < 0) {
+        if (std::freopen("CONOUT$", "w", stdout) != nullptr)
+            _dup2(_fileno(stdout), 1);
+    }
+    if (std::freopen("CONOUT$", "w", stderr) != nullptr)
+        _dup2(_fileno(stderr), 2);
 }
 
 void preparar_pantalla() {

@@ -20,6 +20,7 @@ void diario(Prioridad prioridad, const QString& texto) {
     una.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
     const QByteArray linea =
         '<' + QByteArray::number(static_cast<int>(prioridad)) + '>' + una.toUtf8() + '\n';
+    anotar_en_archivo_del_diario(prioridad, una);
     if (destino()) {
         destino()(linea);
         return;

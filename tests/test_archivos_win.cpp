@@ -1,7 +1,9 @@
 #include "platform/archivos.h"
+#include "platform/diario.h"
 #include "tests/apoyo.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace quarvel;
@@ -37,4 +39,29 @@ TEST(ArchivosWin, WritesLeaveWholeFilesAndNoTemporaryBehind) {
     escribir_en_su_sitio("s.txt", "c");
     EXPECT_EQ(CarpetaTemporal::leer("s.txt"), QByteArray("c"));
     EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden), QStringList({"m.prom", "s.txt"}));
+}
+
+TEST(ArchivosWin, JournalLinesGoToTheFolderLogAndRollOver) {
+    CarpetaTemporal dir;
+    desviar_diario([](const QByteArray&) {});
+    diario_tambien_en_archivo(QStringLiteral("Prueba"), 150);
+    diario(Prioridad::Aviso, QStringLiteral("uno\ndos"));
+    const QByteArray primera = CarpetaTemporal::leer("Prueba.log");
+    EXPECT_TRUE(QRegularExpression(
+                    QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} aviso: uno dos\r\n$)"))
+                    .match(QString::fromUtf8(primera))
+                    .hasMatch())
+        << primera.toStdString();
+    // Past the size, the file moves to .1 and a new one starts: no line lost
+    // between the two, none beyond the size left in the new one.
+    for (int i = 0; i < 10; ++i)
+        diario(Prioridad::Error, QStringLiteral("línea %1").arg(i));
+    diario_tambien_en_archivo(QString());
+    desviar_diario(nullptr);
+    const QByteArray ambos =
+        CarpetaTemporal::leer("Prueba.log.1") + CarpetaTemporal::leer("Prueba.log");
+    for (int i = 3; i < 10; ++i)
+        EXPECT_TRUE(ambos.contains(QStringLiteral("error: línea %1\r\n").arg(i).toUtf8())) << i;
+    EXPECT_LE(CarpetaTemporal::leer("Prueba.log").size(), 150);
+    EXPECT_FALSE(ambos.contains("uno dos")) << "the oldest lines go with the second move";
 }
