@@ -69,7 +69,9 @@ PuertoSerieWin::PuertoSerieWin(QObject* parent)
     : PuertoSerie(parent) {
     connect(
         this, &PuertoSerieWin::llegaron, this,
-        [this] {
+        [this](quint64 sesion) {
+            if (sesion != sesion_)
+                return;
             {
                 const std::lock_guard<std::mutex> l(m_);
                 aviso_pendiente_ = false;
@@ -151,11 +153,12 @@ bool PuertoSerieWin::abrir() {
     abierto_ = true;
     // Millisecond sleeps for the reading thread, while the port is open.
     ::timeBeginPeriod(1);
-    lector_ = std::thread([this] { leer_en_hilo(); });
+    ++sesion_;
+    lector_ = std::thread([this, s = sesion_] { leer_en_hilo(s); });
     return true;
 }
 
-void PuertoSerieWin::leer_en_hilo() {
+void PuertoSerieWin::leer_en_hilo(quint64 sesion) {
     OVERLAPPED ov{};
     ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     char bloque[512];
@@ -167,7 +170,7 @@ void PuertoSerieWin::leer_en_hilo() {
         DWORD errores = 0;
         COMSTAT estado{};
         if (!::ClearCommError(manejador(h_), &errores, &estado)) {
-            emit fallo_lectura(razon(::GetLastError()));
+            emit fallo_lectura(sesion, razon(::GetLastError()));
             break;
         }
         while (estado.cbInQue > 0) {
@@ -177,7 +180,7 @@ void PuertoSerieWin::leer_en_hilo() {
             if (!::ReadFile(manejador(h_), bloque, pedido, &n, &ov) &&
                 (::GetLastError() != ERROR_IO_PENDING ||
                  !::GetOverlappedResult(manejador(h_), &ov, &n, TRUE))) {
-                emit fallo_lectura(razon(::GetLastError()));
+                emit fallo_lectura(sesion, razon(::GetLastError()));
                 ::CloseHandle(ov.hEvent);
                 return;
             }
@@ -193,7 +196,7 @@ void PuertoSerieWin::leer_en_hilo() {
             }
             hay_datos_.notify_all();
             if (avisar)
-                emit llegaron();
+                emit llegaron(sesion);
         }
     }
     ::CloseHandle(ov.hEvent);
@@ -267,8 +270,8 @@ void PuertoSerieWin::cerrar() {
     abierto_ = false;
 }
 
-void PuertoSerieWin::alPerder(const QString& motivo) {
-    if (!abierto_)
+void PuertoSerieWin::alPerder(quint64 sesion, const QString& motivo) {
+    if (!abierto_ || sesion != sesion_)
         return;
     const QString descripcion =
         QStringLiteral("Se perdió el puerto %1: %2").arg(nombrePuerto(), motivo);

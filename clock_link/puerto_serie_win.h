@@ -26,12 +26,16 @@ public:
     void esperarDatos(int ms) override;
     // Bytes received and not read yet; they never pile up past a few KiB.
     qint64 InBufferCount() const;
+    // Which opening this is: each open starts a new one.
+    quint64 sesion() const { return sesion_; }
 
 signals:
-    // From the reading thread, queued to the port's: bytes arrived, or the
-    // device went away (with the system's reason).
-    void llegaron();
-    void fallo_lectura(const QString& razon);
+    // From the reading thread of opening `sesion`, queued to the port's:
+    // bytes arrived, or the device went away (with the system's reason). One
+    // queued just before a close and reopen belongs to the closed opening,
+    // and must not close the new one.
+    void llegaron(quint64 sesion);
+    void fallo_lectura(quint64 sesion, const QString& razon);
 
 protected:
     bool abierto() const override { return abierto_; }
@@ -42,15 +46,16 @@ protected:
 
 private:
     struct Escritura;
-    void leer_en_hilo();
+    void leer_en_hilo(quint64 sesion);
     // Forgets the writes the driver has finished; waits up to `ms` for the
     // rest (0: no wait). True when none is left.
     bool recoger_escrituras(int ms);
-    void alPerder(const QString& razon);
+    void alPerder(quint64 sesion, const QString& razon);
 
     void* h_ = nullptr;     // the port's HANDLE
     void* parar_ = nullptr; // event that stops the reading thread
     bool abierto_ = false;
+    quint64 sesion_ = 0;
     std::thread lector_;
     std::list<std::unique_ptr<Escritura>> escrituras_;
 

@@ -77,3 +77,23 @@ TEST(PuertoWin, AnOpenPortIsBusyForASecondHandle) {
     EXPECT_FALSE(otro.setPortOpen(true));
     EXPECT_TRUE(otro.ultimoError().contains("en uso")) << qPrintable(otro.ultimoError());
 }
+
+TEST(PuertoWin, AFailureQueuedByAClosedOpeningLeavesTheNewOneOpen) {
+    const int n = puerto_de_prueba();
+    if (n == 0)
+        GTEST_SKIP() << "QUARVEL_COM_PRUEBA names no port with a clock";
+    PuertoSerieWin p;
+    p.setCommPort(n);
+    ASSERT_TRUE(p.setPortOpen(true)) << qPrintable(p.ultimoError());
+    // As the reading thread queues it, just before a read-back's reopen.
+    emit p.fallo_lectura(p.sesion(), QStringLiteral("prueba"));
+    p.setPortOpen(false);
+    ASSERT_TRUE(p.setPortOpen(true)) << qPrintable(p.ultimoError());
+    esperar_eventos(50);
+    EXPECT_TRUE(p.PortOpen());
+    EXPECT_EQ(leer_reloj(p).size(), 15);
+    emit p.fallo_lectura(p.sesion(), QStringLiteral("prueba"));
+    esperar_eventos(50);
+    EXPECT_FALSE(p.PortOpen()) << "the open one's own failure still closes it";
+    EXPECT_TRUE(p.ultimoError().contains("Se perdió el puerto")) << qPrintable(p.ultimoError());
+}
