@@ -109,7 +109,8 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     const QCommandLineOption sin_ventana(
         QStringLiteral("sin-ventana"),
         QStringLiteral("Sin pantalla ni ventana ni bandeja (un servicio): el mismo chequeo, "
-                       "con los avisos en el diario (stderr); termina con SIGTERM."));
+                       "con los avisos en el diario (stderr); termina con %1.")
+            .arg(como_terminar_sin_ventana()));
     const QCommandLineOption metricas(
         QStringLiteral("metricas"),
         QStringLiteral("Tras cada lectura escribe las métricas del reloj en <carpeta>, en el "
@@ -414,9 +415,9 @@ int ejecutar(int argc, char** argv, const Programa& p,
             mensajes.mostrar(nullptr,
                              QStringLiteral("%1 ya está en marcha sin ventana en esta carpeta "
                                             "(%2), como servicio. Para verlo en una ventana, "
-                                            "párelo (systemctl --user stop quarvel430) y "
-                                            "arránquelo de nuevo.")
-                                 .arg(p.nombre, QDir::currentPath()),
+                                            "párelo (%3) y arránquelo de nuevo.")
+                                 .arg(p.nombre, QDir::toNativeSeparators(QDir::currentPath()),
+                                      como_parar_sin_ventana()),
                              QStringLiteral("Inicio"));
             return 1;
         }

@@ -123,6 +123,14 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
 
 // A service's environment may be empty: Qt draws off screen, and its notes
 // about what a desktop would have (a runtime folder) are not events.
+QString como_terminar_sin_ventana() {
+    return QStringLiteral("SIGTERM");
+}
+
+QString como_parar_sin_ventana() {
+    return QStringLiteral("systemctl --user stop quarvel430");
+}
+
 void preparar_consola() {
     // stdout and stderr are the terminal's or the journal's already.
 }

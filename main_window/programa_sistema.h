@@ -35,6 +35,11 @@ void preparar_pantalla();
 // A start with no window (a service): Qt draws off screen, quietly.
 void preparar_sin_ventana();
 
+// How a checker with no window ends, for its help; and how the user stops
+// one running as a service, for a desktop start that finds it.
+QString como_terminar_sin_ventana();
+QString como_parar_sin_ventana();
+
 // The user's own folder for the programs' files: %LOCALAPPDATA%\Quarvel on
 // Windows, $XDG_CONFIG_HOME/quarvel (~/.config/quarvel) on Linux, as the
 // launcher uses.

@@ -142,6 +142,14 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
                  QCryptographicHash::hash(clave, QCryptographicHash::Sha1).toHex().left(16)));
 }
 
+QString como_terminar_sin_ventana() {
+    return QStringLiteral("Ctrl+C en su consola, o al cerrar la sesión");
+}
+
+QString como_parar_sin_ventana() {
+    return QStringLiteral("Ctrl+C en la consola donde corre, o desde el Administrador de tareas");
+}
+
 void preparar_consola() {
     // A window program gets no console. Redirected (`> archivo`), its
     // handles are there already; started from a console, it writes to that
