@@ -9,10 +9,19 @@ using namespace quarvel;
 namespace {
 
 // The COM port a clock (or the simulator) answers on, from
-// QUARVEL_COM_PRUEBA; 0 when none is named.
-int puerto_de_prueba() {
-    return qEnvironmentVariableIntValue("QUARVEL_COM_PRUEBA");
-}
+// QUARVEL_COM_PRUEBA: tests of this fixture skip when none is named.
+class PuertoWinConReloj : public ::testing::Test {
+protected:
+    void SetUp() override {
+        n = qEnvironmentVariableIntValue("QUARVEL_COM_PRUEBA");
+        if (n == 0)
+            GTEST_SKIP() << "QUARVEL_COM_PRUEBA names no port with a clock";
+        p.setCommPort(n);
+        p.setSettings(QStringLiteral("9600,N,8,1"));
+    }
+    int n = 0;
+    PuertoSerieWin p;
+};
 
 // Sends the read command and collects the reply as the read-back does.
 QByteArray leer_reloj(PuertoSerieWin& p) {
@@ -40,13 +49,7 @@ TEST(PuertoWin, AMissingPortIsNamedAndRefusesWrites) {
     EXPECT_TRUE(p.Input().isEmpty());
 }
 
-TEST(PuertoWin, TheClockAnswersTheReadCommandAgainAfterAReopen) {
-    const int n = puerto_de_prueba();
-    if (n == 0)
-        GTEST_SKIP() << "QUARVEL_COM_PRUEBA names no port with a clock";
-    PuertoSerieWin p;
-    p.setCommPort(n);
-    p.setSettings(QStringLiteral("9600,N,8,1"));
+TEST_F(PuertoWinConReloj, TheClockAnswersTheReadCommandAgainAfterAReopen) {
     int avisos = 0;
     QObject::connect(&p, &PuertoSerie::OnComm, [&avisos] { ++avisos; });
     for (int vez = 0; vez < 2; ++vez) {
@@ -61,12 +64,7 @@ TEST(PuertoWin, TheClockAnswersTheReadCommandAgainAfterAReopen) {
     }
 }
 
-TEST(PuertoWin, AnOpenPortIsBusyForASecondHandle) {
-    const int n = puerto_de_prueba();
-    if (n == 0)
-        GTEST_SKIP() << "QUARVEL_COM_PRUEBA names no port with a clock";
-    PuertoSerieWin p;
-    p.setCommPort(n);
+TEST_F(PuertoWinConReloj, AnOpenPortIsBusyForASecondHandle) {
     ASSERT_TRUE(p.setPortOpen(true)) << qPrintable(p.ultimoError());
     // Wine maps COM ports to Linux devices, which it does not open
     // exclusively; Windows does.
@@ -78,12 +76,7 @@ TEST(PuertoWin, AnOpenPortIsBusyForASecondHandle) {
     EXPECT_TRUE(otro.ultimoError().contains("en uso")) << qPrintable(otro.ultimoError());
 }
 
-TEST(PuertoWin, AFailureQueuedByAClosedOpeningLeavesTheNewOneOpen) {
-    const int n = puerto_de_prueba();
-    if (n == 0)
-        GTEST_SKIP() << "QUARVEL_COM_PRUEBA names no port with a clock";
-    PuertoSerieWin p;
-    p.setCommPort(n);
+TEST_F(PuertoWinConReloj, AFailureQueuedByAClosedOpeningLeavesTheNewOneOpen) {
     ASSERT_TRUE(p.setPortOpen(true)) << qPrintable(p.ultimoError());
     // As the reading thread queues it, just before a read-back's reopen.
     emit p.fallo_lectura(p.sesion(), QStringLiteral("prueba"));
