@@ -175,18 +175,23 @@ void Form1::Form_Load() {
         }
         bitacora_.inicio(hora().ahora_us(), QDir::currentPath(),
                          QStringLiteral("COM%1").arg(MSComm1->CommPort()));
-        // What this instance works on, once, so a service's journal says it.
+        // What this instance works on, once, so a service's journal says it;
+        // and, once, a PC whose sync state cannot be read (Windows tells no
+        // program).
         const QFileInfo puerto(ruta_de_puerto(MSComm1->CommPort()));
-        diario(Prioridad::Info,
-               QStringLiteral("Quarvel430 %1 en %2: puerto COM%3 (%4), %5, chequeo cada %6 min%7")
-                   .arg(QCoreApplication::applicationVersion(), QDir::currentPath())
-                   .arg(MSComm1->CommPort())
-                   .arg(puerto.isSymLink() ? QStringLiteral("→ ") + puerto.symLinkTarget()
-                                           : puerto.filePath(),
-                        MSComm1->Settings())
-                   .arg(intervalo_)
-                   .arg(metricas_.isEmpty() ? QString()
-                                            : QStringLiteral(", métricas en ") + metricas_));
+        const bool pc_sin_estado = estado_pc_ && !estado_pc_().conocido;
+        diario(
+            Prioridad::Info,
+            QStringLiteral("Quarvel430 %1 en %2: puerto COM%3 (%4), %5, chequeo cada %6 min%7%8")
+                .arg(QCoreApplication::applicationVersion(), QDir::currentPath())
+                .arg(MSComm1->CommPort())
+                .arg(puerto.isSymLink() ? QStringLiteral("→ ") + puerto.symLinkTarget()
+                                        : puerto.filePath(),
+                     MSComm1->Settings())
+                .arg(intervalo_)
+                .arg(metricas_.isEmpty() ? QString() : QStringLiteral(", métricas en ") + metricas_,
+                     pc_sin_estado ? QStringLiteral("; no se sabe si el PC está sincronizado")
+                                   : QString()));
     } catch (const Fallo& f) {
         fallo_de_inicio(f);
     }
