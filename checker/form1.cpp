@@ -183,7 +183,8 @@ void Form1::Form_Load() {
         diario(
             Prioridad::Info,
             QStringLiteral("Quarvel430 %1 en %2: puerto COM%3 (%4), %5, chequeo cada %6 min%7%8")
-                .arg(QCoreApplication::applicationVersion(), QDir::currentPath())
+                .arg(QCoreApplication::applicationVersion(),
+                     QDir::toNativeSeparators(QDir::currentPath()))
                 .arg(MSComm1->CommPort())
                 .arg(puerto.isSymLink() ? QStringLiteral("→ ") + puerto.symLinkTarget()
                                         : puerto.filePath(),
