@@ -101,7 +101,7 @@ chequeador=$!
 pids+=("$chequeador")
 esperar 900 grep -q '"cmd":"CX"' "$s/sim.log"
 leida=$?
-esperar 100 grep -q ';bien;' "$q/historial.csv"
+esperar 100 grep -qs ';bien;' "$q/historial.csv"
 d=$(desvio_ms "$s/sim.log" 1)
 comprobar "puesta en hora al arrancar a menos de 20 ms del segundo del PC (${d:-?} ms)" \
     awk -v d="${d:-999}" 'BEGIN { exit !(d >= -20 && d <= 20) }'
