@@ -159,6 +159,9 @@ void preparar_consola() {
         const HANDLE h = ::GetStdHandle(cual);
         return h != nullptr && h != INVALID_HANDLE_VALUE;
     };
+    // Unbuffered, as on a console: a line written just before the process
+    // is ended must not be lost with the buffer.
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
     if (valido(STD_ERROR_HANDLE) || !::AttachConsole(ATTACH_PARENT_PROCESS))
         return;
     // The C library's streams and descriptors 1 and 2 (the journal writes
@@ -167,8 +170,10 @@ void preparar_consola() {
         if (std::freopen("CONOUT$", "w", stdout) != nullptr)
             _dup2(_fileno(stdout), 1);
     }
-    if (std::freopen("CONOUT$", "w", stderr) != nullptr)
+    if (std::freopen("CONOUT$", "w", stderr) != nullptr) {
+        std::setvbuf(stderr, nullptr, _IONBF, 0);
         _dup2(_fileno(stderr), 2);
+    }
 }
 
 void preparar_pantalla() {

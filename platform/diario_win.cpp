@@ -65,14 +65,18 @@ void diario_tambien_en_archivo(const QString& nombre, qint64 tamano_maximo) {
             .toStdWString();
     a.anterior = a.ruta + L".1";
     a.tamano_maximo = tamano_maximo;
-    // A folder the user cannot write in has no file: the lines still go to
-    // stderr.
-    a.h = abrir(a.ruta);
 }
 
 void anotar_en_archivo_del_diario(Prioridad prioridad, const QString& texto) {
     ArchivoDelDiario& a = archivo();
     const std::lock_guard<std::mutex> bajo(a.cerrojo);
+    if (a.ruta.empty())
+        return;
+    // Made with its first line: a start that has nothing to say leaves no
+    // empty file. A folder the user cannot write in has none: the lines
+    // still go to stderr.
+    if (a.h == INVALID_HANDLE_VALUE)
+        a.h = abrir(a.ruta);
     if (a.h == INVALID_HANDLE_VALUE)
         return;
     // Local time to the millisecond, sorting as it reads; Notepad's line ends.
@@ -84,12 +88,11 @@ void anotar_en_archivo_del_diario(Prioridad prioridad, const QString& texto) {
     LARGE_INTEGER tamano{};
     if (!::GetFileSizeEx(a.h, &tamano) || tamano.QuadPart <= a.tamano_maximo)
         return;
-    // Windows moves no open file: closed, moved, started again. When the
-    // move fails (the old one held open elsewhere) the file keeps growing
-    // until a later line finds it free.
+    // Windows moves no open file: closed and moved; the next line starts a
+    // new one. When the move fails (the old one held open elsewhere) the
+    // file keeps growing until a later line finds it free.
     cerrar(a);
     ::MoveFileExW(a.ruta.c_str(), a.anterior.c_str(), MOVEFILE_REPLACE_EXISTING);
-    a.h = abrir(a.ruta);
 }
 
 } // namespace quarvel

@@ -3,6 +3,7 @@
 #include "tests/apoyo.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -45,6 +46,7 @@ TEST(ArchivosWin, JournalLinesGoToTheFolderLogAndRollOver) {
     CarpetaTemporal dir;
     desviar_diario([](const QByteArray&) {});
     diario_tambien_en_archivo(QStringLiteral("Prueba"), 150);
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("Prueba.log"))) << "no empty file before a line";
     diario(Prioridad::Aviso, QStringLiteral("uno\ndos"));
     const QByteArray primera = CarpetaTemporal::leer("Prueba.log");
     EXPECT_TRUE(QRegularExpression(
