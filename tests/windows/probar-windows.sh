@@ -121,6 +121,8 @@ comprobar "historial.csv con la fila mal" grep -q ';mal;' "$q/historial.csv"
 comprobar "Quarvel430.log con el arranque y la puesta en hora ($(head -n 1 "$q/Quarvel430.log" 2>/dev/null | tr -d '\r'))" \
     eval 'grep -q "^20[0-9-]* [0-9:.]* info: Quarvel430 .* chequeo cada 1 min; no se sabe si el PC está sincronizado" "$q/Quarvel430.log" &&
           grep -q "info: puesta en hora enviada" "$q/Quarvel430.log"'
+# And on stderr, led by priority, though the process is ended with no exit.
+comprobar "y en stderr: <6>Quarvel430 …" grep -q '^<6>Quarvel430 ' "$t/q430.log"
 wineserver -k 2>/dev/null
 wait "$chequeador" 2>/dev/null
 kill "$simulador_pid" 2>/dev/null
