@@ -1,11 +1,11 @@
 #include "platform/archivos.h"
+#include "platform/archivos_sistema.h"
 
 #include "platform/fallo.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -99,29 +99,12 @@ QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo) {
     return datos;
 }
 
-void reemplazar_archivo(const QString& nombre, const QByteArray& contenido) {
-    // A device, a FIFO or a folder in the file's place (or behind its link)
-    // is never replaced, nor opened for writing: that could block for good.
+void comprobar_reemplazable(const QString& nombre) {
     struct stat st {};
     if (::stat(QFile::encodeName(nombre).constData(), &st) == 0 && !S_ISREG(st.st_mode))
         throw Fallo(QStringLiteral("El archivo \"%1\" no es un archivo normal (un dispositivo, una "
                                    "tubería o una carpeta): no se escribe")
                         .arg(nombre));
-    // Unbuffered, so a short write (disk full, size limit) shows in the count
-    // instead of being lost in a flush at commit.
-    QSaveFile f(nombre);
-    f.setDirectWriteFallback(true);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw Fallo(
-            QStringLiteral("No se pudo crear el archivo \"%1\": %2").arg(nombre, f.errorString()));
-    if (f.write(contenido) != contenido.size()) {
-        const QString error = f.errorString();
-        f.cancelWriting();
-        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2").arg(nombre, error));
-    }
-    if (!f.commit())
-        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2")
-                        .arg(nombre, f.errorString()));
 }
 
 QByteArray leer_final_de_archivo(const QString& nombre, qint64 maximo, bool& recortado) {

@@ -1,11 +1,11 @@
 #include "platform/archivos.h"
+#include "platform/archivos_sistema.h"
 
 #include "platform/fallo.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 #include <windows.h>
 
@@ -122,23 +122,10 @@ QByteArray leer_archivo_pequeno(const QString& nombre, qint64 maximo) {
     return datos;
 }
 
-void reemplazar_archivo(const QString& nombre, const QByteArray& contenido) {
+void comprobar_reemplazable(const QString& nombre) {
     const QFileInfo info(nombre);
     if (info.exists() && !info.isFile())
         no_es_normal(nombre, "escribe");
-    QSaveFile f(nombre);
-    f.setDirectWriteFallback(true);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw Fallo(
-            QStringLiteral("No se pudo crear el archivo \"%1\": %2").arg(nombre, f.errorString()));
-    if (f.write(contenido) != contenido.size()) {
-        const QString error = f.errorString();
-        f.cancelWriting();
-        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2").arg(nombre, error));
-    }
-    if (!f.commit())
-        throw Fallo(QStringLiteral("No se pudo escribir el archivo \"%1\": %2")
-                        .arg(nombre, f.errorString()));
 }
 
 QByteArray leer_final_de_archivo(const QString& nombre, qint64 maximo, bool& recortado) {
