@@ -7,6 +7,7 @@
 #include "clock_link/bitacora.h"
 #include "clock_link/config_linea.h"
 #include "clock_link/estimador.h"
+#include "clock_link/historial.h"
 #include "clock_link/puerto_serie_qt.h"
 #include "clock_link/seguimiento.h"
 #include "platform/fuente_hora.h"

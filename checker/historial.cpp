@@ -1,5 +1,6 @@
 #include "checker/historial.h"
 
+#include "clock_link/palabras.h"
 #include "platform/fallo.h"
 
 #include <QAreaSeries>

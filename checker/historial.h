@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clock_link/bitacora.h"
+#include "clock_link/historial.h"
 
 #include <QWidget>
 #include <functional>

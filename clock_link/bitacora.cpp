@@ -1,5 +1,6 @@
 #include "clock_link/bitacora.h"
 
+#include "clock_link/palabras.h"
 #include "platform/archivos.h"
 #include "platform/fallo.h"
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock_link/historial.h"
 #include "clock_link/metricas.h"
 #include "clock_link/seguimiento.h"
 #include "platform/diario.h"

@@ -1,5 +1,7 @@
 #include "clock_link/metricas.h"
 
+#include "clock_link/historial.h"
+
 #include <QCryptographicHash>
 #include <QFileInfo>
 

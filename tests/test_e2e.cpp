@@ -1,7 +1,7 @@
 // The real programs and windows against the clock simulator on a real
 // pseudo-terminal.
+#include "clock_link/historial.h"
 #include "clock_link/puerto_serie_qt.h"
-#include "clock_link/seguimiento.h"
 #include "main_window/programa.h"
 #include "platform/temporizador.h"
 #include "simulator/control/simulador_proceso.h"

@@ -1,4 +1,6 @@
 #include "clock_link/bitacora.h"
+#include "clock_link/historial.h"
+#include "clock_link/palabras.h"
 #include "clock_link/seguimiento.h"
 #include "settings/archivos_config.h"
 #include "tests/apoyo.h"
