@@ -11,6 +11,7 @@ EnlaceReloj::EnlaceReloj(PuertoSerie* puerto, std::function<void(const QString&)
 bool EnlaceReloj::reabrir() {
     informado_ = false;
     en_curso_ = false;
+    cambio_pendiente_ = false;
     if (!habilitado_) {
         fallo(QStringLiteral("No se envía nada: la configuración del puerto (qv.ini) no se "
                              "pudo leer al inicio"));
@@ -48,6 +49,7 @@ void EnlaceReloj::escribir(const QByteArray& texto) {
 
 void EnlaceReloj::cerrar() {
     en_curso_ = false;
+    cambio_pendiente_ = false;
     puerto_->setPortOpen(false);
 }
 
@@ -56,6 +58,8 @@ void EnlaceReloj::fallo(const QString& descripcion) {
     if (informado_)
         return;
     informado_ = true;
+    if (fallido_)
+        fallido_();
     if (avisar_)
         avisar_(descripcion);
 }
@@ -75,8 +79,10 @@ std::optional<ModoPantalla> EnlaceReloj::cambiar_modo(ModoPantalla actual) {
     // A set under way, or waiting for its moment, keeps its port: closing
     // it would lose the set. Its own end sends the mode chosen now, and no
     // byte is put between its planned writes.
-    if (en_curso_ && puerto_->PortOpen())
+    if (en_curso_ && puerto_->PortOpen()) {
+        cambio_pendiente_ = true;
         return nuevo;
+    }
     // Nothing reached the clock: the mode shown stays.
     if (!reabrir())
         return std::nullopt;

@@ -31,6 +31,8 @@ public:
     // the port stays open as it is, and a switch of mode goes out at once.
     void soltar() { en_curso_ = false; }
     bool en_curso() const { return en_curso_; }
+    // A switch of mode made during the exchange waits for its end.
+    bool cambio_pendiente() const { return en_curso_ && cambio_pendiente_; }
     // Whether the last exchange failed on the port.
     bool fallando() const { return fallando_; }
     // Until `true`, no exchange opens the port: its settings were never read,
@@ -43,6 +45,9 @@ public:
 
     // Called when an exchange opens the port again after a failure.
     void alRecuperar(std::function<void()> recuperado) { recuperado_ = std::move(recuperado); }
+    // Called at each failure of the port told (once an exchange), before
+    // the user is told.
+    void alFallar(std::function<void()> fallido) { fallido_ = std::move(fallido); }
 
     // One step of a set: its letter, then its value byte; `junto` puts both
     // in one write.
@@ -61,9 +66,11 @@ private:
     PuertoSerie* puerto_;
     std::function<void(const QString&)> avisar_;
     std::function<void()> recuperado_;
+    std::function<void()> fallido_;
     bool informado_ = false;
     bool fallando_ = false;
     bool en_curso_ = false;
+    bool cambio_pendiente_ = false;
     bool habilitado_ = true;
 };
 

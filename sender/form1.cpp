@@ -132,12 +132,11 @@ void Form1::Command1_Click() {
 
 void Form1::Command2_Click() {
     // A seconds send the last minute tick planned goes no more, and the port
-    // that tick opened is closed.
+    // that tick opened is closed. Nothing is written, unless a switch of mode
+    // made meanwhile waits for the send's end.
     if (cita_segundos_) {
         cancelar_segundos();
-        // As the send would have ended: the mode, a switch made meanwhile
-        // included, then the port closed.
-        if (enlace_.en_curso())
+        if (enlace_.cambio_pendiente())
             enlace_.restaurar_modo(modo());
         else
             enlace_.abandonar();

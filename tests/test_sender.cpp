@@ -252,6 +252,15 @@ TEST_F(Sender, CambiarWhileASetWaitsKeepsTheSetAndPararDropsAPlannedSecondsSend)
     hora.avanzar(60'000);
     EXPECT_EQ(puerto.escritos(), QByteArray("CF"));
     EXPECT_FALSE(puerto.PortOpen());
+    // With no switch waiting, it sends nothing at all.
+    hora.fijar(5, 12, 2026, 19, 39, 59, 999);
+    f.contador_minutos = 4;
+    puerto.limpiar();
+    f.Timer1_Timer();
+    f.Command2_Click();
+    hora.avanzar(60'000);
+    EXPECT_TRUE(puerto.escritos().isEmpty()) << puerto.escritos().toStdString();
+    EXPECT_FALSE(puerto.PortOpen());
 
     // Sent, "Ultima Dato Enviado" shows the second the value landed on.
     f.Command1_Click();
