@@ -1,12 +1,9 @@
 #pragma once
 
-#include "clock_link/bitacora.h"
-#include "clock_link/plan_envio.h"
-#include "clock_link/seguimiento.h"
+#include "checker/bandeja_form.h"
+#include "clock_link/chequeador.h"
 #include "main_window/ventana_principal.h"
-#include "platform/gui/bandeja.h"
 
-#include <QByteArray>
 #include <optional>
 
 class QAction;
@@ -30,7 +27,9 @@ struct Entorno : quarvel::Entorno {
     QString metricas;
 };
 
-// The checker's main window, "Quarvel 4.3".
+// The checker's main window, "Quarvel 4.3". The checking itself runs in the
+// Chequeador; the window starts it, forwards its handlers to it and shows
+// what it tells.
 class Form1 : public quarvel::VentanaPrincipal, public quarvel::ReceptorBandeja {
     Q_OBJECT
 public:
@@ -54,8 +53,7 @@ public:
     void chekeo_de_datos();
     // A read-back as the scheduler starts it at second 31, in the current
     // second instead: its request goes out at its chosen moment.
-    void iniciarChequeo();
-    void actualizacion_completa(long envio_de_dato);
+    void iniciar_chequeo();
 
     void mensajeBandeja(std::uint32_t mensaje, std::uint32_t id) override;
     QString tituloBandeja() const override { return windowTitle(); }
@@ -64,12 +62,12 @@ public:
     void iconoVisible(bool visible) override;
 
     // Whether start-up sent the window to the tray.
-    bool enBandeja() const override { return en_bandeja_; }
+    bool en_bandeja() const override { return en_bandeja_; }
     // As "Restaurar" does.
-    void volverAMostrar() override { restaurar_Click(); }
+    void volver_a_mostrar() override { restaurar_Click(); }
     // A read-back within the second, or at second 10 when the minute is
     // about to turn, whatever the interval's count.
-    void chequearPronto() override;
+    void chequear_pronto() override;
     // Adds the icon if there is a tray now and hides the window; start-up
     // keeps trying for a few seconds while there is none.
     bool reintentar_bandeja();
@@ -86,71 +84,56 @@ public:
     QPushButton* Command6; // "Historial"
     QAction* historial;
     void historial_Click();
-    class VentanaHistorial* ventanaHistorial() const {
+    class VentanaHistorial* ventana_historial() const {
         return ventana_historial_;
     }
 
+    // Timer1 and Timer4 are the cycle's; Timer2 ticks the display.
     quarvel::Temporizador* Timer1;
     quarvel::Temporizador* Timer2;
     quarvel::Temporizador* Timer4;
 
-    // Checker state; empty reads as 0 and equals no number.
-    std::optional<long> paso_actualizacion;
-    std::optional<long> parpadeo_activo;
-    std::optional<long> contador_parpadeo;
-    std::optional<long> contador_reloj;
-    std::optional<long> chekeo_pendiente;
-    std::optional<long> contador_intervalo;
-    std::optional<long> estado_chekeo;
-    QByteArray dato_dia, dato_mes, dato_anio, dato_hora, dato_minutos, dato_segundos;
+    // The display: tenths to the next refresh, and the indicator's blink.
+    long contador_reloj = 0;
+    bool parpadeo_activo = false;
+    long contador_parpadeo = 0;
     quarvel::NotifyIconData icono_bandeja{};
 
-    // The last update planned.
-    const quarvel::PlanDeEnvio& planActualizacion() const { return plan_; }
+    quarvel::Chequeador& chequeador() { return *chequeador_; }
+    const quarvel::Chequeador& chequeador() const { return *chequeador_; }
     // What the last read-back found, and how well the clock is kept.
-    const std::optional<quarvel::Registro>& ultimoRegistro() const { return bitacora_.ultimo(); }
-    // A read-back waits for its moment inside second 31.
-    bool lecturaEnEspera() const { return lectura_en_espera_; }
+    const std::optional<quarvel::Registro>& ultimo_registro() const {
+        return chequeador_->bitacora().ultimo();
+    }
     // The fine correction's threshold; none is off.
-    std::optional<int> umbralFino() const { return bitacora_.umbral(); }
+    std::optional<int> umbral_fino() const { return chequeador_->bitacora().umbral(); }
     // Whether fine correction acts now, and why not.
-    quarvel::EstadoFino estadoFino() const { return bitacora_.estado_fino(); }
+    quarvel::EstadoFino estado_fino() const { return chequeador_->bitacora().estado_fino(); }
     // Saves it to its file first; throws Fallo when that fails.
-    void fijarUmbralFino(std::optional<int> umbral_ms);
+    void fijar_umbral_fino(std::optional<int> umbral_ms);
     // The line under the buttons: two lines at most, each cut to the width,
     // the whole in its tooltip with `completo` after it.
-    void mostrarEstado(const QString& lineas, const QString& completo);
+    void mostrar_estado(const QString& lineas, const QString& completo);
 
 protected:
     void mouseMoveEvent(QMouseEvent* evento) override;
     void informar_fallo(const QString& descripcion) override;
 
 private:
-    // A complete update: planned from now, its date and time kept for the
-    // steps, Timer4 started at its moment.
-    void iniciar_actualizacion();
-    bool actualizando() const;
     // The port answers again after a failure.
     void recuperado();
     void refresco_del_reloj();
-    void cuenta_del_intervalo();
-    void chequeo_debido();
     void parpadeo();
+    // What a read-back found: the hidden counters, the line under the
+    // buttons, the tray and the open history.
+    void chequeado(const quarvel::ChequeoHecho& h);
     void fijar_tip(const QString& texto);
     // The 64-byte tip and the whole text where the tray shows one.
     void mostrar_en_bandeja(const QString& tip, const QString& detalle);
-    void sumar_contador(QLabel* contador);
     // "Quarvel 4.3 (COM1)": what the tray says the icon is.
     QString titulo_bandeja() const;
     // What the last read-back found, under the icon; `atencion` marks it.
     void estado_en_bandeja(const QString& detalle, bool atencion);
-    // The read-back at its moment, unless an update started meanwhile.
-    void leer_a_su_hora();
-    // What the read-back told, besides the designed comparison: the
-    // estimate, the history line, the metrics, the journal, a fine
-    // correction. Returns whether the clock is to be set for it.
-    bool seguir_lectura(qint64 t_us, qint64 escritura_us, const quarvel::LecturaReloj& lectura,
-                        bool completa, bool equivocado);
 
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar_;
     std::function<bool()> hay_bandeja_;
@@ -159,20 +142,11 @@ private:
     bool en_bandeja_ = false;
     bool icono_agregado_ = false;
     bool tip_con_aviso_ = false;
-    bool en_chekeo_ = false;
-    bool pedido_ = false;
     int intentos_bandeja_ = 0;
-    // The interval in whole minutes the checks count to.
-    long intervalo_ = 1;
-    quarvel::PlanDeEnvio plan_;
     std::function<quarvel::EstadoPc()> estado_pc_;
     // Where the metrics file goes; empty for nowhere.
     QString metricas_;
-    quarvel::BitacoraLecturas bitacora_;
-    // How late the last update's seconds byte went out (µs).
-    qint64 retraso_segundos_us_ = 0;
-    quarvel::FuenteHora::Id cita_lectura_ = 0;
-    bool lectura_en_espera_ = false;
+    quarvel::Chequeador* chequeador_ = nullptr;
     QTimer* espera_bandeja_ = nullptr;
     class VentanaHistorial* ventana_historial_ = nullptr;
 };

@@ -443,7 +443,7 @@ int ejecutar(int argc, char** argv, const Programa& p,
         QApplication::exit(0);
     });
     QObject::connect(&unica, &InstanciaUnica::mostrar, ventana.get(),
-                     &VentanaPrincipal::volverAMostrar);
+                     &VentanaPrincipal::volver_a_mostrar);
     // A service whose port a device policy refuses ends in error, so systemd
     // starts it again, this time letting in an adapter that came late.
     int estado = 0;
@@ -464,7 +464,7 @@ int ejecutar(int argc, char** argv, const Programa& p,
     if (cerrada)
         return estado;
     centrar(ventana.get());
-    if (!ventana->enBandeja() && !opciones.sin_ventana)
+    if (!ventana->en_bandeja() && !opciones.sin_ventana)
         ventana->show();
     const int salida = QApplication::exec();
     return estado != 0 ? estado : salida;

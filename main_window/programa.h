@@ -114,7 +114,7 @@ int ejecutar(int argc, char** argv, const Programa& p,
 // SIGTERM, SIGINT and SIGHUP (logout, kill, Ctrl-C) close the window the
 // normal way, so its unload runs, and the program ends with 0; a failure on
 // the way out goes to stderr. A signal while the window is closing ends the
-// program at once. SIGUSR1 asks for a read-back now (chequearPronto).
+// program at once. SIGUSR1 asks for a read-back now (chequear_pronto).
 void cerrar_con_senales(VentanaPrincipal* ventana);
 
 } // namespace quarvel

@@ -184,7 +184,7 @@ void cerrar_con_senales(VentanaPrincipal* ventana) {
         char c = 0;
         [[maybe_unused]] const ssize_t n = ::read(tubo_senales[0], &c, 1);
         if (c == kChequear) {
-            ventana->chequearPronto();
+            ventana->chequear_pronto();
             return;
         }
         // Closing already (a box of its own waits for a click): end now.

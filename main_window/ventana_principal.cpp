@@ -222,7 +222,7 @@ void VentanaPrincipal::mensajeCambiado(const QString& texto) {
         StatusBar1->setToolTip(QString());
 }
 
-void VentanaPrincipal::volverAMostrar() {
+void VentanaPrincipal::volver_a_mostrar() {
     showNormal();
     raise();
     activateWindow();

@@ -98,12 +98,12 @@ public:
     virtual void Form_Load() = 0;
     virtual void Form_Unload() = 0;
     // Whether start-up sent the window away (to the tray).
-    virtual bool enBandeja() const { return false; }
+    virtual bool en_bandeja() const { return false; }
     // A second start of the program asks for the window.
-    virtual void volverAMostrar();
+    virtual void volver_a_mostrar();
     // SIGUSR1: a program that reads the clock back does so now; the sender
     // has nothing to read.
-    virtual void chequearPronto() {}
+    virtual void chequear_pronto() {}
     // A close nobody is there to answer (a signal): a failure on the way out
     // goes to stderr, not to a message box.
     void cerrarSinPreguntar();

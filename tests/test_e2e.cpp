@@ -170,7 +170,7 @@ TEST_F(CheckerReal, RightClockLogsNothing) {
         cargar();
         chequear(en);
         EXPECT_FALSE(QFile::exists("sincro.txt")) << que;
-        EXPECT_EQ(form->estado_chekeo, 3) << que;
+        EXPECT_EQ(form->chequeador().estado(), quarvel::EstadoChequeo::Chequeando) << que;
         // Ended by the reply, not by the bounded wait of seconds.
         EXPECT_LT(duracion_ms, 1500) << que;
         EXPECT_TRUE(respuesta_entera(CarpetaTemporal::leer("salida.txt"))) << que;
@@ -195,7 +195,7 @@ TEST_F(CheckerReal, WrongClockIsLoggedThenUpdated) {
     EXPECT_TRUE(simulador.esperarComando("CF", 1, 2000));
     EXPECT_EQ(nombres(sin_errores(simulador.comandos())),
               (QStringList{"CX", "D 5", "M 12", "Y 26", "H 14", "m 5", "S 33", "CW", "CF"}));
-    EXPECT_EQ(f.estado_chekeo, 3);
+    EXPECT_EQ(f.chequeador().estado(), quarvel::EstadoChequeo::Chequeando);
     EXPECT_FALSE(puerto.PortOpen());
 }
 
@@ -218,9 +218,9 @@ TEST_F(ExtremoAExtremo, CheckerFollowsADriftingClockWithAnHonestBound) {
         if (const auto s = siguiente / 1'000'000 % 60; s == 59 || s == 0)
             siguiente += 2'000'000;
         esperar_eventos(static_cast<int>((siguiente - hora.ahora_us()) / 1000) + 2);
-        f->iniciarChequeo();
+        f->iniciar_chequeo();
         ASSERT_TRUE(simulador.esperarComando("CX", i, 3000))
-            << f->lecturaEnEspera() << " " << f->Label8->text().toStdString() << " "
+            << f->chequeador().lectura_en_espera() << " " << f->Label8->text().toStdString() << " "
             << nombres(simulador.comandos()).join(QLatin1Char(',')).toStdString();
         esperar_eventos(50);
     }

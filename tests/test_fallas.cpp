@@ -66,7 +66,7 @@ TEST_F(Fallas, MissingPortIsReportedAndTheNextExchangeRecovers) {
     actualizar();
     EXPECT_TRUE(f.ultimoFallo().contains("No existe")) << f.ultimoFallo().toStdString();
     EXPECT_TRUE(caja.mensajes.empty());
-    EXPECT_EQ(f.estado_chekeo, 3) << "checking goes on";
+    EXPECT_EQ(f.chequeador().estado(), quarvel::EstadoChequeo::Chequeando) << "checking goes on";
     chequear();
     EXPECT_TRUE(QFile::exists("sincro.txt")) << "no clock is a wrong clock";
 
@@ -154,7 +154,7 @@ TEST_F(Fallas, GarbageReplyIsAWrongClockAndNothingBreaks) {
     chequear();
     EXPECT_EQ(CarpetaTemporal::leer("salida.txt").size(), 17);
     EXPECT_TRUE(CarpetaTemporal::leer("sincro.txt").startsWith("fecha reloj : "));
-    EXPECT_EQ(f.estado_chekeo, 0);
+    EXPECT_EQ(f.chequeador().estado(), quarvel::EstadoChequeo::Parado);
 }
 
 TEST_F(Fallas, SlowLineStillReadsTheWholeReply) {
@@ -163,7 +163,7 @@ TEST_F(Fallas, SlowLineStillReadsTheWholeReply) {
     chequear();
     EXPECT_TRUE(respuesta_entera(CarpetaTemporal::leer("salida.txt")));
     EXPECT_FALSE(QFile::exists("sincro.txt")) << CarpetaTemporal::leer("sincro.txt").toStdString();
-    EXPECT_EQ(f.estado_chekeo, 3);
+    EXPECT_EQ(f.chequeador().estado(), quarvel::EstadoChequeo::Chequeando);
 }
 
 TEST_F(Fallas, UnwritableLogIsReportedNotFatal) {

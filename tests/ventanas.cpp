@@ -38,10 +38,10 @@ void chequear(quarvel430::Form1& f, RelojVirtual& hora, const QDateTime& momento
     const QTime t = momento.time();
     hora.fijar(QDateTime(momento.date(), QTime(t.hour(), t.minute(), 31)));
     f.contador_reloj = 9;
-    f.chekeo_pendiente = 1;
+    f.chequeador().chequear_en_el_31();
     f.Timer2_Timer();
     // The request waits for its moment inside the second.
-    for (int ms = 0; ms < 1000 && f.lecturaEnEspera(); ++ms)
+    for (int ms = 0; ms < 1000 && f.chequeador().lectura_en_espera(); ++ms)
         hora.avanzar(1);
 }
 

@@ -1,0 +1,251 @@
+#include "clock_link/chequeador.h"
+#include "clock_link/enlace_reloj.h"
+#include "clock_link/metricas.h"
+#include "platform/temporizador.h"
+#include "tests/apoyo.h"
+
+#include <QDir>
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+using quarvel::Chequeador;
+using quarvel::EstadoChequeo;
+
+namespace {
+
+// The checker's cycle with no window: a fake port, a clock the test moves and
+// the display's 100 ms tick driving it, as the window's does.
+class Ciclo : public ::testing::Test {
+protected:
+    Ciclo() {
+        hora.fijar(5, 12, 2008, 14, 5, 7);
+        // A clock that keeps the PC's time, unless the test says otherwise.
+        puerto.al_escribir = [this](const QByteArray& b) {
+            if (b != "CX" || callado)
+                return;
+            const QDateTime t = hora.ahora().addSecs(adelanto_s);
+            puerto.recibir(respuesta(t.date().day(), t.date().month(), t.date().year() % 100,
+                                     t.time().hour(), t.time().minute(), t.time().second()));
+        };
+    }
+
+    Chequeador& arrancar(long intervalo = 5,
+                         const QString& settings = QStringLiteral("9600,N,8,1")) {
+        puerto.setSettings(settings);
+        quarvel::BitacoraLecturas::Opciones o;
+        o.carpeta_metricas = QDir::current().filePath(QStringLiteral("metricas"));
+        o.diario = [this](quarvel::Prioridad, const QString& l) { diario.push_back(l); };
+        QDir().mkdir(QStringLiteral("metricas"));
+        ciclo = std::make_unique<Chequeador>(
+            Chequeador::Entorno{&puerto, &enlace, &hora,
+                                [] {
+                                    return quarvel::EstadoPc{true, true, 0.0001};
+                                },
+                                [] { return quarvel::ModoPantalla::FechaYHora; }},
+            o);
+        ciclo->Timer4->setInterval(100);
+        ciclo->configurar(intervalo);
+        QObject::connect(ciclo.get(), &Chequeador::fallo,
+                         [this](const QString& d) { fallos.push_back(d); });
+        QObject::connect(ciclo.get(), &Chequeador::chequeado,
+                         [this](const quarvel::ChequeoHecho& h) { hechos.push_back(h); });
+        pantalla =
+            std::make_unique<quarvel::Temporizador>(QStringLiteral("Timer2"), 100, true, hora);
+        pantalla->alinearAlReloj(quarvel::Temporizador::PrimerTick::EnElProximoLimite);
+        QObject::connect(pantalla.get(), &quarvel::Temporizador::Timer,
+                         [this] { ciclo->tic(pantalla->desvio_us()); });
+        ciclo->arrancar(dir.ruta(), QStringLiteral("COM1"));
+        return *ciclo;
+    }
+
+    // When each read request went out, local time.
+    std::vector<QDateTime> lecturas() const {
+        std::vector<QDateTime> r;
+        for (const auto& e : puerto.eventos)
+            if (e.tipo == PuertoFalso::Tipo::Escribir && e.bytes == "CX")
+                r.push_back(QDateTime::fromMSecsSinceEpoch(e.t_us / 1000));
+        return r;
+    }
+
+    QByteArray metrica(const char* nombre) const {
+        const QByteArray texto = CarpetaTemporal::leer(QStringLiteral("metricas/") +
+                                                       quarvel::nombre_metricas(dir.ruta()));
+        for (const QByteArray& l : texto.split('\n'))
+            if (l.startsWith(nombre))
+                return l.mid(l.lastIndexOf(' ') + 1);
+        return "<none>";
+    }
+
+    CarpetaTemporal dir;
+    RelojVirtual hora;
+    PuertoFalso puerto{&hora};
+    std::vector<QString> avisos, fallos, diario;
+    std::vector<quarvel::ChequeoHecho> hechos;
+    quarvel::EnlaceReloj enlace{&puerto, [this](const QString& d) { avisos.push_back(d); }};
+    std::unique_ptr<Chequeador> ciclo;
+    std::unique_ptr<quarvel::Temporizador> pantalla;
+    int adelanto_s = 0;
+    bool callado = false;
+};
+
+TEST_F(Ciclo, ReadsBackAtSecond31NeverFurtherApartThanTheInterval) {
+    for (const long intervalo : {1L, 2L, 5L}) {
+        puerto.limpiar();
+        hechos.clear();
+        arrancar(intervalo);
+        hora.avanzar(31 * 60'000);
+        const auto t = lecturas();
+        ASSERT_GE(t.size(), static_cast<std::size_t>(30 / intervalo)) << intervalo;
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            EXPECT_EQ(t[i].time().second(), 31) << intervalo << " " << i;
+            if (i > 0) {
+                // Each inside its second 31: whole minutes apart, give or take it.
+                const long minutos = std::lround(t[i - 1].msecsTo(t[i]) / 60'000.0);
+                EXPECT_GE(minutos, std::max(1L, intervalo - 1)) << intervalo;
+                EXPECT_LE(minutos, intervalo) << intervalo;
+            }
+        }
+        // The start-up set came first, a second after the start.
+        EXPECT_TRUE(puerto.escritos().startsWith("D\x05")) << intervalo;
+        EXPECT_EQ(hechos.size(), t.size());
+        EXPECT_FALSE(QFile::exists("sincro.txt"));
+    }
+}
+
+TEST_F(Ciclo, AReadAskedForComesAtTheNextSecondClearOfAChangeOfMinute) {
+    const struct {
+        int segundo;
+        int esperado;
+    } casos[] = {{5, 10}, {45, 45}, {55, 10}};
+    for (const auto& c : casos) {
+        diario.clear();
+        hora.fijar(5, 12, 2008, 14, 5, 0);
+        arrancar(60);
+        hora.avanzar(3000); // the start-up set
+        hora.avanzar((c.segundo - 3) * 1000);
+        puerto.limpiar();
+        ciclo->pedir_lectura();
+        hora.avanzar(20'000);
+        const auto t = lecturas();
+        ASSERT_FALSE(t.empty()) << c.segundo;
+        EXPECT_EQ(t.front().time().second(), c.esperado) << c.segundo;
+        EXPECT_EQ(std::count(diario.begin(), diario.end(), "lectura pedida"), 1);
+    }
+}
+
+TEST_F(Ciclo, AWrongClockIsLoggedAndSetAgainAfterItsSecond) {
+    // Interval 1: due half a minute after the start, read at 14:05:31.
+    adelanto_s = -40;
+    hora.fijar(5, 12, 2008, 14, 4, 50);
+    Chequeador& c = arrancar(1);
+    hora.avanzar(3000);
+    puerto.limpiar();
+    hora.avanzar(39'500);
+    ASSERT_EQ(lecturas().size(), 1u);
+    EXPECT_EQ(CarpetaTemporal::leer("sincro.txt"),
+              QByteArray("fecha reloj : 05/12/2008  fecha prog : 05/12/2008  hora reloj : "
+                         "14:04:51  hora prog : 14:05:31\r\n"));
+    ASSERT_EQ(hechos.size(), 1u);
+    EXPECT_TRUE(hechos[0].equivocado);
+    EXPECT_EQ(hechos[0].hora_reloj, "14:04:51");
+    EXPECT_EQ(c.estado(), EstadoChequeo::Parado);
+    EXPECT_TRUE(c.Timer1->Enabled());
+    const auto antes = puerto.escrituras().size();
+    hora.avanzar(3000);
+    // The update: six steps, "C" "W", the mode; then checking again.
+    const auto w = puerto.escrituras();
+    ASSERT_EQ(w.size(), antes + 8);
+    EXPECT_EQ(w.back(), "CF");
+    EXPECT_EQ(c.estado(), EstadoChequeo::Chequeando);
+    EXPECT_FALSE(puerto.PortOpen());
+}
+
+TEST_F(Ciclo, NoReplyWaitsAsLongAsTheLineNeedsThenLogsAMismatch) {
+    // At 50 baud a reply takes 3 s to arrive: the wait is as long as the
+    // line needs (a pass is about 1 ms), and the reply is read whole.
+    const QByteArray lenta = respuesta(5, 12, 8, 14, 5, 33);
+    callado = true;
+    puerto.al_esperar = [&] {
+        if (puerto.esperas == 3000)
+            puerto.recibir(lenta);
+    };
+    arrancar(5, QStringLiteral("50,N,8,1"));
+    hora.avanzar(5000);
+    ciclo->pedir_lectura();
+    hora.avanzar(5000);
+    EXPECT_EQ(CarpetaTemporal::leer("salida.txt"), lenta + "\r\n");
+    EXPECT_FALSE(QFile::exists("sincro.txt"));
+
+    puerto.al_esperar = nullptr;
+    puerto.esperas = 0;
+    hechos.clear();
+    arrancar(5);
+    hora.avanzar(3000);
+    puerto.limpiar();
+    ciclo->pedir_lectura();
+    hora.avanzar(5000);
+    EXPECT_EQ(puerto.esperas, 2000);
+    EXPECT_EQ(CarpetaTemporal::leer("salida.txt"), QByteArray("\r\n"));
+    EXPECT_TRUE(CarpetaTemporal::leer("sincro.txt")
+                    .startsWith("fecha reloj : 0/0/0  fecha prog : 05/12/2008"));
+    ASSERT_EQ(hechos.size(), 1u);
+    EXPECT_FALSE(hechos[0].completa);
+    EXPECT_EQ(hechos[0].registro.resultado, quarvel::Resultado::SinRespuesta);
+    // Set again: the update follows the read.
+    EXPECT_TRUE(puerto.escritos().startsWith("CXD"));
+    EXPECT_TRUE(puerto.escritos().endsWith("CWCF"));
+}
+
+TEST_F(Ciclo, NoReadBackStartsWhileAnUpdateIsOnItsWay) {
+    // Interval 1: a check falls due half a minute on and waits for 14:05:31;
+    // a correction is on its way then.
+    hora.fijar(5, 12, 2008, 14, 4, 30, 500);
+    Chequeador& c = arrancar(1);
+    hora.avanzar(59'800);
+    ASSERT_TRUE(c.pendiente());
+    c.Timer1->setEnabled(true);
+    hora.avanzar(3000);
+    const QByteArray antes = puerto.escritos();
+    EXPECT_FALSE(antes.contains("CX")) << "at second 31 the update was still on its way";
+    EXPECT_TRUE(antes.endsWith("CWCF"));
+    hora.avanzar(60'000);
+    EXPECT_TRUE(puerto.escritos().mid(antes.size()).startsWith("CX"));
+}
+
+TEST_F(Ciclo, PararHoldsTheChecksAndInicioResumesThemWithASet) {
+    Chequeador& c = arrancar(1);
+    hora.avanzar(3000);
+    c.parar();
+    puerto.limpiar();
+    hora.avanzar(10 * 60'000);
+    EXPECT_TRUE(puerto.eventos.empty());
+    c.inicio();
+    hora.avanzar(2 * 60'000);
+    EXPECT_TRUE(puerto.escritos().startsWith("D"));
+    EXPECT_FALSE(lecturas().empty());
+    EXPECT_EQ(c.estado(), EstadoChequeo::Chequeando);
+}
+
+TEST_F(Ciclo, OnlyThePortsOwnFailuresCountAsPortErrors) {
+    arrancar(5);
+    hora.avanzar(3000); // the start-up set, on a port that works
+    diario.clear();
+    ASSERT_EQ(metrica("quarvel_errores_puerto_total"), "0");
+    // The port cannot be opened, and the raw reply cannot be kept either (a
+    // folder stands at its name): one port error, one file failure.
+    puerto.fallo_apertura = QStringLiteral("no existe");
+    QDir().mkdir(QStringLiteral("salida.txt"));
+    ciclo->pedir_lectura();
+    hora.avanzar(1500); // the read, before the update it asks for
+    EXPECT_EQ(avisos, std::vector<QString>{"no existe"});
+    ASSERT_EQ(fallos.size(), 1u);
+    EXPECT_TRUE(fallos[0].contains("salida.txt")) << fallos[0].toStdString();
+    ASSERT_EQ(hechos.size(), 1u);
+    EXPECT_TRUE(hechos[0].error_puerto);
+    EXPECT_EQ(metrica("quarvel_errores_puerto_total"), "1");
+}
+
+} // namespace
