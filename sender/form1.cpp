@@ -5,7 +5,6 @@
 #include "platform/diario.h"
 #include "platform/fallo.h"
 #include "platform/gui/controles.h"
-#include "platform/numeros.h"
 #include "platform/temporizador.h"
 #include "settings/archivos_config.h"
 
@@ -94,7 +93,8 @@ void Form1::Form_Load() {
             fijar_retardo(timer, valor, QString::fromLatin1(nombre));
         configurar_puerto(c);
         contador_minutos = 0;
-        if (!intervalo_valido())
+        intervalo_ = intervalo_valido();
+        if (!intervalo_)
             aviso_de_inicio(intervalo_no_valido(
                 QStringLiteral("los segundos no se reenviaran cada pocos minutos")));
     } catch (const Fallo& f) {
@@ -158,7 +158,8 @@ void Form1::Command3_Click() {
 
 bool Form1::contar_minuto() {
     contador_minutos = contador_minutos.value_or(0) + 1;
-    if (numero_de_texto(Text2->text()) != static_cast<double>(*contador_minutos))
+    // An interval that is no whole number of minutes never comes round.
+    if (!intervalo_ || *intervalo_ != *contador_minutos)
         return false;
     contador_minutos = 0;
     return true;

@@ -94,6 +94,8 @@ private:
     quarvel::PlanDeEnvio plan_cadena_;
     quarvel::PlanDeEnvio plan_segundos_;
     std::optional<quarvel::FuenteHora::Id> cita_segundos_;
+    // The interval read at start, in whole minutes; none re-sends nothing.
+    std::optional<long> intervalo_;
 };
 
 } // namespace quarvel38
