@@ -223,7 +223,9 @@ class AdaptadorMenu : public QDBusAbstractAdaptor {
 public:
     AdaptadorMenu(QObject* objeto, ItemSni* item)
         : QDBusAbstractAdaptor(objeto)
-        , item_(item) {}
+        , item_(item) {
+        connect(item, &ItemSni::menuCambiado, this, [this] { emit LayoutUpdated(++revision_, 0); });
+    }
 
     uint version() const { return 3; }
     QString direccion() const { return QStringLiteral("ltr"); }
@@ -310,6 +312,7 @@ private:
     }
     ItemSni* item_;
     QSet<int> pendientes_;
+    uint revision_ = 0;
 };
 
 // --- The item -----------------------------------------------------------------
@@ -390,6 +393,31 @@ void ItemSni::setTexto(const QString& texto) {
         return;
     texto_ = texto;
     emit NewToolTip();
+}
+
+void ItemSni::setTitulo(const QString& titulo) {
+    if (titulo == datos_.titulo)
+        return;
+    datos_.titulo = titulo;
+    emit NewTitle();
+    emit NewToolTip();
+}
+
+void ItemSni::setIcono(const QIcon& icono) {
+    if (icono.cacheKey() == datos_.icono.cacheKey())
+        return;
+    datos_.icono = icono;
+    pixmaps_ = pixmaps_sni(icono);
+    pixmaps_atencion_ = pixmaps_sni(icono_atencion(icono));
+    emit NewIcon();
+    emit NewAttentionIcon();
+}
+
+void ItemSni::setMenu(QMenu* menu) {
+    if (menu == datos_.menu)
+        return;
+    datos_.menu = menu;
+    emit menuCambiado();
 }
 
 void ItemSni::avisar(const QString& titulo, const QString& texto) {

@@ -92,6 +92,10 @@ public:
 
     // The tooltip's body under the title (a failure, whole); empty for none.
     void setTexto(const QString& texto);
+    // Changed while it stands; a panel hears of each.
+    void setTitulo(const QString& titulo);
+    void setIcono(const QIcon& icono);
+    void setMenu(QMenu* menu);
     // A balloon, through the desktop's notification service.
     void avisar(const QString& titulo, const QString& texto);
     // "NeedsAttention", with its attention icon, or "Active".
@@ -106,8 +110,12 @@ public:
     void activar(QPoint punto);
 
 signals:
+    void NewTitle();
+    void NewIcon();
+    void NewAttentionIcon();
     void NewToolTip();
     void NewStatus(const QString& estado);
+    void menuCambiado();
     // The watcher took the item (true), or refused it, or went away.
     void registro(bool registrado);
 
