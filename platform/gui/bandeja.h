@@ -1,81 +1,57 @@
 #pragma once
 
 #include <QIcon>
+#include <QObject>
 #include <QString>
-#include <cstdint>
 #include <functional>
+#include <memory>
 
 class QMenu;
-class QObject;
 
 namespace quarvel {
 
-// The tray icon record, laid out as the shell's single-byte notify-icon
-// record: 88 bytes, handles as 32-bit numbers.
-struct NotifyIconData {
-    std::uint32_t cbSize = 0;
-    std::uint32_t hWnd = 0;
-    std::uint32_t uID = 0;
-    std::uint32_t uFlags = 0;
-    std::uint32_t uCallbackMessage = 0;
-    std::uint32_t hIcon = 0;
-    char szTip[64] = {};
-};
-static_assert(sizeof(NotifyIconData) == 88, "the record must keep its 88-byte layout");
-
-constexpr std::uint32_t NIM_ADD = 0;
-constexpr std::uint32_t NIM_MODIFY = 1;
-constexpr std::uint32_t NIM_DELETE = 2;
-constexpr std::uint32_t NIF_MESSAGE = 1;
-constexpr std::uint32_t NIF_ICON = 2;
-constexpr std::uint32_t NIF_TIP = 4;
-constexpr std::uint32_t WM_MOUSEMOVE = 512;
-
-// A window that receives the icon's notifications: the callback message with
-// the icon's number where the mouse-move message carries the button state.
-class ReceptorBandeja {
+// One icon in the desktop's tray. It shows from `mostrar` until it is
+// destroyed; what is set before `mostrar` is kept for it.
+class IconoBandeja : public QObject {
+    Q_OBJECT
 public:
-    virtual ~ReceptorBandeja() = default;
-    virtual void mensajeBandeja(std::uint32_t mensaje, std::uint32_t id) = 0;
-    // The name the tray shows for the icon, and the menu a panel shows on
-    // its own (a right click); none by default.
-    virtual QString tituloBandeja() const { return {}; }
-    virtual QMenu* menuBandeja() { return nullptr; }
-    // The icon can be seen (a tray took it), or no longer (the tray went
-    // away, or refused it): a window hidden in the tray must come back.
-    virtual void iconoVisible(bool /*visible*/) {}
+    // Shows the icon under `titulo`, the name the tray gives it; false where
+    // there is no tray or it refused the icon at once. A tray that answers
+    // later tells through `visibilidad`. Called again, changes both.
+    virtual bool mostrar(const QIcon& icono, const QString& titulo) = 0;
+    // The short tip, and the whole text (a failure the tip cuts) under the
+    // title where the tray shows one; an empty `detalle` leaves the tip.
+    virtual void fijar_tip(const QString& tip, const QString& detalle) = 0;
+    // The attention icon and, on today's trays, the "NeedsAttention" status.
+    virtual void fijar_atencion(bool atencion) = 0;
+    // A short balloon; ignored where the desktop shows none.
+    virtual void avisar(const QString& titulo, const QString& texto) = 0;
+    // The menu the tray shows on its own (a right click); none by default.
+    virtual void fijar_menu(QMenu* menu) = 0;
+
+signals:
+    // The user clicked the icon (not the tray's own menu request).
+    void pulsado();
+    // A tray took the icon, or it went away or refused it: a window hidden
+    // in the tray must come back. Told only when it changes.
+    void visibilidad(bool visible);
 };
 
-// Handles for windows and icons, as 32-bit numbers the record can hold.
-std::uint32_t registrar_ventana(ReceptorBandeja* ventana);
-void olvidar_ventana(std::uint32_t hwnd);
-std::uint32_t registrar_icono(const QIcon& icono);
+// The icon on this system's tray: StatusNotifierItem, or XEmbed where only
+// the old X11 tray is there; the shell's notification area on Windows.
+std::unique_ptr<IconoBandeja> crear_icono_bandeja();
 
-// Adds (NIM_ADD), changes (NIM_MODIFY) or removes (NIM_DELETE) an icon.
-// Returns false where there is no tray or the record names nothing known.
-bool Shell_NotifyIconA(std::uint32_t mensaje, const NotifyIconData* datos);
+// The icon on Qt's own tray icon (QSystemTrayIcon): Windows' shell, and the
+// XEmbed tray on X11.
+std::unique_ptr<IconoBandeja> crear_icono_qt();
 
 // Whether the desktop has a tray to show icons in: a StatusNotifierItem host
 // (today's panels, Wayland) or an XEmbed tray (the old X11 one). Asking never
 // settles Qt's own choice, so a panel that starts late is still found.
 bool bandeja_disponible();
 
-// Calls `accion` (in `contexto`) when a StatusNotifierItem watcher comes onto
-// the session bus: a panel starting after the program.
+// Calls `accion` (in `contexto`) when a tray comes: a panel starting after
+// the program.
 void al_llegar_bandeja(QObject* contexto, std::function<void()> accion);
-
-// The whole text under the icon's title (a failure the 64-byte tip cuts), or
-// none.
-void detalle_bandeja(std::uint32_t hwnd, std::uint32_t id, const QString& texto);
-
-// Marks an icon added before as needing attention (a port or a clock that
-// does not answer), or not: the attention icon and, on today's trays, the
-// "NeedsAttention" status.
-void atencion_bandeja(std::uint32_t hwnd, std::uint32_t id, bool atencion);
-
-// A short balloon message on an icon added before; ignored where the
-// desktop shows none.
-void aviso_bandeja(std::uint32_t hwnd, std::uint32_t id, const QString& titulo,
-                   const QString& texto);
 
 } // namespace quarvel
