@@ -56,7 +56,8 @@ public:
     void iniciar_chequeo();
 
     void mensajeBandeja(std::uint32_t mensaje, std::uint32_t id) override;
-    QString tituloBandeja() const override { return windowTitle(); }
+    // With the port: two checkers (two clocks) tell apart on every tray.
+    QString tituloBandeja() const override { return titulo_bandeja(); }
     QMenu* menuBandeja() override { return menu; }
     // The tray went away with the window hidden in it: the window comes back.
     void iconoVisible(bool visible) override;

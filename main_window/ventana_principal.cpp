@@ -30,6 +30,9 @@ namespace {
 constexpr int kAvisoMs = 8000;
 // The status bar's height, in twips.
 constexpr int kAltoBarra = 255;
+// What the status bar keeps clear of its message, in pixels: Qt draws it 6
+// from the left and 12 short of the right; 4 more for the font's overhang.
+constexpr int kMargenMensajeBarra = 22;
 
 } // namespace
 
@@ -210,8 +213,9 @@ void VentanaPrincipal::informar_fallo(const QString& descripcion) {
     // Shortened to the bar's width with an ellipsis, never cut mid-word
     // unmarked; its tip shows it whole while it shows.
     const QFontMetrics fm(StatusBar1->font());
-    StatusBar1->showMessage(fm.elidedText(descripcion, Qt::ElideRight, StatusBar1->width() - 8),
-                            kAvisoMs);
+    StatusBar1->showMessage(
+        fm.elidedText(descripcion, Qt::ElideRight, StatusBar1->width() - kMargenMensajeBarra),
+        kAvisoMs);
     StatusBar1->setToolTip(descripcion);
     connect(StatusBar1, &QStatusBar::messageChanged, this, &VentanaPrincipal::mensajeCambiado,
             Qt::UniqueConnection);

@@ -462,6 +462,19 @@ TEST_F(Checker, CambiarThatCannotReachTheClockChangesNothing) {
     EXPECT_EQ(puerto.escritos(), "CH");
 }
 
+TEST_F(Checker, AFailureInTheStatusBarFitsWithAnEllipsis) {
+    Form1& f = quieto();
+    puerto.fallo_apertura =
+        QStringLiteral("El puerto COM1 no existe: conecte el reloj o revise [COM_PORT] en qv.ini. ")
+            .repeated(3);
+    f.Check1->click();
+    const QString m = f.StatusBar1->currentMessage();
+    EXPECT_TRUE(m.endsWith(QChar(0x2026))) << m.toStdString();
+    // Qt draws the message 6 px from the left and 12 short of the right.
+    EXPECT_LE(QFontMetrics(f.StatusBar1->font()).horizontalAdvance(m), f.StatusBar1->width() - 18);
+    EXPECT_EQ(f.StatusBar1->toolTip(), puerto.fallo_apertura);
+}
+
 TEST_F(Checker, DisplayFindsItsSecondAgainAfterLostTicks) {
     Form1& f = quieto();
     f.Timer2->setEnabled(true);
