@@ -112,10 +112,15 @@ void Chequeador::chequeo_debido() {
     // A read-back never starts inside another one, nor while an update is on
     // its way: the due check waits. One asked for need not wait for second
     // 31: any second far enough from a change of minute compares as well.
+    // One asked for comes besides the one due at 31, never instead of it.
+    if (en_chequeo_ || actualizando())
+        return;
     const int segundo = segundo_local(entorno_.hora->ahora_us());
-    const bool a_tiempo = segundo == 31 || (pedido_ && segundo >= 10 && segundo <= 50);
-    if (pendiente_ && !en_chequeo_ && !actualizando() && a_tiempo) {
-        pendiente_ = false;
+    const bool al_31 = pendiente_ && segundo == 31;
+    const bool pedida = pedido_ && segundo >= 10 && segundo <= 50;
+    if (al_31 || pedida) {
+        if (al_31)
+            pendiente_ = false;
         pedido_ = false;
         iniciar_chequeo();
     }
@@ -124,7 +129,6 @@ void Chequeador::chequeo_debido() {
 void Chequeador::pedir_lectura() {
     diario_(Prioridad::Info, QStringLiteral("lectura pedida"));
     pedido_ = true;
-    pendiente_ = true;
 }
 
 void Chequeador::inicio() {

@@ -100,7 +100,7 @@ public:
     // The clock is read back at the next second 31, whatever the count.
     void chequear_en_el_31() { pendiente_ = true; }
     // A read-back asked for: at the next second far enough from a change
-    // of minute (10 to 50).
+    // of minute (10 to 50), besides the one due at 31.
     void pedir_lectura();
     // "Inicio": checking on, the count from zero, an update now.
     void inicio();
@@ -118,6 +118,7 @@ public:
     void paso_de_actualizacion();
 
     EstadoChequeo estado() const { return estado_; }
+    // A read-back is due at the next second 31.
     bool pendiente() const { return pendiente_; }
     PasoActualizacion paso() const { return paso_; }
     bool actualizando() const;

@@ -134,6 +134,20 @@ TEST_F(Ciclo, AReadAskedForComesAtTheNextSecondClearOfAChangeOfMinute) {
         EXPECT_EQ(t.front().time().second(), c.esperado) << c.segundo;
         EXPECT_EQ(std::count(diario.begin(), diario.end(), "lectura pedida"), 1);
     }
+
+    // Asked for every 10 s: the read due at second 31 still comes each minute.
+    hora.fijar(5, 12, 2008, 14, 5, 0);
+    arrancar(1);
+    puerto.limpiar();
+    for (int i = 0; i < 18; ++i) {
+        hora.avanzar(10'000);
+        ciclo->pedir_lectura();
+    }
+    const auto t = lecturas();
+    const auto al_31 = std::count_if(t.begin(), t.end(),
+                                     [](const QDateTime& l) { return l.time().second() == 31; });
+    EXPECT_EQ(al_31, 3);
+    EXPECT_GE(t.size(), 3u + 12u);
 }
 
 TEST_F(Ciclo, AWrongClockIsLoggedAndSetAgainAfterItsSecond) {
