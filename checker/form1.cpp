@@ -37,6 +37,8 @@ const QString kTitulo = QStringLiteral("Quarvel 4.3");
 // A row under the design's for the last read-back and "Historial".
 const DisenoVentana kDiseno{kTitulo, 6090, 2040, 3120, 1740, QStringLiteral("Ultima Dato Chekeado"),
                             1605,    1740, 240};
+const QString kEnLaBandeja = QStringLiteral(
+    "Quarvel 4.3 sigue en la bandeja del sistema:\nsu icono y «Restaurar» traen esta ventana");
 const QString kSinActualizacion =
     QStringLiteral("El valor 0 de [T1] en qv.ini detiene la actualización: el reloj no se pone en "
                    "hora (se sigue chequeando)");
@@ -48,6 +50,7 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     , notificar_(std::move(entorno.notificar))
     , hay_bandeja_(std::move(entorno.hay_bandeja))
     , al_llegar_bandeja_(std::move(entorno.al_llegar_bandeja))
+    , con_ventana_(entorno.con_ventana)
     , estado_pc_(std::move(entorno.estado_pc))
     , metricas_(entorno.metricas) {
     BitacoraLecturas::Opciones opciones;
@@ -130,6 +133,10 @@ void Form1::Form_Load() {
         // Checks at most once a minute, whatever the interval's line holds.
         const auto intervalo = intervalo_valido();
         chequeador_->configurar(intervalo.value_or(1));
+        // Checking starts before any warning box: a box nobody answers must
+        // not keep an unattended PC from setting its clock.
+        chequeador_->arrancar(QDir::currentPath(),
+                              QStringLiteral("COM%1").arg(MSComm1->CommPort()));
         if (!intervalo)
             aviso_de_inicio(intervalo_no_valido(QStringLiteral("se chequea el reloj cada minuto")));
         if (!chequeador_->puede_poner_en_hora())
@@ -156,8 +163,6 @@ void Form1::Form_Load() {
             if (al_llegar_bandeja_)
                 al_llegar_bandeja_(espera_bandeja_, [this] { reintentar_bandeja(); });
         }
-        chequeador_->arrancar(QDir::currentPath(),
-                              QStringLiteral("COM%1").arg(MSComm1->CommPort()));
         // What this instance works on, once, so a service's journal says it;
         // and, once, a PC whose sync state cannot be read (Windows tells no
         // program).
@@ -194,6 +199,11 @@ bool Form1::reintentar_bandeja() {
         return false;
     }
     espera_bandeja_->stop();
+    if (con_ventana_) {
+        // Until the first read-back, the line says where the window goes.
+        mostrar_estado(kEnLaBandeja, QString());
+        return true;
+    }
     en_bandeja_ = true;
     hide();
     return true;
@@ -214,9 +224,10 @@ void Form1::mostrar_en_bandeja(const QString& tip, const QString& detalle) {
 }
 
 void Form1::Form_Unload() {
+    // No read-back while a box says the interval could not be saved.
+    chequeador_->detener();
     if (!guardar_al_cerrar())
         return;
-    chequeador_->detener();
     espera_bandeja_->stop();
     notificar_(NIM_DELETE, &icono_bandeja);
     icono_agregado_ = false;

@@ -25,6 +25,8 @@ struct Entorno : quarvel::Entorno {
     std::function<quarvel::EstadoPc()> estado_pc = quarvel::estado_reloj_pc;
     // Where the metrics file goes after each read-back; empty for nowhere.
     QString metricas;
+    // The window stays shown at start though a tray takes the icon.
+    bool con_ventana = false;
 };
 
 // The checker's main window, "Quarvel 4.3". The checking itself runs in the
@@ -141,6 +143,7 @@ private:
     std::function<void(QObject*, std::function<void()>)> al_llegar_bandeja_;
     std::uint32_t hwnd_ = 0;
     bool en_bandeja_ = false;
+    bool con_ventana_ = false;
     bool icono_agregado_ = false;
     bool tip_con_aviso_ = false;
     int intentos_bandeja_ = 0;

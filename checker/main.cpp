@@ -14,6 +14,7 @@ int main(int argc, char* argv[]) {
             quarvel430::Entorno e;
             static_cast<quarvel::Entorno&>(e) = entorno;
             e.metricas = opciones.metricas;
+            e.con_ventana = opciones.con_ventana;
             if (opciones.sin_ventana) {
                 // No tray to look for: the icon's calls go nowhere.
                 e.hay_bandeja = [] { return false; };

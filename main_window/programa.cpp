@@ -111,6 +111,10 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         QStringLiteral("Sin pantalla ni ventana ni bandeja (un servicio): el mismo chequeo, "
                        "con los avisos en el diario (stderr); termina con %1.")
             .arg(como_terminar_sin_ventana()));
+    const QCommandLineOption con_ventana(
+        QStringLiteral("con-ventana"),
+        QStringLiteral("Muestra la ventana al arrancar aunque haya bandeja; el icono queda en "
+                       "la bandeja igual."));
     const QCommandLineOption metricas(
         QStringLiteral("metricas"),
         QStringLiteral("Tras cada lectura escribe las métricas del reloj en <carpeta>, en el "
@@ -124,6 +128,7 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     linea.addOption(de_usuario);
     if (p.servicio) {
         linea.addOption(sin_ventana);
+        linea.addOption(con_ventana);
         linea.addOption(metricas);
     }
     // Qt's own options (-platform, -style...) are for Qt: known, not listed.
@@ -151,6 +156,7 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         opcion(QStringLiteral("--carpeta-de-usuario"), de_usuario.description());
         if (p.servicio) {
             opcion(QStringLiteral("--sin-ventana"), sin_ventana.description());
+            opcion(QStringLiteral("--con-ventana"), con_ventana.description());
             opcion(QStringLiteral("--metricas <carpeta>"), metricas.description());
         }
         std::fputs(texto.toUtf8().constData(), stdout);
@@ -194,6 +200,7 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     }
     if (opciones != nullptr && p.servicio) {
         opciones->sin_ventana = sin_pantalla;
+        opciones->con_ventana = !sin_pantalla && linea.isSet(con_ventana);
         opciones->metricas = linea.value(metricas);
     }
     // Qt would abort, leaving a core, where no display can be opened.

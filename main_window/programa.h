@@ -33,6 +33,8 @@ struct Programa {
 struct OpcionesDeArranque {
     // No display, no window, no tray: what boxes would say goes to the journal.
     bool sin_ventana = false;
+    // The window shown at start even where a tray takes the icon.
+    bool con_ventana = false;
     // Where the metrics file goes; empty for none.
     QString metricas;
 };

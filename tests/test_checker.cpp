@@ -53,6 +53,7 @@ protected:
         e.hay_bandeja = [this] { return hay_bandeja; };
         e.al_llegar_bandeja = [this](QObject*, std::function<void()> f) { llega_bandeja = f; };
         e.estado_pc = [] { return quarvel::EstadoPc{true, true, 0.0001}; };
+        e.con_ventana = con_ventana;
         form = std::make_unique<Form1>(e);
         form->Form_Load();
         return *form;
@@ -77,6 +78,7 @@ protected:
     };
     QByteArray contestar;
     bool hay_bandeja = true;
+    bool con_ventana = false;
     std::function<void()> llega_bandeja;
     std::vector<Llamada> llamadas;
     std::unique_ptr<Form1> form;
@@ -128,6 +130,25 @@ TEST_F(Checker, StartUpGoesToTheTrayAndSetsTheClock) {
     EXPECT_EQ(f.chequeador().plan().borde, QDateTime(QDate(2008, 12, 5), QTime(14, 5, 10)));
     EXPECT_FALSE(puerto.PortOpen());
     EXPECT_FALSE(f.Timer4->Enabled());
+}
+
+TEST_F(Checker, AWarningBoxLeftOpenAtStartDoesNotHoldTheSetOrTheChecks) {
+    CarpetaTemporal::escribir("qv_int.ini", "abc\r\n");
+    caja.mientras = [this] { hora.avanzar(3000); };
+    Form1& f = cargar();
+    ASSERT_EQ(caja.mensajes.size(), 1u);
+    EXPECT_TRUE(puerto.escritos().endsWith("CWCF")) << "the start-up set went out under the box";
+    EXPECT_EQ(f.chequeador().estado(), quarvel::EstadoChequeo::Chequeando);
+}
+
+TEST_F(Checker, WithConVentanaTheWindowStaysAndSaysWhereItLives) {
+    con_ventana = true;
+    Form1& f = cargar();
+    ASSERT_EQ(llamadas.size(), 1u);
+    EXPECT_EQ(llamadas[0].mensaje, quarvel::NIM_ADD);
+    EXPECT_FALSE(f.en_bandeja());
+    EXPECT_TRUE(f.Label9->text().contains("bandeja")) << f.Label9->text().toStdString();
+    EXPECT_TRUE(f.Label9->text().contains("Restaurar"));
 }
 
 TEST_F(Checker, WithoutATrayTheWindowStaysUntilOneComes) {

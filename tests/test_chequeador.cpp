@@ -167,14 +167,21 @@ TEST_F(Ciclo, AWrongClockIsLoggedAndSetAgainAfterItsSecond) {
     EXPECT_EQ(hechos[0].hora_reloj, "14:04:51");
     EXPECT_EQ(c.estado(), EstadoChequeo::Parado);
     EXPECT_TRUE(c.Timer1->Enabled());
-    const auto antes = puerto.escrituras().size();
+    EXPECT_TRUE(puerto.PortOpen()) << "the read-back leaves the port open";
+    puerto.limpiar();
     hora.avanzar(3000);
-    // The update: six steps, "C" "W", the mode; then checking again.
+    // The update: the port reopened, six steps, "C" "W", the mode; then
+    // checking again.
+    EXPECT_EQ(puerto.eventos.front().tipo, PuertoFalso::Tipo::Cerrar);
     const auto w = puerto.escrituras();
-    ASSERT_EQ(w.size(), antes + 8);
+    ASSERT_EQ(w.size(), 8u);
     EXPECT_EQ(w.back(), "CF");
     EXPECT_EQ(c.estado(), EstadoChequeo::Chequeando);
     EXPECT_FALSE(puerto.PortOpen());
+
+    // Still wrong a minute later: a second line.
+    hora.avanzar(60'000);
+    EXPECT_EQ(CarpetaTemporal::leer("sincro.txt").count("\r\n"), 2);
 }
 
 TEST_F(Ciclo, NoReplyWaitsAsLongAsTheLineNeedsThenLogsAMismatch) {
@@ -253,7 +260,9 @@ TEST_F(Ciclo, OnlyThePortsOwnFailuresCountAsPortErrors) {
     puerto.fallo_apertura = QStringLiteral("no existe");
     QDir().mkdir(QStringLiteral("salida.txt"));
     ciclo->pedir_lectura();
-    hora.avanzar(1500); // the read, before the update it asks for
+    // Up to the read, not the update it asks for a second later.
+    for (int ms = 0; ms < 2000 && hechos.empty(); ++ms)
+        hora.avanzar(1);
     EXPECT_EQ(avisos, std::vector<QString>{"no existe"});
     ASSERT_EQ(fallos.size(), 1u);
     EXPECT_TRUE(fallos[0].contains("salida.txt")) << fallos[0].toStdString();

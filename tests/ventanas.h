@@ -5,6 +5,7 @@
 #include "sender/form1.h"
 #include "tests/apoyo.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -15,8 +16,12 @@ public:
         QString texto, titulo;
     };
     std::vector<Mensaje> mensajes;
+    // What happens while the box is open (a modal box runs the event loop).
+    std::function<void()> mientras;
     void mostrar(QWidget*, const QString& texto, const QString& titulo) override {
         mensajes.push_back({texto, titulo});
+        if (mientras)
+            mientras();
     }
 };
 
