@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Runs a program against the clock simulator in ./demo: the simulated clock
-# starts two minutes wrong and the program sets it right.
+# starts two minutes wrong and the program sets it right. For the checker,
+# the simulated clock is knocked 45 s back a minute on (QUARVEL_DEMO_GOLPE
+# seconds), and the demo says when the checker finds it and sets it again.
 #   scripts/demo.sh checker|sender [build-dir]
+# QUARVEL_DEMO_CARPETA: where it works (default ./demo).
 set -euo pipefail
 
 modo=${1:-checker}
 build=$(realpath "${2:-build}")
 raiz=$(cd "$(dirname "$0")/.." && pwd)
-carpeta="$raiz/demo"
+carpeta=${QUARVEL_DEMO_CARPETA:-$raiz/demo}
+golpe=${QUARVEL_DEMO_GOLPE:-60}
 simulador="$build/simulator/simulador_reloj"
 case "$modo" in
   checker) programa="$build/checker/Quarvel430" ;;
@@ -63,11 +67,19 @@ if [ -z "${DISPLAY:-}" ]; then
   fi
 fi
 
-setsid "$simulador" --offset -125 --drift-ppm 150 --sample-ms 40 --log simulador.log &
+golpe_sim=()
+[ "$modo" = checker ] && golpe_sim=(--knock "$golpe:-45")
+setsid "$simulador" --offset -125 --drift-ppm 150 --sample-ms 40 --log simulador.log \
+  "${golpe_sim[@]}" &
 fondo+=($!)
 for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
 
-"$programa" 2> programa.log &
+if [ "$modo" = checker ]; then
+  # The window shows at start, its icon in the tray too.
+  "$programa" --con-ventana 2> programa.log &
+else
+  "$programa" 2> programa.log &
+fi
 prog=$!
 
 if [ "$modo" = sender ]; then
@@ -82,12 +94,28 @@ if [ "$modo" = sender ]; then
     echo ">> Pulse \"Inicio\" en la ventana Quarvel 3.8"
   fi
 else
-  echo ">> Quarvel430 pondrá el reloj en hora en un par de segundos y lo leerá en el segundo 31"
+  echo ">> Quarvel430 pone el reloj en hora en un par de segundos (estaba 2 min 5 s atrasado) y lo lee en el segundo 31 de cada minuto"
+  echo ">> Su ventana se ve al arrancar; luego vive en la bandeja: su icono y «Restaurar» la traen"
   # Historial has something to show within the first minutes: besides the
   # minute's read-back, one every 10 s.
   (while sleep 10 && kill -USR1 "$prog" 2>/dev/null; do :; done) &
   fondo+=($!)
   echo ">> La demostración pide además una lectura cada 10 s (SIGUSR1), para que Historial tenga pronto qué mostrar"
+  # The knock, and every wrong clock the checker finds, said as they come.
+  (sleep "$golpe" && echo ">> Golpe: el reloj simulado se atrasa 45 s; la próxima lectura lo verá") &
+  fondo+=($!)
+  (
+    vistas=0
+    while sleep 1; do
+      n=$(grep -c '' sincro.txt 2>/dev/null) || n=0
+      while [ "$vistas" -lt "$n" ]; do
+        vistas=$((vistas + 1))
+        echo ">> Reloj mal, anotado en sincro.txt: $(sed -n "${vistas}p" sincro.txt | tr -d '\r')"
+        echo ">> Quarvel430 lo pone en hora de nuevo"
+      done
+    done
+  ) &
+  fondo+=($!)
 fi
 echo ">> Ctrl-C termina la demostración; los archivos quedan en $carpeta"
 wait "$prog" || true

@@ -71,6 +71,8 @@ public:
     // sub-second fraction. Returns false (nothing changed) if the resulting
     // date does not exist.
     bool setField(Field field, int value, Micros pcNow);
+    // The clock jumps by `delta` (a knock), its drift going on.
+    void shift(Micros delta) { anchorDevice_ += delta; }
 
 private:
     Micros anchorPc_;
@@ -145,6 +147,7 @@ public:
     DateTime now(Micros pcNow) const { return clock_.now(pcNow); }
     const DeviceClock& clock() const { return clock_; }
     DisplayMode mode() const { return mode_; }
+    void knock(Micros delta) { clock_.shift(delta); }
 
 private:
     enum class State { Command, Value, SecondLetter };

@@ -57,6 +57,8 @@ Fallos simulados:
   --vanish-after SEG   a los SEG segundos cerrar el pseudo-terminal, borrar el
                        enlace y salir con estado 0
   --run-for SEG        salir (estado 0) a los SEG segundos
+  --knock SEG:SEGUNDOS a los SEG segundos la hora del reloj salta SEGUNDOS
+                       (negativo: atrás), como un golpe o un corte de luz
 
 Protocolo (bytes sin trama, letras con mayúsculas/minúsculas):
   D v  día (1-31)      M v  mes (1-12)       Y v  año 00-99 (20yy)
@@ -200,6 +202,13 @@ void applyOption(Options& o, Arguments& a) {
         o.vanishAfter = parseNumber(arg, a.value(), 0.001, 1e7);
     } else if (arg == "--run-for") {
         o.runFor = parseNumber(arg, a.value(), 0.001, 1e7);
+    } else if (arg == "--knock") {
+        const std::string v = a.value();
+        const auto dos_puntos = v.find(':');
+        if (dos_puntos == std::string::npos)
+            usageError("--knock espera SEG:SEGUNDOS, no '" + v + "'");
+        o.knockAfter = parseNumber(arg, v.substr(0, dos_puntos), 0.001, 1e7);
+        o.knockSeconds = parseNumber(arg, v.substr(dos_puntos + 1), -1e7, 1e7);
     } else if (arg == "--seed") {
         o.seed = static_cast<unsigned>(parseInteger(arg, a.value(), 0, 4'294'967'295L));
     } else {

@@ -27,6 +27,9 @@ struct Options {
     long flood = 0; // filler bytes per second, 0 for none
     double vanishAfter = 0;
     double runFor = 0;
+    // The clock knocked by knockSeconds, knockAfter seconds after start.
+    double knockAfter = 0;
+    double knockSeconds = 0;
     std::optional<unsigned> seed;
 };
 

@@ -142,6 +142,8 @@ Servidor::Servidor(const Options& options)
         deadline_ = start + secondsToNanos(opt_.runFor);
     if (opt_.vanishAfter > 0)
         deadline_ = std::min(deadline_, start + secondsToNanos(opt_.vanishAfter));
+    knockAt_ = opt_.knockAfter > 0 ? start + secondsToNanos(opt_.knockAfter)
+                                   : std::numeric_limits<Nanos>::max();
 }
 
 Servidor::~Servidor() {
@@ -218,8 +220,15 @@ int Servidor::run() {
                 opt_.vanishAfter > 0 && (opt_.runFor <= 0 || opt_.vanishAfter <= opt_.runFor);
             break;
         }
+        if (now >= knockAt_) {
+            knockAt_ = std::numeric_limits<Nanos>::max();
+            device_.knock(std::llround(opt_.knockSeconds * 1e6));
+            char linea[80];
+            std::snprintf(linea, sizeof linea, "golpe: el reloj salta %+.3f s", opt_.knockSeconds);
+            screen_.message(linea);
+        }
         sendDue(now);
-        Nanos wake = std::min(deadline_, showFace(now));
+        Nanos wake = std::min({deadline_, knockAt_, showFace(now)});
         if (!waitAndServe(now, wake))
             break;
     }

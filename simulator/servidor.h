@@ -61,6 +61,7 @@ private:
     Nanos latency_;
     Screen screen_;
     Nanos deadline_ = 0;
+    Nanos knockAt_ = 0;
     Nanos masterPausedUntil_ = 0;
 };
 
