@@ -7,6 +7,7 @@
 #include <QDir>
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -182,6 +183,41 @@ TEST_F(Ciclo, AWrongClockIsLoggedAndSetAgainAfterItsSecond) {
     // Still wrong a minute later: a second line.
     hora.avanzar(60'000);
     EXPECT_EQ(CarpetaTemporal::leer("sincro.txt").count("\r\n"), 2);
+}
+
+TEST_F(Ciclo, AfterADaylightSavingChangeTheNextReadFindsTheHourAndSetsIt) {
+    // Madrid falls back at 03:00 CEST (01:00 UTC) on 25/10/2026. The clock
+    // keeps summer time until it is set again: then it takes the PC's.
+    if (en_windows())
+        GTEST_SKIP() << "zone names in TZ are the C library's on Linux";
+    const QByteArray tz_antes = qgetenv("TZ");
+    qputenv("TZ", "Europe/Madrid");
+    tzset();
+    int desfase_s = 7200;
+    puerto.al_escribir = [&](const QByteArray& b) {
+        if (b == "CW")
+            desfase_s = hora.ahora().offsetFromUtc();
+        if (b != "CX")
+            return;
+        const QDateTime t =
+            QDateTime::fromMSecsSinceEpoch(hora.t_us / 1000, Qt::OffsetFromUTC, desfase_s);
+        puerto.recibir(respuesta(t.date().day(), t.date().month(), t.date().year() % 100,
+                                 t.time().hour(), t.time().minute(), t.time().second()));
+    };
+    hora.fijar(QDateTime(QDate(2026, 10, 25), QTime(0, 20), Qt::UTC));
+    arrancar(1);
+    hora.avanzar(70 * 60'000);
+    const QByteArray sincro = CarpetaTemporal::leer("sincro.txt");
+    EXPECT_EQ(sincro.count("\r\n"), 1) << sincro.toStdString();
+    // The first read-back after the change, at 02:00:31 winter time.
+    EXPECT_TRUE(sincro.contains("hora reloj : 03:00:31  hora prog : 02:00:31"))
+        << sincro.toStdString();
+    EXPECT_EQ(desfase_s, 3600) << "set again to the PC's winter time";
+    if (tz_antes.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", tz_antes);
+    tzset();
 }
 
 TEST_F(Ciclo, NoReplyWaitsAsLongAsTheLineNeedsThenLogsAMismatch) {
