@@ -444,7 +444,9 @@ TEST_F(Bandeja, TheWindowsIconShowsTheWholeFailureAsksForAttentionAndItsMenuRest
     auto& f = cargar();
     ASSERT_TRUE(f.en_bandeja());
     ASSERT_TRUE(tomado());
-    EXPECT_EQ(propiedad("Title").toString(), "Quarvel 4.3");
+    // The port in the name: two checkers tell apart on the panel too.
+    EXPECT_EQ(propiedad("Title").toString(), "Quarvel 4.3 (COM1)");
+    EXPECT_EQ(qdbus_cast<ToolTipSni>(propiedad("ToolTip")).titulo, "Quarvel 4.3 (COM1)");
 
     // A failure longer than the 64-byte tip shows whole in the tooltip, and
     // the icon asks for attention until a read-back finds the clock right.
