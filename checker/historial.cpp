@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegendMarker>
@@ -35,6 +36,10 @@ constexpr qint64 kHoraMs = 3'600'000;
 constexpr double kDibujable = 1e7;
 // About a point per pixel of a wide window.
 constexpr int kCubos = 1200;
+// No gap shorter than this parts the line (see trazar).
+constexpr qint64 kHuecoMinimo = 3 * 60'000;
+// Pieces of line and band at most.
+constexpr std::size_t kTramos = 64;
 
 QList<QPointF> puntos(const std::vector<std::pair<qint64, double>>& v) {
     QList<QPointF> r;
@@ -47,25 +52,28 @@ QList<QPointF> puntos(const std::vector<std::pair<qint64, double>>& v) {
 } // namespace
 
 Trazo trazar(const std::vector<FilaHistorial>& filas, qint64 desde_ms, qint64 hasta_ms, int cubos) {
-    struct Cubo {
-        bool usado = false;
-        std::pair<qint64, double> bajo{0, std::numeric_limits<double>::max()};
-        std::pair<qint64, double> alto{0, std::numeric_limits<double>::lowest()};
-        double cota_alta = std::numeric_limits<double>::lowest();
-        double cota_baja = std::numeric_limits<double>::max();
-    };
     Trazo t;
     if (hasta_ms <= desde_ms || cubos <= 0)
         return t;
-    std::vector<Cubo> c(static_cast<std::size_t>(cubos));
-    // One mark of each kind per bucket: more would only overlap.
-    std::vector<char> marcado(c.size(), 0);
     const double ancho = static_cast<double>(hasta_ms - desde_ms) / cubos;
+    const auto cubo_de = [&](qint64 t_ms) {
+        return std::min<std::size_t>(
+            static_cast<std::size_t>(static_cast<double>(t_ms - desde_ms) / ancho),
+            static_cast<std::size_t>(cubos) - 1);
+    };
+    struct Punto {
+        qint64 t;
+        double d, cota;
+    };
+    std::vector<Punto> dibujables;
+    std::vector<qint64> momentos;
+    // One mark of each kind per bucket: more would only overlap.
+    std::vector<char> marcado(static_cast<std::size_t>(cubos), 0);
     for (const FilaHistorial& f : filas) {
         if (f.t_ms < desde_ms || f.t_ms > hasta_ms)
             continue;
-        const auto i = std::min<std::size_t>(
-            static_cast<std::size_t>(static_cast<double>(f.t_ms - desde_ms) / ancho), c.size() - 1);
+        momentos.push_back(f.t_ms);
+        const std::size_t i = cubo_de(f.t_ms);
         if ((f.resultado == Resultado::SinRespuesta || f.resultado == Resultado::ErrorPuerto) &&
             (marcado[i] & 1) == 0) {
             marcado[i] |= 1;
@@ -82,59 +90,135 @@ Trazo trazar(const std::vector<FilaHistorial>& filas, qint64 desde_ms, qint64 ha
             ++t.omitidas;
             continue;
         }
-        Cubo& k = c[i];
-        k.usado = true;
-        const double d = *f.desvio_ms;
-        if (d < k.bajo.second)
-            k.bajo = {f.t_ms, d};
-        if (d > k.alto.second)
-            k.alto = {f.t_ms, d};
-        const double cota = f.cota_ms.value_or(0);
-        k.cota_alta = std::max(k.cota_alta, d + cota);
-        k.cota_baja = std::min(k.cota_baja, d - cota);
+        dibujables.push_back({f.t_ms, *f.desvio_ms, f.cota_ms.value_or(0)});
     }
-    for (std::size_t i = 0; i < c.size(); ++i) {
-        const Cubo& k = c[i];
-        if (!k.usado)
-            continue;
+    if (dibujables.empty())
+        return t;
+    // A PC clock set back leaves the file out of order.
+    const auto antes = [](const Punto& x, const Punto& y) { return x.t < y.t; };
+    if (!std::is_sorted(dibujables.begin(), dibujables.end(), antes))
+        std::stable_sort(dibujables.begin(), dibujables.end(), antes);
+    std::sort(momentos.begin(), momentos.end());
+
+    // The line parts where no figure came for 2.5 times the usual (median)
+    // spacing of the range's read-backs: one lost read-back leaves twice
+    // it and keeps the line. Never under kHuecoMinimo, so that the demo's
+    // quick reads among the minute's own, or a few read-backs asked by
+    // hand, do not cut the regular spacing into pieces. A set does not
+    // part it: its jump is the set's, and fine correction can set six
+    // times an hour.
+    std::vector<qint64> pasos;
+    for (std::size_t i = 1; i < momentos.size(); ++i)
+        if (momentos[i] > momentos[i - 1])
+            pasos.push_back(momentos[i] - momentos[i - 1]);
+    qint64 hueco = kHuecoMinimo;
+    if (!pasos.empty()) {
+        const auto medio = pasos.begin() + static_cast<std::ptrdiff_t>(pasos.size() / 2);
+        std::nth_element(pasos.begin(), medio, pasos.end());
+        hueco = std::max(hueco, *medio * 5 / 2);
+    }
+    std::vector<std::pair<qint64, std::size_t>> huecos; // length, row after it
+    for (std::size_t i = 1; i < dibujables.size(); ++i)
+        if (dibujables[i].t - dibujables[i - 1].t > hueco)
+            huecos.emplace_back(dibujables[i].t - dibujables[i - 1].t, i);
+    // Each piece is two series: past kTramos, the shortest gaps are drawn
+    // across.
+    if (huecos.size() >= kTramos) {
+        std::nth_element(huecos.begin(), huecos.begin() + (kTramos - 1), huecos.end(),
+                         std::greater<>());
+        huecos.resize(kTramos - 1);
+    }
+    std::vector<char> corte(dibujables.size(), 0);
+    for (const auto& h : huecos)
+        corte[h.second] = 1;
+
+    struct Cubo {
+        std::size_t i = 0;
+        qint64 primero = 0, ultimo = 0;
+        std::pair<qint64, double> bajo, alto;
+        double cota_alta = 0, cota_baja = 0;
+    };
+    const auto cerrar = [&t](const Cubo& k) {
         // In time order, so the line does not run back.
-        const auto [primero, segundo] =
+        const auto [uno, otro] =
             k.bajo.first <= k.alto.first ? std::pair{k.bajo, k.alto} : std::pair{k.alto, k.bajo};
-        t.desvio.push_back(primero);
-        if (segundo.first != primero.first)
-            t.desvio.push_back(segundo);
-        const auto medio = desde_ms + static_cast<qint64>((static_cast<double>(i) + 0.5) * ancho);
-        t.cota_alta.emplace_back(medio, k.cota_alta);
-        t.cota_baja.emplace_back(medio, k.cota_baja);
+        t.desvio.push_back(uno);
+        if (otro.first != uno.first)
+            t.desvio.push_back(otro);
+        // The band over the bucket's own read-backs, so a piece's band ends
+        // where its line does.
+        t.cota_alta.emplace_back(k.primero, k.cota_alta);
+        t.cota_baja.emplace_back(k.primero, k.cota_baja);
+        if (k.ultimo != k.primero) {
+            t.cota_alta.emplace_back(k.ultimo, k.cota_alta);
+            t.cota_baja.emplace_back(k.ultimo, k.cota_baja);
+        }
+    };
+    Cubo k;
+    for (std::size_t j = 0; j < dibujables.size(); ++j) {
+        const Punto& p = dibujables[j];
+        const std::size_t i = cubo_de(p.t);
+        if (j > 0 && (i != k.i || corte[j]))
+            cerrar(k);
+        if (j == 0 || corte[j])
+            t.tramos.push_back({t.desvio.size(), t.cota_alta.size()});
+        if (j == 0 || i != k.i || corte[j]) {
+            k = Cubo{i, p.t, p.t, {p.t, p.d}, {p.t, p.d}, p.d + p.cota, p.d - p.cota};
+            continue;
+        }
+        k.ultimo = p.t;
+        if (p.d < k.bajo.second)
+            k.bajo = {p.t, p.d};
+        if (p.d > k.alto.second)
+            k.alto = {p.t, p.d};
+        k.cota_alta = std::max(k.cota_alta, p.d + p.cota);
+        k.cota_baja = std::min(k.cota_baja, p.d - p.cota);
     }
+    cerrar(k);
     return t;
 }
 
-EjeTiempo eje_de_tiempo(qint64 desde_ms, qint64 hasta_ms) {
-    // Steps a tick may take, in minutes; the first that leaves at most a
-    // dozen ticks, the range widened to whole steps of local time.
-    constexpr qint64 pasos_min[] = {10, 15, 30, 60, 120, 180, 360, 720, 1440, 2880, 4320, 10080};
-    qint64 paso = pasos_min[std::size(pasos_min) - 1] * 60'000;
-    for (const qint64 p : pasos_min) {
-        if ((hasta_ms - desde_ms) / (p * 60'000) <= 11) {
-            paso = p * 60'000;
-            break;
-        }
-    }
-    // Whole steps counted from local midnight, so the ticks fall on whole
-    // hours and days as the wall clock shows them.
+qint64 inicio_ajustado(const std::vector<FilaHistorial>& filas,
+                       const std::vector<qint64>& puestas_ms, qint64 inicio_ms, qint64 ahora_ms) {
+    qint64 primero = std::numeric_limits<qint64>::max();
+    for (const FilaHistorial& f : filas)
+        if (f.t_ms >= inicio_ms && f.t_ms <= ahora_ms)
+            primero = std::min(primero, f.t_ms);
+    for (const qint64 p : puestas_ms)
+        if (p >= inicio_ms && p <= ahora_ms)
+            primero = std::min(primero, p);
+    if (primero == std::numeric_limits<qint64>::max())
+        return inicio_ms;
+    // A little before the first, so its mark does not sit on the edge.
+    const qint64 antes = primero - std::max<qint64>((ahora_ms - primero) / 50, 1000);
+    return std::max(inicio_ms, std::min(antes, ahora_ms - kLapsoMinimoMs));
+}
+
+EjeTiempo eje_de_tiempo(qint64 desde_ms, qint64 hasta_ms, int marcas_max) {
+    // Steps a tick may take, in minutes: the first that leaves at most
+    // `marcas_max` ticks once the range is widened to whole steps, counted
+    // from local midnight so the ticks fall on whole minutes, hours and days
+    // as the wall clock shows them.
+    constexpr qint64 pasos_min[] = {1,   2,   5,   10,   15,   30,   60,   120,
+                                    180, 360, 720, 1440, 2880, 4320, 10080};
     const qint64 desfase = QDateTime::fromMSecsSinceEpoch(desde_ms).offsetFromUtc() * 1000LL;
-    const auto abajo = [&](qint64 t) {
+    const auto abajo = [&](qint64 t, qint64 paso) {
         const qint64 local = t + desfase;
         return local - ((local % paso) + paso) % paso - desfase;
     };
     EjeTiempo e;
-    e.desde_ms = abajo(desde_ms);
-    e.hasta_ms = abajo(hasta_ms);
-    if (e.hasta_ms < hasta_ms)
-        e.hasta_ms += paso;
-    if (e.hasta_ms <= e.desde_ms)
-        e.hasta_ms = e.desde_ms + paso;
+    qint64 paso = 0;
+    for (const qint64 p : pasos_min) {
+        paso = p * 60'000;
+        e.desde_ms = abajo(desde_ms, paso);
+        e.hasta_ms = abajo(hasta_ms, paso);
+        if (e.hasta_ms < hasta_ms)
+            e.hasta_ms += paso;
+        if (e.hasta_ms <= e.desde_ms)
+            e.hasta_ms = e.desde_ms + paso;
+        if ((e.hasta_ms - e.desde_ms) / paso < std::max(2, marcas_max))
+            break;
+    }
     e.marcas = static_cast<int>((e.hasta_ms - e.desde_ms) / paso) + 1;
     // A label fits about 60 pixels: the day only where the hours alone
     // would not tell it.
@@ -228,10 +312,40 @@ VentanaHistorial::VentanaHistorial(FuentesHistorial fuentes, QWidget* parent)
              : lapso <= kDiaMs     ? Rango::Dia
              : lapso <= 7 * kDiaMs ? Rango::Semana
                                    : Rango::Mes;
-    mostrarRango(rango_);
-    // Within the screen it opens on, whatever its scale.
+    // Within the screen it opens on, whatever its scale; sized before the
+    // first drawing, whose ticks are as many as the chart's width holds.
     const QRect pantalla = screen() ? screen()->availableGeometry() : QRect(0, 0, 760, 460);
     resize(std::min(760, pantalla.width() * 9 / 10), std::min(460, pantalla.height() * 9 / 10));
+    capas->activate();
+    grafico->installEventFilter(this);
+    mostrarRango(rango_);
+}
+
+bool VentanaHistorial::eventFilter(QObject* o, QEvent* e) {
+    if (o == grafico && e->type() == QEvent::Resize && marcas_dibujadas_ != 0 &&
+        marcas_max(QStringLiteral("HH:mm")) != marcas_dibujadas_)
+        dibujar();
+    return QWidget::eventFilter(o, e);
+}
+
+int VentanaHistorial::marcas_max(const QString& formato) const {
+    // The chart's labels are in the window's font. The plot leaves out the
+    // value axis's labels and title and the chart's margins.
+    const QFontMetrics fm(font());
+    const int ancho =
+        grafico->width() - fm.horizontalAdvance(QStringLiteral("-0000.0")) - 2 * fm.height() - 40;
+    const QString muestra = QDateTime(QDate(2000, 12, 28), QTime(20, 58)).toString(formato);
+    const int etiqueta = fm.horizontalAdvance(muestra) + fm.horizontalAdvance(QStringLiteral("MM"));
+    return std::clamp(ancho / std::max(1, etiqueta) + 1, 2, 13);
+}
+
+EjeTiempo VentanaHistorial::eje_para(qint64 desde_ms, qint64 hasta_ms) const {
+    EjeTiempo e = eje_de_tiempo(desde_ms, hasta_ms, marcas_max(QStringLiteral("HH:mm")));
+    // Longer labels (the day too) leave room for fewer.
+    const int cabe = marcas_max(e.formato);
+    if (e.marcas > cabe)
+        e = eje_de_tiempo(desde_ms, hasta_ms, cabe);
+    return e;
 }
 
 void VentanaHistorial::umbral_cambiado() {
@@ -295,7 +409,9 @@ void VentanaHistorial::dibujar() {
         inicio = ahora - 30 * kDiaMs;
         break;
     }
-    const EjeTiempo eje = eje_de_tiempo(inicio, ahora);
+    // A range the read-backs do not fill yet is fitted to them.
+    const EjeTiempo eje = eje_para(inicio_ajustado(filas_, puestas, inicio, ahora), ahora);
+    marcas_dibujadas_ = marcas_max(QStringLiteral("HH:mm"));
     const qint64 desde = eje.desde_ms;
     const qint64 hasta = eje.hasta_ms;
     Trazo t = trazar(filas_, desde, hasta, kCubos);
@@ -306,21 +422,42 @@ void VentanaHistorial::dibujar() {
     auto* chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
     chart->setMargins(QMargins(4, 4, 4, 4));
-    // The area does not own its edges: they are its children.
-    auto* cota = new QAreaSeries;
-    auto* alta = new QLineSeries(cota);
-    auto* baja = new QLineSeries(cota);
-    alta->replace(puntos(t.cota_alta));
-    baja->replace(puntos(t.cota_baja));
-    cota->setUpperSeries(alta);
-    cota->setLowerSeries(baja);
-    cota->setName(QStringLiteral("cota"));
-    cota->setColor(QColor(120, 160, 230, 90));
-    cota->setBorderColor(QColor(120, 160, 230, 90));
-    auto* desvio = new QLineSeries;
-    desvio->setName(QStringLiteral("desvío del reloj (ms)"));
-    desvio->replace(puntos(t.desvio));
-    desvio->setColor(QColor(20, 60, 160));
+    // Each piece its own band and line, so nothing is drawn across a gap;
+    // the legend names the first.
+    std::vector<QAbstractSeries*> bandas, lineas;
+    if (t.tramos.empty())
+        t.tramos.emplace_back();
+    // A piece of one point draws no line: it gets a dot.
+    QList<QPointF> solos;
+    for (std::size_t k = 0; k < t.tramos.size(); ++k) {
+        const bool ultimo = k + 1 == t.tramos.size();
+        const auto parte = [](const auto& v, std::size_t de, std::size_t a) {
+            return puntos({v.begin() + static_cast<std::ptrdiff_t>(de),
+                           v.begin() + static_cast<std::ptrdiff_t>(a)});
+        };
+        const Trazo::Tramo& tr = t.tramos[k];
+        const std::size_t fin_d = ultimo ? t.desvio.size() : t.tramos[k + 1].desvio;
+        const std::size_t fin_c = ultimo ? t.cota_alta.size() : t.tramos[k + 1].cota;
+        // The area does not own its edges: they are its children.
+        auto* cota = new QAreaSeries;
+        auto* alta = new QLineSeries(cota);
+        auto* baja = new QLineSeries(cota);
+        alta->replace(parte(t.cota_alta, tr.cota, fin_c));
+        baja->replace(parte(t.cota_baja, tr.cota, fin_c));
+        cota->setUpperSeries(alta);
+        cota->setLowerSeries(baja);
+        cota->setName(QStringLiteral("cota"));
+        cota->setColor(QColor(120, 160, 230, 90));
+        cota->setBorderColor(QColor(120, 160, 230, 90));
+        auto* desvio = new QLineSeries;
+        desvio->setName(QStringLiteral("desvío del reloj"));
+        desvio->replace(parte(t.desvio, tr.desvio, fin_d));
+        desvio->setColor(QColor(20, 60, 160));
+        if (fin_d - tr.desvio == 1)
+            solos.append(desvio->at(0));
+        bandas.push_back(cota);
+        lineas.push_back(desvio);
+    }
     auto* correcciones = new QScatterSeries;
     correcciones->setName(QStringLiteral("puesta en hora"));
     correcciones->setMarkerSize(9);
@@ -332,21 +469,29 @@ void VentanaHistorial::dibujar() {
     lecturas->setMarkerSize(5);
     lecturas->setColor(QColor(20, 60, 160));
     lecturas->setBorderColor(QColor(20, 60, 160));
-    if (t.desvio.size() <= 120)
-        lecturas->replace(puntos(t.desvio));
+    lecturas->replace(t.desvio.size() <= 120 ? puntos(t.desvio) : solos);
     auto* silencios = new QScatterSeries;
     silencios->setName(QStringLiteral("sin respuesta"));
     silencios->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
     silencios->setMarkerSize(7);
     silencios->setColor(QColor(110, 110, 110));
     silencios->replace(puntos(t.silencios));
+    // Bands under lines, marks on top.
+    for (QAbstractSeries* s : bandas)
+        chart->addSeries(s);
+    for (QAbstractSeries* s : lineas)
+        chart->addSeries(s);
     for (QAbstractSeries* s :
-         std::initializer_list<QAbstractSeries*>{cota, desvio, lecturas, correcciones, silencios})
+         std::initializer_list<QAbstractSeries*>{lecturas, correcciones, silencios})
         chart->addSeries(s);
 
     // The dots are the line's: one entry in the legend.
     for (QLegendMarker* m : chart->legend()->markers(lecturas))
         m->setVisible(false);
+    for (std::size_t k = 1; k < bandas.size(); ++k)
+        for (QAbstractSeries* s : {bandas[k], lineas[k]})
+            for (QLegendMarker* m : chart->legend()->markers(s))
+                m->setVisible(false);
     auto* eje_t = new QDateTimeAxis;
     eje_t->setFormat(eje.formato);
     eje_t->setTickCount(eje.marcas);
