@@ -37,8 +37,10 @@ const QString kTitulo = QStringLiteral("Quarvel 4.3");
 // A row under the design's for the last read-back and "Historial".
 const DisenoVentana kDiseno{kTitulo, 6090, 2040, 3120, 1740, QStringLiteral("Ultima Dato Chekeado"),
                             1605,    1740, 240};
-const QString kEnLaBandeja = QStringLiteral(
-    "Quarvel 4.3 sigue en la bandeja del sistema:\nsu icono y «Restaurar» traen esta ventana");
+const QString kEnLaBandeja =
+    QStringLiteral("Sigue en la bandeja: su icono y «Restaurar» traen esta ventana");
+const QString kSinComprobar =
+    QStringLiteral("Sin comprobar todavía: el reloj aún no ha contestado a una lectura");
 const QString kSinActualizacion =
     QStringLiteral("El valor 0 de [T1] en qv.ini detiene la actualización: el reloj no se pone en "
                    "hora (se sigue chequeando)");
@@ -66,7 +68,8 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     connect(chequeador_, &Chequeador::fallo, this, &Form1::informar_fallo);
 
     Image1 = etiqueta(this, QString(), 2880, 840, 480, 480);
-    Image1->setPixmap(icono_programa().pixmap(32, 32));
+    pintar_icono();
+    Image1->setToolTip(kSinComprobar);
     // Never shown.
     QWidget* ocultos = controles_ocultos(this);
     Label7 = etiqueta(ocultos, QStringLiteral("0"), 3420, 1800, 90, 195);
@@ -110,6 +113,13 @@ void Form1::recuperado() {
         atencion_bandeja(hwnd_, icono_bandeja.uID, false);
     }
     tip_con_aviso_ = false;
+    atencion_ = false;
+    pintar_icono();
+}
+
+void Form1::pintar_icono() {
+    const QIcon base = comprobado_ ? icono_programa() : icono_sin_comprobar(icono_programa());
+    Image1->setPixmap((atencion_ ? icono_atencion(base) : base).pixmap(32, 32));
 }
 
 Form1::~Form1() {
@@ -154,10 +164,13 @@ void Form1::Form_Load() {
         icono_bandeja.uID = 1;
         icono_bandeja.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
         icono_bandeja.uCallbackMessage = WM_MOUSEMOVE;
-        icono_bandeja.hIcon = registrar_icono(icono_programa());
+        icono_bien_ = registrar_icono(icono_programa());
+        icono_sin_comprobar_ = registrar_icono(icono_sin_comprobar(icono_programa()));
+        icono_bandeja.hIcon = icono_sin_comprobar_;
         fijar_tip(windowTitle());
         // Without a tray the window stays, so the user always has one; a
         // panel that comes up a little late still gets the icon.
+        mostrar_estado(kSinComprobar, QString());
         if (!reintentar_bandeja()) {
             espera_bandeja_->start();
             if (al_llegar_bandeja_)
@@ -199,9 +212,10 @@ bool Form1::reintentar_bandeja() {
         return false;
     }
     espera_bandeja_->stop();
+    detalle_bandeja(hwnd_, icono_bandeja.uID, kSinComprobar);
     if (con_ventana_) {
         // Until the first read-back, the line says where the window goes.
-        mostrar_estado(kEnLaBandeja, QString());
+        mostrar_estado(kSinComprobar + QStringLiteral("\n") + kEnLaBandeja, QString());
         return true;
     }
     en_bandeja_ = true;
@@ -308,6 +322,8 @@ void Form1::estado_en_bandeja(const QString& detalle, bool atencion) {
 
 void Form1::informar_fallo(const QString& descripcion) {
     VentanaPrincipal::informar_fallo(descripcion);
+    atencion_ = true;
+    pintar_icono();
     if (icono_agregado_) {
         atencion_bandeja(hwnd_, icono_bandeja.uID, true);
         // Hidden in the tray, the tip and a balloon are what the user sees:
@@ -395,6 +411,12 @@ void Form1::chequeado(const ChequeoHecho& h) {
     mostrar_estado(resumen_breve(h.registro, hora_chequeo), resumen_de_registro(h.registro));
     if (ventana_historial_ != nullptr)
         ventana_historial_->recargar();
+    // Green only once a reply agrees: a set, or a clock that did not answer,
+    // is not yet known to be right.
+    comprobado_ = h.completa && !h.equivocado;
+    icono_bandeja.hIcon = comprobado_ ? icono_bien_ : icono_sin_comprobar_;
+    atencion_ = !h.completa;
+    pintar_icono();
     if (!h.completa && !h.error_puerto)
         estado_en_bandeja(
             QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo").arg(hora_chequeo),

@@ -137,6 +137,8 @@ private:
     QString titulo_bandeja() const;
     // What the last read-back found, under the icon; `atencion` marks it.
     void estado_en_bandeja(const QString& detalle, bool atencion);
+    // The window's icon as the tray's: not yet checked, right, or failing.
+    void pintar_icono();
 
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar_;
     std::function<bool()> hay_bandeja_;
@@ -146,6 +148,12 @@ private:
     bool con_ventana_ = false;
     bool icono_agregado_ = false;
     bool tip_con_aviso_ = false;
+    // A reply agreed with the PC at the last read-back; the icon's green
+    // mark shows only then.
+    bool comprobado_ = false;
+    bool atencion_ = false;
+    std::uint32_t icono_bien_ = 0;
+    std::uint32_t icono_sin_comprobar_ = 0;
     int intentos_bandeja_ = 0;
     std::function<quarvel::EstadoPc()> estado_pc_;
     // Where the metrics file goes; empty for nowhere.

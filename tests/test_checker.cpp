@@ -326,6 +326,37 @@ TEST_F(Checker, SettingsThatCannotWorkAreNamedAndCheckingGoesOnOnceAMinute) {
     EXPECT_FALSE(caja.mensajes[0].texto.contains("Timer"));
 }
 
+TEST_F(Checker, NothingShowsRightBeforeAReplyAgrees) {
+    using quarvel::icono_atencion;
+    using quarvel::icono_programa;
+    using quarvel::icono_sin_comprobar;
+    const auto imagen = [](const QIcon& i) { return i.pixmap(32, 32).toImage(); };
+    const auto se_ve = [&](Form1& f) { return f.Image1->pixmap().toImage(); };
+    Form1& f = cargar();
+    f.Timer1->setEnabled(false);
+    EXPECT_EQ(se_ve(f), imagen(icono_sin_comprobar(icono_programa())));
+    EXPECT_TRUE(f.Label9->text().startsWith("Sin comprobar todavía"));
+    const std::uint32_t sin_comprobar = llamadas[0].datos.hIcon;
+
+    // A reply that agrees: the green mark, in the window and the tray.
+    contestar = respuesta(5, 12, 8, 14, 5, 33);
+    chequear(f, hora, hora.ahora());
+    EXPECT_EQ(se_ve(f), imagen(icono_programa()));
+    ASSERT_EQ(llamadas.back().mensaje, quarvel::NIM_MODIFY);
+    EXPECT_NE(llamadas.back().datos.hIcon, sin_comprobar);
+
+    // A wrong clock is set again: not known right until the next reply.
+    contestar = respuesta(5, 12, 8, 14, 1, 33);
+    chequear(f, hora, hora.ahora());
+    EXPECT_EQ(se_ve(f), imagen(icono_sin_comprobar(icono_programa())));
+    EXPECT_EQ(llamadas.back().datos.hIcon, sin_comprobar);
+
+    // A port that fails: red in the window as in the tray.
+    puerto.fallo_apertura = QStringLiteral("no existe");
+    f.Check1->click();
+    EXPECT_EQ(se_ve(f), imagen(icono_atencion(icono_sin_comprobar(icono_programa()))));
+}
+
 TEST_F(Checker, RightClockLeavesNoLineAndKeepsTheRawReply) {
     Form1& f = quieto();
     contestar = QByteArray("CXd\x05m\x12y\x08h\x14n\x05S\x33", 14);

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 // The icons live in this library's resources, which a static library must
@@ -99,29 +100,61 @@ QString nombre_icono_programa() {
     return QStringLiteral("io.github.quarvel.Quarvel");
 }
 
-QIcon icono_atencion(const QIcon& icono) {
+namespace {
+
+// The icon with a disc over its lower right quarter (where its green mark
+// is), the disc's own mark drawn by `marca` in its rectangle.
+QIcon con_disco(const QIcon& icono, const QColor& color,
+                const std::function<void(QPainter&, const QRectF&)>& marca) {
     QIcon r;
     for (int lado : {16, 22, 24, 32, 48, 64, 128, 256}) {
         QPixmap p = icono.pixmap(QSize(lado, lado));
         if (p.isNull())
             continue;
-        // A red disc with a white bar in the lower right quarter.
         QPainter pintor(&p);
         pintor.setRenderHint(QPainter::Antialiasing);
         const qreal d = lado * 0.55;
         const QRectF disco(lado - d, lado - d, d, d);
         pintor.setPen(Qt::NoPen);
-        pintor.setBrush(QColor(0xD0, 0x10, 0x10));
+        pintor.setBrush(color);
         pintor.drawEllipse(disco);
-        pintor.setBrush(Qt::white);
-        pintor.drawRect(
-            QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.2, d * 0.18, d * 0.4));
-        pintor.drawEllipse(
-            QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.68, d * 0.18, d * 0.14));
+        marca(pintor, disco);
         pintor.end();
         r.addPixmap(p);
     }
     return r;
+}
+
+} // namespace
+
+QIcon icono_atencion(const QIcon& icono) {
+    // A red disc with a white exclamation mark.
+    return con_disco(icono, QColor(0xD0, 0x10, 0x10), [](QPainter& p, const QRectF& disco) {
+        const qreal d = disco.width();
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.2, d * 0.18, d * 0.4));
+        p.drawEllipse(
+            QRectF(disco.center().x() - d * 0.09, disco.top() + d * 0.68, d * 0.18, d * 0.14));
+    });
+}
+
+QIcon icono_sin_comprobar(const QIcon& icono) {
+    // A grey disc with a white question mark: drawn, not a font's glyph, so
+    // it looks the same on every desktop.
+    return con_disco(icono, QColor(0x70, 0x70, 0x70), [](QPainter& p, const QRectF& disco) {
+        const qreal d = disco.width();
+        QPen pluma(Qt::white, d * 0.14, Qt::SolidLine, Qt::FlatCap);
+        p.setPen(pluma);
+        p.setBrush(Qt::NoBrush);
+        const QRectF arco(disco.center().x() - d * 0.17, disco.top() + d * 0.17, d * 0.34, d * 0.3);
+        p.drawArc(arco, 180 * 16, -270 * 16);
+        p.drawLine(QPointF(disco.center().x(), arco.bottom()),
+                   QPointF(disco.center().x(), disco.top() + d * 0.6));
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawEllipse(
+            QRectF(disco.center().x() - d * 0.08, disco.top() + d * 0.7, d * 0.16, d * 0.16));
+    });
 }
 
 void centrar(QWidget* ventana) {

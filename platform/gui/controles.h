@@ -52,6 +52,9 @@ QIcon icono_programa();
 QString nombre_icono_programa();
 // The program's icon marked for attention (a port or a clock not answering).
 QIcon icono_atencion(const QIcon& icono);
+// The program's icon before the clock has answered: its green mark covered
+// by a grey disc with a question mark.
+QIcon icono_sin_comprobar(const QIcon& icono);
 
 // Centres a window on its screen, as the windows are when first shown.
 void centrar(QWidget* ventana);
