@@ -289,6 +289,9 @@ VentanaHistorial::VentanaHistorial(FuentesHistorial fuentes, QWidget* parent)
     aviso = new QLabel(this);
     aviso->setWordWrap(true);
     capas->addWidget(aviso);
+    // Empty lines shown only when they say something: their room goes to the
+    // chart, which at 200 % needs it.
+    aviso->hide();
 
     if (fuentes_.umbral) {
         const auto u = fuentes_.umbral();
@@ -363,6 +366,7 @@ void VentanaHistorial::umbral_cambiado() {
     } catch (const Fallo& f) {
         aviso->setText(f.descripcion());
     }
+    aviso->setVisible(!aviso->text().isEmpty());
 }
 
 void VentanaHistorial::recargar() {
@@ -554,6 +558,7 @@ void VentanaHistorial::dibujar() {
             QStringLiteral("Corrección fina %1").arg(texto_estado_fino(fuentes_.estado_fino())));
     else
         fino->clear();
+    fino->setVisible(!fino->text().isEmpty());
 
     const EstadoPc pc = fuentes_.estado_pc ? fuentes_.estado_pc() : EstadoPc{};
     if (!pc.conocido)
