@@ -79,6 +79,7 @@ Form1::Form1(Entorno entorno, QWidget* parent)
     menu = new QMenu(QStringLiteral("menu"), this);
     restaurar = menu->addAction(QStringLiteral("Restaurar"));
     historial = menu->addAction(QStringLiteral("Historial"));
+    comprobar = menu->addAction(QStringLiteral("Comprobar ahora"));
     Label9 = etiqueta(this, QString(), 60, 1320, 3960, 420);
     // Two lines at most, each cut to the width: the whole text is its tooltip.
     Label9->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -96,6 +97,7 @@ Form1::Form1(Entorno entorno, QWidget* parent)
                   {Command6, &Form1::historial_Click}});
     connect(restaurar, &QAction::triggered, this, &Form1::restaurar_Click);
     connect(historial, &QAction::triggered, this, &Form1::historial_Click);
+    connect(comprobar, &QAction::triggered, this, &Form1::chequear_pronto);
     connect(MSComm1, &PuertoSerie::OnComm, this, &Form1::MSComm1_OnComm);
 
     espera_bandeja_ = new QTimer(this);

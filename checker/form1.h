@@ -86,6 +86,8 @@ public:
     QLabel* Label9;
     QPushButton* Command6; // "Historial"
     QAction* historial;
+    // A read-back at the next safe second, besides the one at 31.
+    QAction* comprobar;
     void historial_Click();
     class VentanaHistorial* ventana_historial() const {
         return ventana_historial_;

@@ -31,7 +31,9 @@ namespace {
 // How long a second start tries to reach the first (which may be starting).
 constexpr int kEsperaPrimeraMs = 3000;
 const QByteArray kPedidoMostrar = "mostrar\n";
+const QByteArray kPedidoComprobar = "comprobar\n";
 const QByteArray kSinVentana = "sin-ventana\n";
+const QByteArray kLecturaPedida = "lectura-pedida\n";
 
 QString plataforma(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i)
@@ -111,6 +113,11 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         QStringLiteral("Sin pantalla ni ventana ni bandeja (un servicio): el mismo chequeo, "
                        "con los avisos en el diario (stderr); termina con %1.")
             .arg(como_terminar_sin_ventana()));
+    const QCommandLineOption comprobar(
+        QStringLiteral("comprobar"),
+        QStringLiteral("Pide al que está en marcha en esta carpeta una lectura del reloj en "
+                       "cuanto sea seguro (del segundo 10 al 50), además de la del segundo 31, "
+                       "y termina."));
     const QCommandLineOption con_ventana(
         QStringLiteral("con-ventana"),
         QStringLiteral("Muestra la ventana al arrancar aunque haya bandeja; el icono queda en "
@@ -129,6 +136,7 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     if (p.servicio) {
         linea.addOption(sin_ventana);
         linea.addOption(con_ventana);
+        linea.addOption(comprobar);
         linea.addOption(metricas);
     }
     // Qt's own options (-platform, -style...) are for Qt: known, not listed.
@@ -157,6 +165,7 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         if (p.servicio) {
             opcion(QStringLiteral("--sin-ventana"), sin_ventana.description());
             opcion(QStringLiteral("--con-ventana"), con_ventana.description());
+            opcion(QStringLiteral("--comprobar"), comprobar.description());
             opcion(QStringLiteral("--metricas <carpeta>"), metricas.description());
         }
         std::fputs(texto.toUtf8().constData(), stdout);
@@ -187,7 +196,9 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
             return 1;
         }
     }
-    const bool sin_pantalla = p.servicio && linea.isSet(sin_ventana);
+    // Asking for a read-back needs no display either.
+    const bool pide_lectura = p.servicio && linea.isSet(comprobar);
+    const bool sin_pantalla = p.servicio && (linea.isSet(sin_ventana) || pide_lectura);
     // The metrics folder is shared by every clock: a clock's own folder
     // there (an instance named after it) would mix the two.
     if (p.servicio && linea.isSet(metricas) &&
@@ -201,6 +212,7 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     if (opciones != nullptr && p.servicio) {
         opciones->sin_ventana = sin_pantalla;
         opciones->con_ventana = !sin_pantalla && linea.isSet(con_ventana);
+        opciones->comprobar = pide_lectura;
         opciones->metricas = linea.value(metricas);
     }
     // Qt would abort, leaving a core, where no display can be opened.
@@ -242,12 +254,14 @@ constexpr int kVigilanciaMs = 5000;
 
 } // namespace
 
-InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent, bool sin_ventana)
+InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent, bool sin_ventana,
+                               Pedido pedido)
     : QObject(parent)
     , bloqueo_(std::make_unique<QLockFile>(
           QDir::current().absoluteFilePath(QStringLiteral(".%1.lock").arg(nombre))))
     , ruta_(nombre_de_servidor(nombre, QDir::currentPath()))
-    , sin_ventana_(sin_ventana) {
+    , sin_ventana_(sin_ventana)
+    , pedido_(pedido) {
     // Only a dead owner makes a lock stale, however old it is.
     bloqueo_->setStaleLockTime(0);
     if (bloqueo_->tryLock(0)) {
@@ -306,11 +320,15 @@ void InstanciaUnica::avisar_a_la_primera() {
     while (t.elapsed() < kEsperaPrimeraMs) {
         primera.connectToServer(ruta_);
         if (primera.waitForConnected(200)) {
-            primera.write(kPedidoMostrar);
+            primera.write(pedido_ == Pedido::Comprobar ? kPedidoComprobar : kPedidoMostrar);
             primera.waitForBytesWritten(500);
-            // One with no window says so before it hangs up.
-            if (primera.waitForReadyRead(1000) || primera.bytesAvailable() > 0)
-                primera_sin_ventana_ = primera.read(kLecturaMaxima).contains(kSinVentana);
+            // One with no window says so before it hangs up; one asked for
+            // a read-back says it took it.
+            if (primera.waitForReadyRead(1000) || primera.bytesAvailable() > 0) {
+                const QByteArray respuesta = primera.read(kLecturaMaxima);
+                primera_sin_ventana_ = respuesta.contains(kSinVentana);
+                lectura_pedida_ = respuesta.contains(kLecturaPedida);
+            }
             primera.disconnectFromServer();
             return;
         }
@@ -355,16 +373,20 @@ void InstanciaUnica::atender() {
         abiertas_.append(otra);
         otra->setReadBufferSize(kLecturaMaxima);
         connect(otra, &QLocalSocket::readyRead, this, [this, otra] {
-            const bool pide = otra->read(kLecturaMaxima).contains(kPedidoMostrar);
-            if (pide && sin_ventana_) {
+            const QByteArray leido = otra->read(kLecturaMaxima);
+            const bool pide = leido.contains(kPedidoMostrar);
+            const bool comprueba = leido.contains(kPedidoComprobar);
+            if ((pide && sin_ventana_) || comprueba) {
                 // Nothing to show: the second start is told, and tells.
-                otra->write(kSinVentana);
+                otra->write(comprueba ? kLecturaPedida : kSinVentana);
                 otra->waitForBytesWritten(500);
             }
             otra->disconnectFromServer();
             otra->abort();
             if (pide && !sin_ventana_)
                 emit mostrar();
+            if (comprueba)
+                emit comprobar();
         });
         connect(otra, &QLocalSocket::disconnected, otra, &QObject::deleteLater);
         // One that says nothing is not kept.
@@ -403,7 +425,29 @@ int ejecutar(int argc, char** argv, const Programa& p,
     // The window ends the program, never a message box or the configuration
     // window closing while it lives hidden in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
-    InstanciaUnica unica(p.nombre, nullptr, opciones.sin_ventana);
+    InstanciaUnica unica(p.nombre, nullptr, opciones.sin_ventana && !opciones.comprobar,
+                         opciones.comprobar ? InstanciaUnica::Pedido::Comprobar
+                                            : InstanciaUnica::Pedido::Mostrar);
+    if (opciones.comprobar) {
+        const QString carpeta = QDir::toNativeSeparators(QDir::currentPath());
+        if (unica.otraEnMarcha() && unica.lecturaPedida()) {
+            std::printf("%s: lectura pedida al que está en marcha en %s\n", qPrintable(p.nombre),
+                        carpeta.toUtf8().constData());
+            return 0;
+        }
+        if (unica.otraEnMarcha())
+            std::fprintf(stderr, "%s: el que está en marcha en %s no contestó a la petición\n",
+                         qPrintable(p.nombre), carpeta.toUtf8().constData());
+        else if (!unica.impedimento().isEmpty())
+            std::fprintf(stderr, "%s: %s\n", qPrintable(p.nombre),
+                         unica.impedimento().toUtf8().constData());
+        else
+            std::fprintf(stderr,
+                         "%s: no está en marcha en esta carpeta (%s); no hay a quién pedir "
+                         "la lectura\n",
+                         qPrintable(p.nombre), carpeta.toUtf8().constData());
+        return 1;
+    }
     CajaMensajesQt en_caja;
     CajaMensajesDiario en_diario;
     CajaMensajes& mensajes = opciones.sin_ventana ? static_cast<CajaMensajes&>(en_diario) : en_caja;
@@ -451,6 +495,8 @@ int ejecutar(int argc, char** argv, const Programa& p,
     });
     QObject::connect(&unica, &InstanciaUnica::mostrar, ventana.get(),
                      &VentanaPrincipal::volver_a_mostrar);
+    QObject::connect(&unica, &InstanciaUnica::comprobar, ventana.get(),
+                     &VentanaPrincipal::chequear_pronto);
     // A service whose port a device policy refuses ends in error, so systemd
     // starts it again, this time letting in an adapter that came late.
     int estado = 0;

@@ -35,6 +35,8 @@ struct OpcionesDeArranque {
     bool sin_ventana = false;
     // The window shown at start even where a tray takes the icon.
     bool con_ventana = false;
+    // Only ask the one running in this folder for a read-back, then end.
+    bool comprobar = false;
     // Where the metrics file goes; empty for none.
     QString metricas;
 };
@@ -64,16 +66,20 @@ void preparar_aplicacion(const Programa& p);
 class InstanciaUnica : public QObject {
     Q_OBJECT
 public:
+    // What a second start asks of the first.
+    enum class Pedido { Mostrar, Comprobar };
     // `sin_ventana`: this start runs with no window (a service); a second
     // start is then told so instead of being shown a window.
     explicit InstanciaUnica(const QString& nombre, QObject* parent = nullptr,
-                            bool sin_ventana = false);
+                            bool sin_ventana = false, Pedido pedido = Pedido::Mostrar);
     ~InstanciaUnica() override;
 
     // Another instance runs in this folder and was asked to show itself.
     bool otraEnMarcha() const { return otra_; }
     // The one that runs said it has no window to show (a service).
     bool primeraSinVentana() const { return primera_sin_ventana_; }
+    // The one that runs took the read-back asked for.
+    bool lecturaPedida() const { return lectura_pedida_; }
     // Why this start cannot run here (a lock another user holds or left);
     // empty when it can.
     const QString& impedimento() const { return impedimento_; }
@@ -83,6 +89,8 @@ public:
 signals:
     // A second start asked for the window.
     void mostrar();
+    // A second start asked for a read-back.
+    void comprobar();
 
 private:
     void escuchar();
@@ -98,6 +106,8 @@ private:
     bool otra_ = false;
     bool sin_ventana_ = false;
     bool primera_sin_ventana_ = false;
+    bool lectura_pedida_ = false;
+    Pedido pedido_ = Pedido::Mostrar;
 };
 
 // Where a program's local socket for a folder lives: the user's runtime

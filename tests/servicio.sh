@@ -121,6 +121,15 @@ igual "lines with no priority" 0 "$(grep -cv '^<[0-7]>' reloj/checker.err)"
 comprobar "nothing on stdout" test ! -s reloj/checker.out
 otro=$(cat otro/pid)
 comprobar "the second clock was set too" esperar 150 dice '^<6>puesta en hora enviada' otro/checker.err
+# A read-back asked for by a second start, through the one-instance channel.
+(cd otro && exec env -i "${entorno[@]}" "$build/checker/Quarvel430" --comprobar >comprobar.out 2>&1)
+igual "--comprobar ends with" 0 "$?"
+comprobar "and says the read-back was asked for" grep -q 'lectura pedida al que está en marcha' otro/comprobar.out
+comprobar "the running one takes it" esperar 50 dice '^<6>lectura pedida' otro/checker.err
+comprobar "and reads the clock back" esperar 600 dice '^<6>reloj en hora' otro/checker.err
+(cd "$trabajo" && exec env -i "${entorno[@]}" "$build/checker/Quarvel430" --comprobar >nadie.out 2>&1)
+igual "--comprobar where none runs ends with" 1 "$?"
+comprobar "and says none runs there" grep -q 'no está en marcha en esta carpeta' nadie.out
 igual "a missing metrics folder is said once" 1 \
   "$(grep -c '^<3>no se escriben las métricas' otro/checker.err)"
 kill -TERM "$otro"

@@ -357,6 +357,21 @@ TEST_F(Checker, NothingShowsRightBeforeAReplyAgrees) {
     EXPECT_EQ(se_ve(f), imagen(icono_atencion(icono_sin_comprobar(icono_programa()))));
 }
 
+TEST_F(Checker, ComprobarAhoraInTheTrayMenuReadsBackAtTheNextSafeSecond) {
+    Form1& f = cargar();
+    hora.avanzar(3000); // the start-up set, to 14:05:10
+    f.Timer2->setEnabled(false);
+    contestar = respuesta(5, 12, 8, 14, 5, 33);
+    puerto.limpiar();
+    ASSERT_EQ(f.menu->actions().last()->text(), "Comprobar ahora");
+    f.menu->actions().last()->trigger();
+    f.Timer2_Timer();
+    for (int ms = 0; ms < 1000 && f.chequeador().lectura_en_espera(); ++ms)
+        hora.avanzar(1);
+    EXPECT_EQ(puerto.escrituras(), std::vector<QByteArray>{"CX"});
+    EXPECT_EQ(f.Label7->text(), "1");
+}
+
 TEST_F(Checker, RightClockLeavesNoLineAndKeepsTheRawReply) {
     Form1& f = quieto();
     contestar = QByteArray("CXd\x05m\x12y\x08h\x14n\x05S\x33", 14);
