@@ -16,13 +16,13 @@ ConfigLinea validar_settings(const QString& settings) {
     bool ok = false;
     const long baudios = campos[0].toLong(&ok);
     if (!ok || baudios < 50 || baudios > 4000000)
-        throw Fallo(
-            QStringLiteral("Velocidad del puerto no valida: \"%1\"").arg(recortado(campos[0])));
+        throw Fallo(QStringLiteral("Velocidad del puerto no válida: \"%1\" (50 a 4000000)")
+                        .arg(recortado(campos[0])));
     c.baudios = static_cast<int>(baudios);
     const QString paridad = campos[1].toUpper();
     if (paridad.size() != 1 || !QStringLiteral("NEOMS").contains(paridad))
         throw Fallo(
-            QStringLiteral("Paridad no valida: \"%1\" (N, E, O, M o S)").arg(recortado(campos[1])));
+            QStringLiteral("Paridad no válida: \"%1\" (N, E, O, M o S)").arg(recortado(campos[1])));
     c.paridad = paridad[0].toLatin1();
     const int datos = campos[2].toInt(&ok);
     if (!ok || datos < 5 || datos > 8 || campos[2].size() != 1)

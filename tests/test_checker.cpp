@@ -454,9 +454,10 @@ TEST_F(Checker, TrayClickPopsTheMenuAndRestaurarShowsTheWindow) {
     f.menu->hide();
     f.Form_MouseMove(3, 0, 0, 0);
     EXPECT_FALSE(f.menu->isVisible());
-    ASSERT_EQ(f.menu->actions().size(), 2);
+    ASSERT_EQ(f.menu->actions().size(), 3);
     EXPECT_EQ(f.menu->actions()[0]->text(), "Restaurar");
     EXPECT_EQ(f.menu->actions()[1]->text(), "Historial");
+    EXPECT_EQ(f.menu->actions()[2]->text(), "Comprobar ahora");
     // The history opens from the menu, the window still in the tray.
     f.historial->trigger();
     ASSERT_NE(f.ventana_historial(), nullptr);

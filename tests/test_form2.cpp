@@ -42,14 +42,40 @@ TEST_F(Configuracion, OpensFilledAndSaveRewritesTheLayout) {
     f->Command5_Click();
     ASSERT_EQ(caja.mensajes.size(), 1u);
     EXPECT_EQ(caja.mensajes[0].titulo, "Configuracion");
+    // Saved as shown, "5" stop bits included; the box says it cannot work.
     EXPECT_EQ(caja.mensajes[0].texto, "La configuracion fue guardada correctamente\nPara que los "
-                                      "cambios tengan efecto debe reiniciar el programa");
+                                      "cambios tengan efecto debe reiniciar el programa\n\nCon "
+                                      "estos valores el programa no podrá usar el puerto; "
+                                      "corríjalos y guarde de nuevo:\nBits de parada no válidos: "
+                                      "\"5\" (1, 1.5 o 2)");
     const QByteArray nuevo = CarpetaTemporal::leer("qv.ini");
     EXPECT_TRUE(nuevo.startsWith(
         "[COM_PORT]\r\n2\r\n\r\n[COM_CFG]\r\n19200,E,7,5\r\n\r\n[T1]\r\n 100 \r\n"));
     EXPECT_TRUE(nuevo.endsWith("[T7]\r\n 100 \r\n"));
     EXPECT_EQ(nuevo.count("\r\n"), 26);
     EXPECT_EQ(campos(*f)[4], "5") << "fields stay as they were";
+}
+
+TEST(ValoresQueNoSirven, EachBadFieldIsNamed) {
+    const struct {
+        QStringList campos;
+        QStringList dichos;
+    } casos[] = {
+        {{"1", "9600", "N", "8", "1"}, {}},
+        {{"255", "4000000", "s", "5", "1.5"}, {}},
+        {{"300", "9600", "N", "8", "1"}, {"Número de puerto no válido: 300"}},
+        {{"0", "9600", "N", "8", "1"}, {"Número de puerto no válido: 0"}},
+        {{"1;", "0", "X", "9", "3"},
+         {"[COM_PORT]", "Velocidad del puerto", "Paridad", "Bits de datos", "Bits de parada"}},
+        {{"1", "9600", "N", "X", "1"}, {"Bits de datos no válidos: \"X\""}},
+    };
+    for (const auto& c : casos) {
+        const QStringList r = quarvel::valores_que_no_sirven(c.campos[0], c.campos[1], c.campos[2],
+                                                             c.campos[3], c.campos[4]);
+        ASSERT_EQ(r.size(), c.dichos.size()) << c.campos.join(',').toStdString();
+        for (int i = 0; i < r.size(); ++i)
+            EXPECT_TRUE(r[i].contains(c.dichos[i])) << r[i].toStdString();
+    }
 }
 
 TEST_F(Configuracion, SalirDiscardsEdits) {

@@ -1,8 +1,10 @@
 #include "settings/gui/form2.h"
 
+#include "clock_link/config_linea.h"
 #include "platform/fallo.h"
 #include "platform/gui/caja_mensajes.h"
 #include "platform/gui/controles.h"
+#include "platform/numeros.h"
 #include "settings/archivos_config.h"
 
 #include <QLabel>
@@ -10,6 +12,32 @@
 #include <QPushButton>
 
 namespace quarvel {
+
+QStringList valores_que_no_sirven(const QString& port, const QString& baud, const QString& parity,
+                                  const QString& data, const QString& stop) {
+    QStringList r;
+    try {
+        const long n = entero_estricto(port, QStringLiteral("[COM_PORT]"));
+        if (n < 1 || n > 255)
+            r << QStringLiteral("Número de puerto no válido: %1 (debe estar entre 1 y 255)").arg(n);
+    } catch (const Fallo& f) {
+        r << f.descripcion();
+    }
+    // Each field beside good ones, so every bad one is named.
+    const QString campos[4] = {baud, parity, data, stop};
+    const QString buenos[4] = {QStringLiteral("9600"), QStringLiteral("N"), QStringLiteral("8"),
+                               QStringLiteral("1")};
+    for (int i = 0; i < 4; ++i) {
+        QStringList prueba(std::begin(buenos), std::end(buenos));
+        prueba[i] = campos[i];
+        try {
+            validar_settings(prueba.join(u','));
+        } catch (const Fallo& f) {
+            r << f.descripcion();
+        }
+    }
+    return r;
+}
 
 Form2::Form2(CajaMensajes& mensajes, QWidget* parent)
     : QDialog(parent,
@@ -102,10 +130,17 @@ void Form2::Command5_Click() {
         mensajes_.mostrar(this, f.descripcion(), QStringLiteral("Configuracion"));
         return;
     }
-    mensajes_.mostrar(this,
-                      QStringLiteral("La configuracion fue guardada correctamente\nPara que los "
-                                     "cambios tengan efecto debe reiniciar el programa"),
-                      QStringLiteral("Configuracion"));
+    QString texto = QStringLiteral("La configuracion fue guardada correctamente\nPara que los "
+                                   "cambios tengan efecto debe reiniciar el programa");
+    // Saved as typed; what cannot work is said with it, not after a restart.
+    const QStringList malos = valores_que_no_sirven(Text1->text(), Text2->text(), Text3->text(),
+                                                    Text4->text(), Text5->text());
+    if (!malos.isEmpty())
+        texto += QStringLiteral("\n\nCon estos valores el programa no podrá usar el puerto; "
+                                "corríjalos y guarde de nuevo:\n") +
+                 malos.join(u'\n');
+    mensajes_.informar(this, texto, QStringLiteral("Configuracion"),
+                       malos.isEmpty() ? Prioridad::Info : Prioridad::Aviso);
 }
 
 void Form2::Command1_Click() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 class QLabel;
 class QLineEdit;
@@ -44,5 +45,10 @@ private:
 
 // Creates the window, fills it and shows it modally; returns when closed.
 void abrir_configuracion(CajaMensajes& mensajes, QWidget* padre);
+
+// The values of the window that no port can work with, each named as a
+// start would name it; empty when all can.
+QStringList valores_que_no_sirven(const QString& port, const QString& baud, const QString& parity,
+                                  const QString& data, const QString& stop);
 
 } // namespace quarvel

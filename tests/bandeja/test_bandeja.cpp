@@ -470,7 +470,7 @@ TEST_F(Bandeja, TheWindowsIconShowsTheWholeFailureAsksForAttentionAndItsMenuRest
     llamar(kItem, kInterfazItem, QStringLiteral("Activate"), {0, 0});
     EXPECT_TRUE(esperar([&] { return f.menu->isVisible(); }));
     f.menu->hide();
-    ASSERT_EQ(etiquetas_menu(), (QStringList{"Restaurar", "Historial"}));
+    ASSERT_EQ(etiquetas_menu(), (QStringList{"Restaurar", "Historial", "Comprobar ahora"}));
     const quarvel::EventoMenuSni clic{1, QStringLiteral("clicked"), QDBusVariant(QVariant(0)), 0};
     llamar(kMenu, kInterfazMenu, QStringLiteral("EventGroup"),
            {QVariant::fromValue(QList<quarvel::EventoMenuSni>{clic})});
