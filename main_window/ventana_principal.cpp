@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
@@ -93,6 +94,22 @@ Temporizador* VentanaPrincipal::temporizador(const QString& nombre, int interval
 }
 
 void VentanaPrincipal::configurar_puerto(const configuracion_ini& c) {
+    // A marker written wrong reads as a missing section: said so, rather
+    // than as a port 0 or empty settings.
+    const auto falta = [](const QString& marca, const QString& que) {
+        return Fallo(
+            QStringLiteral("Falta la sección %1 en %2 (se busca esa marca exacta, "
+                           "mayúsculas incluidas): escriba %1 en una línea y %3 en la "
+                           "siguiente")
+                .arg(marca,
+                     QDir::toNativeSeparators(QFileInfo(kArchivoConfiguracion).absoluteFilePath()),
+                     que));
+    };
+    if (!c.com_port)
+        throw falta(QStringLiteral("[COM_PORT]"), QStringLiteral("el número del puerto (1 a 255)"));
+    if (!c.com_cfg)
+        throw falta(QStringLiteral("[COM_CFG]"),
+                    QStringLiteral("velocidad,paridad,datos,parada (por ejemplo 9600,N,8,1)"));
     const QString seccion = QStringLiteral("[COM_PORT]");
     MSComm1->setCommPort(a_entero16(entero_estricto(c.com_port, seccion), seccion));
     MSComm1->setSettings(c.com_cfg.value_or(QString()));

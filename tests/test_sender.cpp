@@ -103,6 +103,11 @@ TEST_F(Sender, AStartUpFailureStopsAtItsStep) {
         {{}, qv_ini("1", "9600,N,8,1"), "qv_int.ini", iniciales, ""},
         {"5\r\n", qv_ini("1", "9600,N,8,1", {"10", "10", "10"}) + "[T7]", "[T7]", iniciales, ""},
         {"5\r\n", qv_ini("0", "9600,N,8,1"), "puerto", std::vector<int>(9, 100), ""},
+        // A marker written wrong is a missing section, not a port 0.
+        {"5\r\n", qv_ini("1", "9600,N,8,1").replace("[COM_PORT]", "[COM_PORt]"),
+         "Falta la sección [COM_PORT] en ", std::vector<int>(9, 100), ""},
+        {"5\r\n", qv_ini("1", "9600,N,8,1").replace("[COM_CFG]", "[COM CFG]"),
+         "Falta la sección [COM_CFG] en ", std::vector<int>(9, 100), ""},
         {"5\r\n",
          qv_ini("1", "9600,N,8,1", {"10", "20", "30", "abc"}),
          "[T4]",
