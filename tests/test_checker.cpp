@@ -699,7 +699,7 @@ TEST(Historial, AxesOnWholeHoursAndDaysAndFiguresThatCannotBeDrawn) {
         qint64 paso_min; // the tick step expected
     };
     const Caso casos[] = {{3'600'000, 10},
-                          {13 * 60'000, 10},
+                          {13 * 60'000, 2},
                           {86'400'000, 180},
                           {7 * 86'400'000LL, 1440},
                           {30 * 86'400'000LL, 4320}};
