@@ -113,6 +113,14 @@ QByteArray linea_historial(const Registro& r) {
 
 QString anexar_historial(const QString& nombre, const QByteArray& linea, qint64 maximo) {
     const QFileInfo info(nombre);
+    // A device or a pipe at the name would swallow every line unseen.
+    if ((info.exists() || info.isSymLink()) && !info.isFile())
+        throw Fallo(QStringLiteral("\"%1\" no es un archivo normal (%2): no se anota en él la "
+                                   "lectura; quítelo para que se cree de nuevo")
+                        .arg(nombre, info.isSymLink()
+                                         ? QStringLiteral("un enlace a ") + info.symLinkTarget()
+                                         : QStringLiteral("una carpeta o un "
+                                                          "dispositivo")));
     QString aviso;
     if (info.exists() && info.size() + linea.size() > maximo) {
         const QString aparte = nombre + QStringLiteral(".1");
@@ -124,8 +132,19 @@ QString anexar_historial(const QString& nombre, const QByteArray& linea, qint64 
                                    "\"%1\", que pasa de su tamaño")
                         .arg(nombre, aparte);
     }
-    const bool nuevo = !QFileInfo::exists(nombre) || QFileInfo(nombre).size() == 0;
-    anexar_entero(nombre, nuevo ? QByteArray(kCabeceraHistorial) + '\n' + linea : linea);
+    const qint64 tamano = QFileInfo::exists(nombre) ? QFileInfo(nombre).size() : 0;
+    if (tamano == 0) {
+        anexar_entero(nombre, QByteArray(kCabeceraHistorial) + '\n' + linea);
+        return aviso;
+    }
+    // A last line left without its end (cut by a crash, an editor) would
+    // take this one in: this one starts a line of its own.
+    QFile f(nombre);
+    char ultimo = '\n';
+    if (f.open(QIODevice::ReadOnly) && f.seek(tamano - 1))
+        f.getChar(&ultimo);
+    f.close();
+    anexar_entero(nombre, ultimo == '\n' ? linea : '\n' + linea);
     return aviso;
 }
 

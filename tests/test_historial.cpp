@@ -101,3 +101,25 @@ TEST(Historial, AppendsWholeUnderItsHeaderAndMovesAsideWhenFull) {
     EXPECT_EQ(estado, 0);
     EXPECT_EQ(CarpetaTemporal::leer("historial.csv"), antes);
 }
+
+TEST(Historial, ARowStartsItsOwnLineAndOnlyARegularFileTakesIt) {
+    CarpetaTemporal dir;
+    const QByteArray l = linea_historial(registro(1, 1, 1, true));
+    // A last line cut short keeps its row; the new one is not glued on.
+    CarpetaTemporal::escribir("historial.csv",
+                              QByteArray(kCabeceraHistorial) + '\n' + l.chopped(1));
+    anexar_historial(kArchivoHistorial, l);
+    EXPECT_EQ(CarpetaTemporal::leer("historial.csv"),
+              QByteArray(kCabeceraHistorial) + '\n' + l.chopped(1) + '\n' + l);
+    EXPECT_EQ(leer_historial().size(), 2u);
+
+    // A folder, or a link to a device, at the name: refused, named.
+    ASSERT_TRUE(QFile::remove("historial.csv") && QDir().mkdir("historial.csv"));
+    EXPECT_TRUE(descripcion_de([&] {
+                    anexar_historial(kArchivoHistorial, l);
+                }).contains("no es un archivo normal"));
+    QDir().rmdir("historial.csv");
+    if (!en_windows() && QFile::link("/dev/zero", "historial.csv")) {
+        EXPECT_TRUE(
+            descripcion_de([&] { anexar_historial(kArchivoHistorial, l); }).contains("/dev/zero"));
+    }
