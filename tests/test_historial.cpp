@@ -123,3 +123,4 @@ TEST(Historial, ARowStartsItsOwnLineAndOnlyARegularFileTakesIt) {
         EXPECT_TRUE(
             descripcion_de([&] { anexar_historial(kArchivoHistorial, l); }).contains("/dev/zero"));
     }
+}
