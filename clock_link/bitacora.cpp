@@ -105,16 +105,19 @@ Registro BitacoraLecturas::lectura(const LecturaHecha& l, int intervalo_min) {
     // both are written.
     try {
         const QString aviso = anexar_historial(opciones_.historial, linea_historial(r));
-        // Said at each failure, up to a limit: not every minute for ever.
-        if (!aviso.isEmpty() && avisos_de_rotacion_ < kAvisosDeRotacion && opciones_.fallo) {
-            ++avisos_de_rotacion_;
-            opciones_.fallo(avisos_de_rotacion_ < kAvisosDeRotacion
-                                ? aviso
-                                : aviso + QStringLiteral(" (último aviso)"));
-        }
+        // Each fault once, until the history is written as it should again:
+        // not every minute for ever.
+        if (!aviso.isEmpty() && aviso != fallo_historial_ && opciones_.fallo)
+            opciones_.fallo(aviso);
+        if (aviso.isEmpty() && !fallo_historial_.isEmpty())
+            opciones_.diario(
+                Prioridad::Info,
+                QStringLiteral("%1 se escribe de nuevo como debe").arg(opciones_.historial));
+        fallo_historial_ = aviso;
     } catch (const Fallo& f) {
-        if (opciones_.fallo)
+        if (f.descripcion() != fallo_historial_ && opciones_.fallo)
             opciones_.fallo(f.descripcion());
+        fallo_historial_ = f.descripcion();
     }
     metricas_.ultimo = r;
     ++metricas_.lecturas;

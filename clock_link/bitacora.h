@@ -107,9 +107,8 @@ private:
     SeguimientoReloj seguimiento_;
     Metricas metricas_;
     bool metricas_fallando_ = false;
-    // How many times a history that could not move aside was reported.
-    int avisos_de_rotacion_ = 0;
-    static constexpr int kAvisosDeRotacion = 10;
+    // The history's fault said last; empty while it is written as it should.
+    QString fallo_historial_;
     std::optional<int> umbral_ms_;
     std::optional<Registro> ultimo_;
     std::optional<bool> pc_sincronizado_;

@@ -128,3 +128,27 @@ TEST(Bitacora, ASilentClockIsUnknownEverywhereAndALinkIsNotFollowed) {
     b.lectura(l, 1);
     EXPECT_EQ(b.estado_fino(), EstadoFino::PcSinSincronizar);
 }
+
+TEST(Bitacora, AHistoryFaultIsSaidOnceUntilItIsWrittenAgain) {
+    CarpetaTemporal dir;
+    QStringList fallos, diario;
+    BitacoraLecturas::Opciones op;
+    op.diario = [&](Prioridad, const QString& t) { diario << t; };
+    op.fallo = [&](const QString& d) { fallos << d; };
+    BitacoraLecturas b(op);
+    LecturaHecha l;
+    l.t_us = QDateTime(QDate(2026, 12, 8), QTime(10, 0)).toMSecsSinceEpoch() * 1000;
+    l.hora = "10:00:31";
+    ASSERT_TRUE(QDir().mkdir(kArchivoHistorial));
+    for (int i = 0; i < 3; ++i, l.t_us += 60'000'000)
+        b.lectura(l, 1);
+    ASSERT_EQ(fallos.size(), 1);
+    EXPECT_TRUE(fallos[0].contains("no es un archivo normal"));
+    // Written again: said, and a new fault is said once more.
+    QDir().rmdir(kArchivoHistorial);
+    b.lectura(l, 1);
+    EXPECT_TRUE(diario.contains("historial.csv se escribe de nuevo como debe"));
+    ASSERT_TRUE(QFile::remove(kArchivoHistorial) && QDir().mkdir(kArchivoHistorial));
+    b.lectura(l, 1);
+    EXPECT_EQ(fallos.size(), 2);
+}
