@@ -26,6 +26,7 @@ bool EnlaceReloj::reabrir() {
     if (fallando_ && recuperado_)
         recuperado_();
     fallando_ = false;
+    dicho_.clear();
     return true;
 }
 
@@ -60,6 +61,11 @@ void EnlaceReloj::fallo(const QString& descripcion) {
     informado_ = true;
     if (fallido_)
         fallido_();
+    // The same fault at each exchange of one episode is said once; the
+    // port working again ends the episode.
+    if (descripcion == dicho_)
+        return;
+    dicho_ = descripcion;
     if (avisar_)
         avisar_(descripcion);
 }

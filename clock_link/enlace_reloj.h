@@ -14,7 +14,8 @@ class PuertoSerie;
 
 // A window's exchanges with the clock. Port failures never stop a handler:
 // they are handed to `avisar` once per exchange (the reopen that starts it),
-// and the writes that follow on a closed port are dropped.
+// the same one once until the port works again, and the writes that follow
+// on a closed port are dropped.
 class EnlaceReloj {
 public:
     EnlaceReloj(PuertoSerie* puerto, std::function<void(const QString&)> avisar);
@@ -67,6 +68,8 @@ private:
     std::function<void(const QString&)> avisar_;
     std::function<void()> recuperado_;
     std::function<void()> fallido_;
+    // The fault said last, until the port works again.
+    QString dicho_;
     bool informado_ = false;
     bool fallando_ = false;
     bool en_curso_ = false;

@@ -3,7 +3,6 @@
 #include "clock_link/decodificacion.h"
 #include "clock_link/puerto_serie.h"
 
-#include <QThread>
 #include <algorithm>
 #include <cmath>
 
@@ -70,12 +69,11 @@ Respuesta esperar_respuesta(PuertoSerie& puerto, double us_por_byte,
     const int pasos = pasos_de_espera(us_por_byte);
     // Each pass waits up to 1 ms for bytes: about 2 s at most on any machine.
     for (int n = 1; n <= pasos && !r.completa; ++n) {
-        if (!pasada())
+        // A port that is not open (it failed to, or went away) has nothing
+        // more to give: the wait ends rather than stall the program.
+        if (!pasada() || !puerto.PortOpen())
             break;
-        if (puerto.PortOpen())
-            puerto.esperarDatos(1);
-        else
-            QThread::msleep(1);
+        puerto.esperarDatos(1);
         const QByteArray llegado = puerto.Input();
         r.bytes += llegado.left(kRespuestaMaxima - r.bytes.size());
         r.completa = respuesta_completa(llegado, recibidos);

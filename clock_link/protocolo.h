@@ -66,7 +66,7 @@ struct Respuesta {
 // The read-back on an open port: "C" "X" has gone out; the reply is gathered
 // until it is complete or the bounded wait ends. Each pass calls `pasada`
 // first (which lets pending events run) and ends the wait early when it
-// gives false.
+// gives false, or when the port is not open.
 Respuesta esperar_respuesta(PuertoSerie& puerto, double us_por_byte,
                             const std::function<bool()>& pasada);
 

@@ -308,3 +308,23 @@ TEST_F(Ciclo, OnlyThePortsOwnFailuresCountAsPortErrors) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Ciclo, AFailingPortIsSaidOnceAnEpisodeAndCountedAtEachExchange) {
+    arrancar(1);
+    hora.avanzar(3000);
+    puerto.fallo_apertura = QStringLiteral("no existe");
+    // Minutes of read-backs and the updates each one asks for.
+    hora.avanzar(3 * 60'000);
+    EXPECT_EQ(avisos, std::vector<QString>{"no existe"});
+    EXPECT_GE(metrica("quarvel_errores_puerto_total").toInt(), 4);
+    // Working again, then failing again: a new episode, said again.
+    puerto.fallo_apertura.clear();
+    hora.avanzar(60'000);
+    puerto.fallo_apertura = QStringLiteral("no existe");
+    hora.avanzar(60'000);
+    EXPECT_EQ(avisos.size(), 2u);
+}
+
+} // namespace
