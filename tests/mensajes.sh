@@ -23,9 +23,11 @@
 # here with a reason.
 #
 #   tests/mensajes.sh [SOURCE-ROOT]   lists what is missing and exits 1
+#                                     (77, skipped, without python3)
 set -euo pipefail
 
 raiz=${1:-$(cd "$(dirname "$0")/.." && pwd)}
+command -v python3 >/dev/null || { echo "SKIPPED: python3 is missing"; exit 77; }
 
 exec python3 - "$raiz" <<'PY'
 import os
