@@ -50,8 +50,8 @@ EXCLUIDOS = {
     # Labels of controls, buttons and chart legends: the guide names them
     # where it describes the windows.
     "Baud Rate": "label of the configuration window",
-    "Delay en secuencia de envio (en milisegundos)": "label of the configuration window",
-    "Comando de grabacion": "label of the configuration window",
+    "Delay en secuencia de envio (en milisegundos)": "label of the configuration window's hidden delay group, never shown",
+    "Comando de grabacion": "label of the configuration window's hidden delay group, never shown",
     "Fecha Actual": "label of the main windows",
     "Hora Actual": "label of the main windows",
     "Intervalo en Minutos": "label of the main windows",
