@@ -16,6 +16,17 @@ void PuertoSerie::setCommPort(int numero) {
         throw Fallo(QStringLiteral("Número de puerto no válido: %1 (debe estar entre 1 y 255)")
                         .arg(numero));
     puerto_ = numero;
+    enlace_visto_ = false;
+}
+
+QString PuertoSerie::ruta() {
+    const QString enlace = QDir::current().absoluteFilePath(QStringLiteral("COM%1").arg(puerto_));
+    const QFileInfo info(enlace);
+    if (info.exists() || info.isSymLink())
+        enlace_visto_ = true;
+    // Once the folder named the device, its link gone is the port gone:
+    // never the system's own port of that number in its place.
+    return enlace_visto_ ? enlace : ruta_de_puerto(puerto_);
 }
 
 void PuertoSerie::setSettings(const QString& settings) {

@@ -40,6 +40,10 @@ public:
     // Waits up to `ms` for bytes to arrive (no wait when closed).
     virtual void esperarDatos(int ms) = 0;
 
+    // Where COM<n> is now: as ruta_de_puerto, except that once the folder's
+    // link was seen, it stays the port even while it is missing.
+    QString ruta();
+
     // What went wrong last, for the user.
     const QString& ultimoError() const { return error_; }
 
@@ -66,6 +70,7 @@ private:
     QString settings_ = QStringLiteral("9600,N,8,1");
     ConfigLinea linea_;
     QString error_;
+    bool enlace_visto_ = false;
 };
 
 // Where COM<n> lives: the entry "COM<n>" of the working directory when there

@@ -1,6 +1,7 @@
 #include "clock_link/puerto_serie_qt.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 #include <QThread>
@@ -91,7 +92,7 @@ PuertoSerieQt::~PuertoSerieQt() {
 QString PuertoSerieQt::describirFalloApertura(const QString& ruta) const {
     // Through a link in the folder, the device it names (even one that is
     // not there): "COM1 → /dev/ttyUSB0".
-    const QFileInfo enlace(ruta_de_puerto(CommPort()));
+    const QFileInfo enlace(QDir::current().absoluteFilePath(nombrePuerto()));
     const QString nombre =
         enlace.isSymLink() ? QStringLiteral("%1 → %2").arg(nombrePuerto(), enlace.symLinkTarget())
                            : QStringLiteral("%1 (%2)").arg(nombrePuerto(), ruta);
@@ -128,7 +129,7 @@ QString PuertoSerieQt::describirFalloApertura(const QString& ruta) const {
 }
 
 bool PuertoSerieQt::abrir() {
-    QString ruta = ruta_de_puerto(CommPort());
+    QString ruta = PuertoSerie::ruta();
     const QFileInfo info(ruta);
     // A link in the working folder is opened through its target, so every
     // program locks the same device name.

@@ -65,6 +65,16 @@ TEST(Puerto, ComNumberMapsToLinkInWorkingFolderOrTtyS) {
     EXPECT_EQ(ruta_de_puerto(12), QStringLiteral("/dev/ttyS11"));
     QFile::link(QStringLiteral("/dev/null"), QStringLiteral("COM3"));
     EXPECT_EQ(ruta_de_puerto(3), QDir::current().absoluteFilePath("COM3"));
+
+    // A link seen once stays the port while it is gone (an adapter pulled
+    // out): never /dev/ttyS2 in its place.
+    PuertoFalso p;
+    p.setCommPort(3);
+    EXPECT_EQ(p.ruta(), QDir::current().absoluteFilePath("COM3"));
+    QFile::remove(QStringLiteral("COM3"));
+    EXPECT_EQ(p.ruta(), QDir::current().absoluteFilePath("COM3"));
+    p.setCommPort(3);
+    EXPECT_EQ(p.ruta(), QStringLiteral("/dev/ttyS2"));
 }
 
 TEST(Puerto, RealPortWritesEveryByteAndCloseLosesNothing) {
