@@ -1,4 +1,4 @@
-// Measures the figures the README quotes, against the clock simulator: how
+// Measures the figures docs/desarrollo.md quotes, against the clock simulator: how
 // close every kind of set puts the clock to the PC's second, how exact the
 // steps' spacing is, how fast a read-back ends, how soon a new second shows,
 // start-up time, idle CPU and memory. Run by hand: quarvel_bench [--rapido]

@@ -38,7 +38,8 @@ const QString kTitulo = QStringLiteral("Quarvel 4.3");
 const DisenoVentana kDiseno{kTitulo, 6090, 2040, 3120, 1740, QStringLiteral("Ultima Dato Chekeado"),
                             1605,    1740, 240};
 const QString kEnLaBandeja =
-    QStringLiteral("Sigue en la bandeja: su icono y «Restaurar» traen esta ventana");
+    QStringLiteral("Su icono en la bandeja y «Restaurar» traen esta ventana; cerrarla termina "
+                   "el programa");
 const QString kSinComprobar =
     QStringLiteral("Sin comprobar todavía: el reloj aún no ha contestado a una lectura");
 const QString kSinActualizacion =
@@ -421,7 +422,12 @@ void Form1::chequeado(const ChequeoHecho& h) {
     pintar_icono();
     if (!h.completa && !h.error_puerto)
         estado_en_bandeja(
-            QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo").arg(hora_chequeo),
+            chequeador_->puede_poner_en_hora()
+                ? QStringLiteral("el reloj no contesta (%1); se pone en hora de nuevo")
+                      .arg(hora_chequeo)
+                : QStringLiteral("el reloj no contesta (%1); no se puede poner en hora: [T1] "
+                                 "es 0 en qv.ini")
+                      .arg(hora_chequeo),
             true);
     else if (h.completa && h.equivocado)
         estado_en_bandeja(QStringLiteral("reloj corregido: marcaba %1 %2 a las %3")

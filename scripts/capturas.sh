@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Screenshots for the README, taken on a virtual X display and a session bus
+# Screenshots for the README and the docs, taken on a virtual X display and a session bus
 # of its own with the clock simulator: the sender after "Inicio", its
 # configuration window, the old tray's menu (trayer), the checker restored
 # from it, and today's tray (xfce4-panel's status tray) with the menu the

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Windows build's screenshot for the README, under Wine on a virtual X
+# The Windows build's screenshot for docs/desarrollo.md, under Wine on a virtual X
 # display: Wine's own desktop with its taskbar, the sender after "Inicio"
 # and the checker shown by a second start, each against a clock simulator
 # (COM1, COM2).
