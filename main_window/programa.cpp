@@ -76,9 +76,33 @@ const QStringList kOpcionesQtSolas = {QStringLiteral("reverse"), QStringLiteral(
 
 QString usar_carpeta_de_usuario() {
     const QString carpeta = carpeta_de_usuario();
-    if (carpeta.isEmpty() || !QDir().mkpath(carpeta) || !QDir::setCurrent(carpeta))
-        return QStringLiteral("no se pudo usar la carpeta del usuario «%1»")
-            .arg(QDir::toNativeSeparators(carpeta));
+    // The reason in Spanish, whatever the locale: the system's own words
+    // would come in the machine's language.
+    const QString dicha = QDir::toNativeSeparators(carpeta);
+    const QFileInfo info(carpeta);
+    if (carpeta.isEmpty())
+        return QStringLiteral("no se sabe cuál es la carpeta del usuario (no hay HOME)");
+    if ((info.exists() || info.isSymLink()) && !info.isDir())
+        return QStringLiteral("no se pudo usar la carpeta del usuario «%1»: en su lugar hay %2; "
+                              "quítelo o muévalo")
+            .arg(dicha, info.isSymLink() ? QStringLiteral("un enlace roto")
+                                         : QStringLiteral("un archivo, no una carpeta"));
+    if (!QDir().mkpath(carpeta)) {
+        // The nearest thing that stands on the way tells why.
+        QFileInfo arriba(QFileInfo(carpeta).absolutePath());
+        while (!arriba.exists() && !arriba.isRoot())
+            arriba = QFileInfo(arriba.absolutePath());
+        if (arriba.exists() && !arriba.isDir())
+            return QStringLiteral("no se pudo crear la carpeta del usuario «%1»: «%2» es un "
+                                  "archivo, no una carpeta")
+                .arg(dicha, QDir::toNativeSeparators(arriba.filePath()));
+        return QStringLiteral("no se pudo crear la carpeta del usuario «%1»: sin permiso para "
+                              "escribir en «%2», o el disco no lo admite")
+            .arg(dicha, QDir::toNativeSeparators(arriba.filePath()));
+    }
+    if (!QDir::setCurrent(carpeta))
+        return QStringLiteral("no se pudo entrar en la carpeta del usuario «%1»: sin permiso")
+            .arg(dicha);
     // Ready settings where there are none: port 1 at 9600 bauds, 100 ms
     // between the set's commands, a read-back every 5 minutes. Created
     // exclusively, so a file that exists (or appears meanwhile) stays.

@@ -127,6 +127,12 @@ igual "--comprobar ends with" 0 "$?"
 comprobar "and says the read-back was asked for" grep -q 'lectura pedida al que está en marcha' otro/comprobar.out
 comprobar "the running one takes it" esperar 50 dice '^<6>lectura pedida' otro/checker.err
 comprobar "and reads the clock back" esperar 600 dice '^<6>reloj en hora' otro/checker.err
+# A user folder that cannot be made says why, in Spanish whatever the locale.
+mkdir casa && touch casa/.config
+(exec env -i "${entorno[@]}" HOME="$trabajo/casa" LANG=C "$build/checker/Quarvel430" \
+  --carpeta-de-usuario --sin-ventana >casa.out 2>&1)
+igual "--carpeta-de-usuario where it cannot be made ends with" 1 "$?"
+comprobar "and names what stands in the way" grep -q "«$trabajo/casa/.config» es un archivo, no una carpeta" casa.out
 (cd "$trabajo" && exec env -i "${entorno[@]}" "$build/checker/Quarvel430" --comprobar >nadie.out 2>&1)
 igual "--comprobar where none runs ends with" 1 "$?"
 comprobar "and says none runs there" grep -q 'no está en marcha en esta carpeta' nadie.out
