@@ -53,6 +53,11 @@ QByteArray texto_metricas(const Metricas& m) {
     Escritor e(m);
     e.serie("quarvel_inicio_timestamp_segundos", "gauge", "When the checker started.");
     e.valor("quarvel_inicio_timestamp_segundos", static_cast<double>(m.inicio_s));
+    e.serie("quarvel_ajustes_validos", "gauge",
+            "1 while the settings files can work; 0 when the checker ended on them.");
+    e.valor("quarvel_ajustes_validos", m.ajustes_validos ? 1 : 0);
+    if (!m.ajustes_validos)
+        return e.texto();
     if (m.ultimo && m.ultimo->estimacion.valida) {
         const auto& est = m.ultimo->estimacion;
         e.serie("quarvel_reloj_desvio_segundos", "gauge",

@@ -27,9 +27,16 @@ struct Metricas {
     long errores_puerto = 0;
     // Reads that contradicted what the estimate knew.
     long contradicciones = 0;
+    // False when the checker ended on settings that cannot work: only the
+    // start and this are written then.
+    bool ajustes_validos = true;
 };
 
 QByteArray texto_metricas(const Metricas& m);
+
+// The exit status of a checker with no window whose settings cannot work
+// (sysexits' EX_CONFIG): its units do not start it again on it.
+inline constexpr int kEstadoAjustesNoValidos = 78;
 
 // The file's name for a settings folder: two folders never share one.
 QString nombre_metricas(const QString& carpeta);

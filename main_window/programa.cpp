@@ -1,8 +1,11 @@
 #include "main_window/programa.h"
 
+#include "clock_link/metricas.h"
 #include "clock_link/puerto_serie.h"
 #include "main_window/programa_sistema.h"
+#include "platform/archivos.h"
 #include "platform/diario.h"
+#include "platform/fallo.h"
 #include "platform/fuente_hora.h"
 #include "platform/gui/caja_mensajes.h"
 #include "platform/gui/controles.h"
@@ -540,6 +543,31 @@ int ejecutar(int argc, char** argv, const Programa& p,
     ventana->Form_Load();
     if (cerrada)
         return estado;
+    // With no window, settings that cannot work end the program with a
+    // status of its own (its units do not start it again on them), the
+    // metrics saying so first: an idle service would look healthy.
+    if (opciones.sin_ventana && !ventana->fallo_de_arranque().isEmpty()) {
+        if (!opciones.metricas.isEmpty()) {
+            Metricas m;
+            m.carpeta = QDir::currentPath();
+            m.puerto = QStringLiteral("COM%1").arg(puerto->CommPort());
+            m.inicio_s = hora.ahora_us() / 1'000'000;
+            m.ajustes_validos = false;
+            try {
+                reemplazar_sin_enlaces(QDir(opciones.metricas).filePath(nombre_metricas(m.carpeta)),
+                                       texto_metricas(m));
+            } catch (const Fallo& f) {
+                std::fprintf(stderr, "<3>%s: %s\n", qPrintable(p.nombre),
+                             f.descripcion().toUtf8().constData());
+            }
+        }
+        std::fprintf(stderr,
+                     "<3>%s: termina con estado %d: los ajustes de %s no sirven; corríjalos y "
+                     "arránquelo de nuevo\n",
+                     qPrintable(p.nombre), kEstadoAjustesNoValidos,
+                     QDir::toNativeSeparators(QDir::currentPath()).toUtf8().constData());
+        return kEstadoAjustesNoValidos;
+    }
     centrar(ventana.get());
     if (!ventana->en_bandeja() && !opciones.sin_ventana)
         ventana->show();

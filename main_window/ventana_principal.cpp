@@ -110,9 +110,20 @@ void VentanaPrincipal::configurar_puerto(const configuracion_ini& c) {
     if (!c.com_cfg)
         throw falta(QStringLiteral("[COM_CFG]"),
                     QStringLiteral("velocidad,paridad,datos,parada (por ejemplo 9600,N,8,1)"));
+    // Each failure names its section and the file's full path.
+    const QString ruta =
+        QDir::toNativeSeparators(QFileInfo(kArchivoConfiguracion).absoluteFilePath());
+    const auto en = [&ruta](const QString& seccion, const auto& paso) {
+        try {
+            paso();
+        } catch (const Fallo& f) {
+            throw Fallo(QStringLiteral("%1 (en %2 de %3)").arg(f.descripcion(), seccion, ruta));
+        }
+    };
     const QString seccion = QStringLiteral("[COM_PORT]");
-    MSComm1->setCommPort(a_entero16(entero_estricto(c.com_port, seccion), seccion));
-    MSComm1->setSettings(c.com_cfg.value_or(QString()));
+    en(seccion,
+       [&] { MSComm1->setCommPort(a_entero16(entero_estricto(c.com_port, seccion), seccion)); });
+    en(QStringLiteral("[COM_CFG]"), [&] { MSComm1->setSettings(c.com_cfg.value_or(QString())); });
     Panels[1]->setText(QString::number(MSComm1->CommPort()));
     // The port took the settings, so they have their four fields.
     const config_com partes = separar_config_com(MSComm1->Settings());
@@ -124,6 +135,7 @@ void VentanaPrincipal::configurar_puerto(const configuracion_ini& c) {
 }
 
 void VentanaPrincipal::fallo_de_inicio(const Fallo& f) {
+    fallo_de_arranque_ = f.descripcion();
     entorno_.mensajes->mostrar(this, f.descripcion(), QStringLiteral("Inicio"));
 }
 

@@ -108,6 +108,8 @@ public:
     // goes to stderr, not to a message box.
     void cerrarSinPreguntar();
     bool cerrando() const { return cerrando_; }
+    // What stopped the start (settings that cannot work); empty when it ran.
+    const QString& fallo_de_arranque() const { return fallo_de_arranque_; }
 
 signals:
     // The window was closed: the program ends.
@@ -197,6 +199,7 @@ private:
     bool sin_preguntar_ = false;
     bool intervalo_guardable_ = false;
     QString ultimo_fallo_;
+    QString fallo_de_arranque_;
 };
 
 } // namespace quarvel

@@ -35,6 +35,12 @@ comprobar "the clock's unit is exposed 3.0 at most (${exposicion:-?})" \
   awk -v e="$exposicion" 'BEGIN { exit !(e != "" && e + 0 <= 3.0) }'
 comprobar "promtool accepts the alert rules" \
   promtool check rules "$raiz/packaging/prometheus/quarvel-alertas.yml"
+comprobar "the alerts fire on sample series (promtool test rules)" \
+  promtool test rules "$raiz/tests/prometheus/alertas.yml"
+for u in quarvel430@.service quarvel430.service; do
+  igual "$u does not restart on settings that cannot work" "RestartPreventExitStatus=78" \
+    "$(grep '^RestartPreventExitStatus=' "unidades/$u")"
+done
 
 # --- The checker with no window ----------------------------------------------
 # Only what the sanitizer build needs reaches it.
@@ -127,6 +133,19 @@ igual "--comprobar ends with" 0 "$?"
 comprobar "and says the read-back was asked for" grep -q 'lectura pedida al que está en marcha' otro/comprobar.out
 comprobar "the running one takes it" esperar 50 dice '^<6>lectura pedida' otro/checker.err
 comprobar "and reads the clock back" esperar 600 dice '^<6>reloj en hora' otro/checker.err
+# Settings that cannot work: the journal names file, section and value, the
+# metrics say so, and it ends with its own status.
+mkdir -p malo/metricas
+ajustes malo
+printf '[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600;N;8;1\r\n' >malo/qv.ini
+(cd malo && exec env -i "${entorno[@]}" "$build/checker/Quarvel430" --sin-ventana \
+  --metricas "$trabajo/malo/metricas" >malo.out 2>malo.err)
+igual "a service on settings that cannot work ends with" 78 "$?"
+comprobar "and names the value, its section and the file" \
+  grep -q '^<3>Inicio: .*"9600;N;8;1".*(en \[COM_CFG\] de .*/malo/qv.ini)$' malo/malo.err
+comprobar "and says it ends" grep -q '^<3>Quarvel430: termina con estado 78' malo/malo.err
+comprobar "its metrics say the settings cannot work" \
+  grep -q '^quarvel_ajustes_validos{.*} 0$' malo/metricas/quarvel430_*.prom
 # A user folder that cannot be made says why, in Spanish whatever the locale.
 mkdir casa && touch casa/.config
 (exec env -i "${entorno[@]}" HOME="$trabajo/casa" LANG=C "$build/checker/Quarvel430" \
