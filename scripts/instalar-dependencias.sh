@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need, from Debian's packages.
 # Quiet and idempotent: nothing is done when everything is there.
+# QUARVEL_DEPS_OK=1 says a caller has just checked (./hacer and the
+# Makefile's targets set it for what they start), so one run checks once.
 set -euo pipefail
 
+[ "${QUARVEL_DEPS_OK:-}" = 1 ] && exit 0
+
 paquetes=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config ccache
   qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev
   libgtest-dev curl qt6-charts-dev libqt6opengl6-dev prometheus-node-exporter prometheus
   xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon dbus-bin libglib2.0-bin
@@ -13,9 +17,12 @@ paquetes=(
   systemd-container debootstrap
 )
 
+# One dpkg-query for the lot; a package it does not know is missing too.
+mapfile -t instalados < <(dpkg-query -W -f='${Package} ${Status}\n' "${paquetes[@]}" 2>/dev/null |
+  awk '$NF == "installed" && $(NF-1) == "ok" { print $1 }')
 faltan=()
 for p in "${paquetes[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || faltan+=("$p")
+  [[ " ${instalados[*]} " == *" $p "* ]] || faltan+=("$p")
 done
 [ ${#faltan[@]} -eq 0 ] && exit 0
 
