@@ -7,8 +7,8 @@
 # package reinstalled and removed while the instance runs.
 #   servicio-systemd.sh DEB_DIR|PACKAGE.deb
 # Environment:
-#   QUARVEL_RAIZ    the cached root (built once with debootstrap if missing;
-#                   default ~/.cache/quarvel/systemd/raiz)
+#   QUARVEL_RAIZ    a root to use instead of the cached one (raiz-systemd.sh,
+#                   which makes it once with debootstrap)
 #   QUARVEL_MIRROR  the mirror debootstrap uses (default the one apt uses here)
 #   QUARVEL_GUARDAR a folder that receives the container's journal at the end
 # Exit status: 0 all passed, 1 a check failed or the set-up broke, 77 skipped.
@@ -19,7 +19,6 @@ deb=${1:?DEB_DIR or PACKAGE.deb}
 if [ -d "$deb" ]; then
   deb=$(compgen -G "$deb/quarvel_*.deb" | head -n 1)
 fi
-raiz=${QUARVEL_RAIZ:-$HOME/.cache/quarvel/systemd/raiz}
 nombre=sala # the instance, and the clock's folder /var/lib/quarvel/$nombre
 maquina=qvprueba$$
 
@@ -60,41 +59,18 @@ dependencias() {
     sed 's/|.*//; s/(.*)//; s/:any//; s/[[:space:]]//g' | grep -v '^$' | sort -u
 }
 mapfile -t deps < <(dependencias)
-espejo() {
-  [ -n "${QUARVEL_MIRROR:-}" ] && { echo "$QUARVEL_MIRROR"; return; }
-  local u
-  u=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
-    awk '/^URIs:/ && $2 ~ /\/debian\/?$/ { print $2; exit }')
-  [ -n "$u" ] || u=$(awk '$1 == "deb" && $2 ~ /\/debian\/?$/ { print $2; exit }' /etc/apt/sources.list 2>/dev/null)
-  echo "${u:-http://deb.debian.org/debian}"
-}
-if [ ! -x "$raiz/lib/systemd/systemd" ]; then
-  command -v debootstrap >/dev/null || { echo "SKIPPED: no cached root and no debootstrap (apt-get install debootstrap)"; exit 77; }
-  echo "building the root once in $raiz from $(espejo) ..."
-  rm -rf "$raiz.tmp"
-  mkdir -p "$(dirname "$raiz")"
-  incluir=systemd,systemd-sysv,dbus,procps$(printf ',%s' "${deps[@]}")
-  timeout 1800 debootstrap --variant=minbase --include="$incluir" bookworm "$raiz.tmp" "$(espejo)" \
-    >"$(dirname "$raiz")/debootstrap.log" 2>&1 ||
-    aborta "debootstrap failed: see $(dirname "$raiz")/debootstrap.log"
-  chroot "$raiz.tmp" apt-get clean
-  echo quarvel-ct >"$raiz.tmp/etc/hostname"
-  mv "$raiz.tmp" "$raiz"
-  echo "root built in $((SECONDS - t0)) s, $(du -sh "$raiz" | cut -f1)"
-fi
-# A package that needs more than the root holds: added to the cache (with
-# network) so the test itself installs offline.
-faltan=()
-for p in "${deps[@]}"; do
-  dpkg-query --admindir="$raiz/var/lib/dpkg" -W -f='${Status}' "$p" 2>/dev/null |
-    grep -q 'install ok installed' || faltan+=("$p")
+# Held shared while the container runs, so the root is not pruned under it;
+# make test may be making it now (scripts/probar-todo.sh): then this waits.
+for _ in 1 2; do
+  raiz=$(bash "$(dirname "$0")/raiz-systemd.sh" "${deps[@]}")
+  estado=$?
+  [ $estado -eq 77 ] && { echo "SKIPPED: no root for the container"; exit 77; }
+  [ $estado -eq 0 ] || aborta "no root for the container"
+  exec 7<>"$raiz.lock"
+  flock -s 7
+  [ -d "$raiz" ] && break
 done
-if [ ${#faltan[@]} -gt 0 ]; then
-  echo "adding to the cached root: ${faltan[*]}"
-  SYSTEMD_SECCOMP=0 timeout 900 systemd-nspawn -q -D "$raiz" --register=no --keep-unit \
-    sh -c 'apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@" && apt-get clean' \
-    sh "${faltan[@]}" >/dev/null || aborta "could not add ${faltan[*]} to $raiz"
-fi
+info "root $raiz ($((SECONDS - t0)) s)"
 
 # --- The container ----------------------------------------------------------------
 trabajo=$(mktemp -d /tmp/prueba-systemd.XXXXXX)
