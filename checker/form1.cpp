@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -40,6 +41,9 @@ const DisenoVentana kDiseno{kTitulo, 6090, 2040, 3120, 1740, QStringLiteral("Ult
 const QString kEnLaBandeja =
     QStringLiteral("Su icono en la bandeja y «Restaurar» traen esta ventana; cerrarla termina "
                    "el programa");
+const QString kAjustesNoValidos =
+    QStringLiteral("Los ajustes no sirven: no se comprueba el reloj. Corríjalos y arranque de "
+                   "nuevo.");
 const QString kSinComprobar =
     QStringLiteral("Sin comprobar todavía: el reloj aún no ha contestado a una lectura");
 const QString kSinActualizacion =
@@ -161,24 +165,8 @@ void Form1::Form_Load() {
             bitacora.fijar_umbral(std::nullopt);
             aviso_de_inicio(f.descripcion());
         }
-        icono_bandeja = NotifyIconData{};
-        icono_bandeja.cbSize = sizeof(NotifyIconData);
-        icono_bandeja.hWnd = hwnd_;
-        icono_bandeja.uID = 1;
-        icono_bandeja.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-        icono_bandeja.uCallbackMessage = WM_MOUSEMOVE;
-        icono_bien_ = registrar_icono(icono_programa());
-        icono_sin_comprobar_ = registrar_icono(icono_sin_comprobar(icono_programa()));
-        icono_bandeja.hIcon = icono_sin_comprobar_;
-        fijar_tip(windowTitle());
-        // Without a tray the window stays, so the user always has one; a
-        // panel that comes up a little late still gets the icon.
         mostrar_estado(kSinComprobar, QString());
-        if (!reintentar_bandeja()) {
-            espera_bandeja_->start();
-            if (al_llegar_bandeja_)
-                al_llegar_bandeja_(espera_bandeja_, [this] { reintentar_bandeja(); });
-        }
+        poner_icono();
         // What this instance works on, once, so a service's journal says it;
         // and, once, a PC whose sync state cannot be read (Windows tells no
         // program).
@@ -199,6 +187,37 @@ void Form1::Form_Load() {
                                    : QString()));
     } catch (const Fallo& f) {
         fallo_de_inicio(f);
+        // Nothing is checked: said for as long as the program runs, in red,
+        // in the window and on its icon in the tray, never hidden there.
+        fallo_ajustes_ = f.descripcion();
+        atencion_ = true;
+        pintar_icono();
+        QPalette rojo = Label9->palette();
+        rojo.setColor(QPalette::WindowText, QColor(0xC0, 0x00, 0x00));
+        Label9->setPalette(rojo);
+        mostrar_estado(kAjustesNoValidos + QStringLiteral("\n") + fallo_ajustes_, fallo_ajustes_);
+        Image1->setToolTip(kAjustesNoValidos + QStringLiteral(" ") + fallo_ajustes_);
+        poner_icono();
+    }
+}
+
+void Form1::poner_icono() {
+    icono_bandeja = NotifyIconData{};
+    icono_bandeja.cbSize = sizeof(NotifyIconData);
+    icono_bandeja.hWnd = hwnd_;
+    icono_bandeja.uID = 1;
+    icono_bandeja.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    icono_bandeja.uCallbackMessage = WM_MOUSEMOVE;
+    icono_bien_ = registrar_icono(icono_programa());
+    icono_sin_comprobar_ = registrar_icono(icono_sin_comprobar(icono_programa()));
+    icono_bandeja.hIcon = icono_sin_comprobar_;
+    fijar_tip(windowTitle());
+    // Without a tray the window stays, so the user always has one; a
+    // panel that comes up a little late still gets the icon.
+    if (!reintentar_bandeja()) {
+        espera_bandeja_->start();
+        if (al_llegar_bandeja_)
+            al_llegar_bandeja_(espera_bandeja_, [this] { reintentar_bandeja(); });
     }
 }
 
@@ -215,6 +234,14 @@ bool Form1::reintentar_bandeja() {
         return false;
     }
     espera_bandeja_->stop();
+    if (!fallo_ajustes_.isEmpty()) {
+        // Settings that cannot work: the icon asks for attention, the
+        // window stays.
+        mostrar_en_bandeja(titulo_bandeja() + QStringLiteral(": ") + kAjustesNoValidos,
+                           kAjustesNoValidos + QStringLiteral(" ") + fallo_ajustes_);
+        atencion_bandeja(hwnd_, icono_bandeja.uID, true);
+        return true;
+    }
     detalle_bandeja(hwnd_, icono_bandeja.uID, kSinComprobar);
     if (con_ventana_) {
         // Until the first read-back, the line says where the window goes.

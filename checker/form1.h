@@ -141,6 +141,8 @@ private:
     void estado_en_bandeja(const QString& detalle, bool atencion);
     // The window's icon as the tray's: not yet checked, right, or failing.
     void pintar_icono();
+    // The tray icon's record, and the icon in the tray (or a wait for one).
+    void poner_icono();
 
     std::function<bool(std::uint32_t, const quarvel::NotifyIconData*)> notificar_;
     std::function<bool()> hay_bandeja_;
@@ -154,6 +156,8 @@ private:
     // mark shows only then.
     bool comprobado_ = false;
     bool atencion_ = false;
+    // What start-up found unusable in the settings; empty when they work.
+    QString fallo_ajustes_;
     std::uint32_t icono_bien_ = 0;
     std::uint32_t icono_sin_comprobar_ = 0;
     int intentos_bandeja_ = 0;

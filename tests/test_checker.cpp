@@ -174,7 +174,7 @@ TEST_F(Checker, WithoutATrayTheWindowStaysUntilOneComes) {
     EXPECT_EQ(llamadas[0].mensaje, quarvel::NIM_ADD);
 }
 
-TEST_F(Checker, MissingIntervalFileLeavesOnlyTheDisplay) {
+TEST_F(Checker, MissingIntervalFileLeavesTheDisplayAndSaysSoInRed) {
     QFile::remove("qv_int.ini");
     Form1& f = cargar();
     ASSERT_EQ(caja.mensajes.size(), 1u);
@@ -182,7 +182,17 @@ TEST_F(Checker, MissingIntervalFileLeavesOnlyTheDisplay) {
     EXPECT_TRUE(caja.mensajes[0].texto.contains("qv_int.ini"));
     EXPECT_FALSE(f.Timer1->Enabled());
     EXPECT_EQ(f.chequeador().estado(), quarvel::EstadoChequeo::Parado);
-    EXPECT_TRUE(llamadas.empty());
+    // Said for as long as it runs: the line, the window's icon, the tray's,
+    // and the window is not hidden there.
+    EXPECT_TRUE(f.Label9->text().startsWith("Los ajustes no sirven"));
+    EXPECT_TRUE(f.Label9->toolTip().contains("qv_int.ini"));
+    EXPECT_EQ(f.Image1->pixmap().toImage(),
+              quarvel::icono_atencion(quarvel::icono_sin_comprobar(quarvel::icono_programa()))
+                  .pixmap(32, 32)
+                  .toImage());
+    ASSERT_GE(llamadas.size(), 2u);
+    EXPECT_EQ(llamadas[0].mensaje, quarvel::NIM_ADD);
+    EXPECT_TRUE(QByteArray(llamadas.back().datos.szTip).contains("Los ajustes no sirven"));
     EXPECT_FALSE(f.en_bandeja());
     hora.avanzar(1000);
     EXPECT_EQ(f.Text1->text(), "14:05:08");
