@@ -70,7 +70,9 @@ if [ -n "${QUARVEL_RAIZ:-}" ] && [ -x "$raiz/lib/systemd/systemd" ]; then
   fi
 else
   echo "building the root once in $raiz from $(espejo) ..." >&2
-  rm -rf "$raiz.tmp"
+  # What a stopped debootstrap left, its /proc and /sys mounts too.
+  awk -v t="$raiz.tmp/" 'index($2, t) == 1 { print $2 }' /proc/mounts | sort -r | xargs -r umount -l
+  rm -rf --one-file-system "$raiz.tmp"
   incluir=$(printf '%s,' "${paquetes[@]}")
   timeout 1800 debootstrap --variant=minbase --include="${incluir%,}" "$suite" "$raiz.tmp" "$(espejo)" \
     >"$registro" 2>&1 || { echo "debootstrap failed: see $registro" >&2; exit 1; }
