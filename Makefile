@@ -3,40 +3,66 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: all deps build programas test unit fuzz sanitizers lint soak demo demo-sender package capturas bench windows clean
+.PHONY: all deps build programas test suite unit e2e package-tests systemd fuzz sanitizers lint \
+  soak demo demo-sender package capturas bench windows clean
 
 all: build
+
+# Targets after deps tell their scripts the packages are checked already.
+YA = QUARVEL_DEPS_OK=1
 
 deps:
 	@bash scripts/instalar-dependencias.sh
 
+# ccache when installed (looked for when configuring, as deps may have just
+# installed it), so a second run rebuilds little; an empty launcher otherwise.
+CONFIGURAR = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=ON \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
+  "-DCMAKE_CXX_COMPILER_LAUNCHER=$$(command -v ccache || true)" >/dev/null
+
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=ON \
-	  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" >/dev/null
+	@$(CONFIGURAR)
 	@cmake --build $(BUILD) -j $(JOBS)
 
 FUZZ_SECONDS ?= 8
 SOAK_MINUTES ?= 60
 
-# Every test: the suite, a short fuzzing run of each target, the whole suite
-# again under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# format, clang-tidy and cppcheck checks; half the static checks run beside
-# each suite, and the fuzzing beside the sanitized one (scripts/probar-todo.sh).
-test: build
-	@BUILD=$(BUILD) JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/probar-todo.sh
+# Every test: the CTest suite, the whole suite again under AddressSanitizer
+# and UndefinedBehaviorSanitizer, a short fuzzing run of each target, and the
+# format, clang-tidy and cppcheck checks, side by side
+# (scripts/probar-todo.sh builds first).
+test: deps
+	@$(YA) BUILD=$(BUILD) JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/probar-todo.sh
 	@bash scripts/windows.sh --estado
 
+# The suite by tiers (ctest labels): unit = unidad and ventanas, seconds;
+# e2e = extremo, the real programs against the simulator; package-tests =
+# paquete; systemd = sistema, the unit under a booted systemd (as root).
+PROBAR = cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+suite: build
+	@$(PROBAR)
+
 unit: build
-	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	@$(PROBAR) -L 'unidad|ventanas'
+
+e2e: build
+	@$(PROBAR) -L extremo
+
+package-tests: build
+	@$(PROBAR) -L paquete
+
+systemd: build
+	@$(PROBAR) -L sistema
 
 fuzz: deps
-	@bash scripts/fuzz-smoke.sh $(FUZZ_SECONDS)
+	@$(YA) bash scripts/fuzz-smoke.sh $(FUZZ_SECONDS)
 
 sanitizers: deps
-	@bash scripts/sanitizers.sh
+	@$(YA) JOBS=$(JOBS) bash scripts/sanitizers.sh
 
 lint: build
-	@bash scripts/lint.sh
+	@$(YA) BUILD=$(BUILD) JOBS=$(JOBS) bash scripts/lint.sh
 
 soak: build
 	@bash bench/soak.sh $(SOAK_MINUTES)
@@ -45,8 +71,7 @@ soak: build
 PROGRAMAS = Quarvel38 Quarvel430 simulador_reloj
 
 programas: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_UNITY_BUILD=ON \
-	  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" >/dev/null
+	@$(CONFIGURAR)
 	@cmake --build $(BUILD) -j $(JOBS) --target $(PROGRAMAS)
 
 demo: programas

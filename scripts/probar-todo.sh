@@ -1,42 +1,126 @@
 #!/usr/bin/env bash
-# make test: every test, ordered so that both cores stay busy. The suites
-# mostly wait (timers, the serial line, the desktop tests), so the static
-# checks run beside the normal suite and the fuzzing beside the sanitized
-# one. Every part's verdict counts; each part's output comes whole.
-#   scripts/probar-todo.sh       after make build
+# make test: every test, side by side as far as two cores allow. The suites
+# mostly wait (timers, the serial line, desktops, a booted systemd) while the
+# builds and clang-tidy compute. Beside the build, from the start: the
+# sanitized build's configuration, and the container root servicio_systemd
+# boots when it is not made yet (tests/paquete/raiz-systemd.sh). After it, at
+# once:
+#   suite       the CTest suite but the package's tiers
+#   paquete     the package's tiers (paquete, sistema), in a ctest of their own
+#   sanitizado  the sanitized build; then its suite (sanitizers) and fuzz
+#   lint        clang-format, clang-tidy and cppcheck, niced: it takes the CPU
+#               the others leave and holds nothing up
+# Each part's output comes whole when it ends; every part's verdict counts.
+#   scripts/probar-todo.sh       (make test)
 set -uo pipefail
+set -m # each part in a process group of its own, to be stopped whole
 
 raiz=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD:-build}
-case $build in /*) ;; *) build=$raiz/$build ;; esac
-san=${QUARVEL_SAN_BUILD:-$raiz/build-san}
+absoluta() { case $1 in /*) echo "$1" ;; *) echo "$raiz/$1" ;; esac; }
+build=$(absoluta "${BUILD:-build}")
+san=$(absoluta "${QUARVEL_SAN_BUILD:-build-san}")
 jobs=${JOBS:-2}
 segundos=${FUZZ_SECONDS:-8}
 cd "$raiz" || exit 1
 bash scripts/instalar-dependencias.sh || exit 1
+export QUARVEL_DEPS_OK=1 QUARVEL_SAN_BUILD=$san BUILD=$build JOBS=$jobs
+
+reg=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-test.XXXXXX")
+grupos=()
+terminado=
+fin() {
+  local g
+  if [ -z "$terminado" ]; then
+    for g in "${grupos[@]}"; do kill -TERM -- "-$g" 2>/dev/null; done
+    wait 2>/dev/null
+  fi
+  rm -rf "$reg"
+}
+trap fin EXIT
+trap 'exit 130' INT TERM
+
+duracion() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }
+# parte NAME COMMAND...: COMMAND with its output kept; then that output
+# whole, and the verdict and time in one line.
+parte() {
+  local n=$1 t=$SECONDS s=0 v
+  shift
+  "$@" >"$reg/$n.log" 2>&1 </dev/null || s=$?
+  echo "$s" >"$reg/$n.estado"
+  echo "$((SECONDS - t))" >"$reg/$n.tiempo"
+  if [ "$s" = 0 ]; then v=bien; else v="FALLA ($s)"; fi
+  {
+    flock 3
+    echo "==== $n ===="
+    cat "$reg/$n.log"
+    echo "== $n: $v en $(duracion $((SECONDS - t))) (a los $(duracion $((SECONDS - t0))))"
+  } 3>"$reg/.salida"
+  return "$s"
+}
+# fondo COMMAND...: in the background, stopped with the rest on exit.
+fondo() {
+  "$@" &
+  grupos+=($!)
+}
+
+t0=$SECONDS
+# The root needs root, systemd-nspawn and debootstrap; without them the test
+# says it is skipped.
+if [ "$(id -u)" = 0 ] && command -v systemd-nspawn >/dev/null && command -v debootstrap >/dev/null; then
+  fondo parte raiz nice -n 5 bash tests/paquete/raiz-systemd.sh
+  raiz_pid=$!
+fi
+fondo parte configurar-sanitizado bash scripts/configurar-sanitizado.sh "$san"
+configurar=$!
+
+echo "== compilando en $build"
+# In the background, so that a signal stops it with the rest.
+fondo make --no-print-directory -C "$raiz" build BUILD="$build" JOBS="$jobs" </dev/null
+wait $! || {
+  echo "test: FALLA la compilacion" >&2
+  exit 1
+}
+echo "== compilado a los $(duracion $((SECONDS - t0))); la suite, el paquete, el build sanitizado y lint a la vez"
+
+probar() { cd "$1" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" "${@:2}"; }
+fondo parte suite probar "$build" -LE 'paquete|sistema'
+partes=($!)
+# Its own folder, its own ctest: the package's tests wait for no RUN_SERIAL
+# test of the suite's, and servicio_systemd may wait for its root.
+fondo parte paquete probar "$build/tests/paquete"
+partes+=($!)
+# The fuzz targets' compile commands are in the sanitized build's folder.
+wait "$configurar"
+fondo parte lint nice -n 10 bash scripts/lint.sh
+partes+=($!)
+sanitizado() {
+  parte sanitizado env QUARVEL_SAN_FASE=construir bash scripts/sanitizers.sh || return 1
+  parte fuzz nice -n 5 env QUARVEL_FUZZ_CONSTRUIDO=1 bash scripts/fuzz-smoke.sh "$segundos" &
+  parte sanitizers env QUARVEL_SAN_FASE=probar bash scripts/sanitizers.sh
+  wait
+}
+[ -f "$reg/configurar-sanitizado.estado" ] && [ "$(cat "$reg/configurar-sanitizado.estado")" = 0 ] && {
+  fondo sanitizado
+  partes+=($!)
+}
+wait "${partes[@]}"
+[ -n "${raiz_pid:-}" ] && wait "$raiz_pid"
+terminado=1
 
 fallos=()
-# clang-tidy reads the fuzz targets' compile commands from build-san.
-bash scripts/configurar-sanitizado.sh "$san" || exit 1
-
-echo "== la suite, con clang-format, cppcheck y media pasada de clang-tidy al lado"
-BUILD=$build JOBS=$jobs LINT_PARTE=1/2 bash scripts/lint.sh >"$build/lint-1.log" 2>&1 &
-lint=$!
-(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs") || fallos+=(suite)
-wait "$lint" || fallos+=(lint)
-cat "$build/lint-1.log"
-
-echo "== la suite con AddressSanitizer y UndefinedBehaviorSanitizer, con el fuzzing y la otra"
-echo "   media pasada de clang-tidy al lado"
-QUARVEL_SAN_FASE=construir bash scripts/sanitizers.sh || fallos+=(sanitizers)
-QUARVEL_FUZZ_CONSTRUIDO=1 bash scripts/fuzz-smoke.sh "$segundos" >"$san/fuzz.log" 2>&1 &
-fuzz=$!
-BUILD=$build JOBS=$jobs LINT_PARTE=2/2 bash scripts/lint.sh >"$build/lint-2.log" 2>&1 &
-lint=$!
-QUARVEL_SAN_FASE=probar bash scripts/sanitizers.sh || fallos+=(sanitizers)
-wait "$fuzz" || fallos+=(fuzz)
-wait "$lint" || fallos+=(lint)
-cat "$san/fuzz.log" "$build/lint-2.log"
+echo "== resumen (en $(duracion $((SECONDS - t0))))"
+for n in configurar-sanitizado suite paquete sanitizado sanitizers fuzz lint raiz; do
+  if [ -f "$reg/$n.estado" ]; then
+    s=$(cat "$reg/$n.estado")
+    printf '   %-22s %-10s %s\n' "$n" "$([ "$s" = 0 ] && echo bien || echo "FALLA ($s)")" \
+      "$(duracion "$(cat "$reg/$n.tiempo")")"
+    # The root's own verdict is servicio_systemd's.
+    [ "$s" = 0 ] || [ "$n" = raiz ] || fallos+=("$n")
+  elif [ "$n" != raiz ]; then
+    printf '   %-22s %s\n' "$n" "no se hizo"
+    fallos+=("$n")
+  fi
+done
 
 if [ ${#fallos[@]} -ne 0 ]; then
   echo "test: FALLA en ${fallos[*]}" >&2
