@@ -40,9 +40,15 @@ parar() {
     wait "$prog" 2>/dev/null || true
   fi
   local i
+  # Each goes before the next: polled, as bash's wait inside a trap that
+  # broke a wait can hang on a helper already gone.
+  local n
   for ((i = ${#fondo[@]} - 1; i >= 0; i--)); do
     kill "${fondo[i]}" 2>/dev/null || true
-    wait "${fondo[i]}" 2>/dev/null || true
+    for ((n = 0; n < 50; n++)); do
+      kill -0 "${fondo[i]}" 2>/dev/null || break
+      sleep 0.1
+    done
   done
   exit "$estado"
 }
@@ -98,13 +104,17 @@ else
   echo ">> Su ventana se ve al arrancar; luego vive en la bandeja: su icono y «Restaurar» la traen"
   # Historial has something to show within the first minutes: besides the
   # minute's read-back, one every 10 s.
-  (while sleep 10 && kill -USR1 "$prog" 2>/dev/null; do :; done) &
+  # Each helper loop drops the demo's traps: a kill ends it, never runs the
+  # demo's own ending inside it.
+  (trap - EXIT INT TERM; while sleep 10 && kill -USR1 "$prog" 2>/dev/null; do :; done) &
   fondo+=($!)
   echo ">> La demostración pide además una lectura cada 10 s (SIGUSR1), para que Historial tenga pronto qué mostrar"
   # The knock, and every wrong clock the checker finds, said as they come.
-  (sleep "$golpe" && echo ">> Golpe: el reloj simulado se atrasa 45 s; la próxima lectura lo verá") &
+  (trap - EXIT INT TERM
+   sleep "$golpe" && echo ">> Golpe: el reloj simulado se atrasa 45 s; la próxima lectura lo verá") &
   fondo+=($!)
   (
+    trap - EXIT INT TERM
     vistas=0
     while sleep 1; do
       n=$(grep -c '' sincro.txt 2>/dev/null) || n=0
