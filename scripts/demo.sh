@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a program against the clock simulator in ./demo: the simulated clock
 # starts two minutes wrong and the program sets it right. For the checker,
-# the simulated clock is knocked 45 s back a minute on (QUARVEL_DEMO_GOLPE
+# the simulated clock is knocked 45 s back half a minute on (QUARVEL_DEMO_GOLPE
 # seconds), and the demo says when the checker finds it and sets it again.
 #   scripts/demo.sh checker|sender [build-dir]
 # QUARVEL_DEMO_CARPETA: where it works (default ./demo).
@@ -11,7 +11,7 @@ modo=${1:-checker}
 build=$(realpath "${2:-build}")
 raiz=$(cd "$(dirname "$0")/.." && pwd)
 carpeta=${QUARVEL_DEMO_CARPETA:-$raiz/demo}
-golpe=${QUARVEL_DEMO_GOLPE:-60}
+golpe=${QUARVEL_DEMO_GOLPE:-30}
 simulador="$build/simulator/simulador_reloj"
 case "$modo" in
   checker) programa="$build/checker/Quarvel430" ;;
