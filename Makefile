@@ -30,9 +30,10 @@ SOAK_MINUTES ?= 60
 # Every test: the CTest suite, the whole suite again under AddressSanitizer
 # and UndefinedBehaviorSanitizer, a short fuzzing run of each target, and the
 # format, clang-tidy and cppcheck checks, side by side
-# (scripts/probar-todo.sh builds first).
-test: deps
-	@$(YA) BUILD=$(BUILD) JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/probar-todo.sh
+# (scripts/probar-todo.sh builds first, and installs the test packages
+# beside the build).
+test:
+	@BUILD=$(BUILD) JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/probar-todo.sh
 	@bash scripts/windows.sh --estado
 
 # The suite by tiers (ctest labels): unit = unidad and ventanas, seconds;

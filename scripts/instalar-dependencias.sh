@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need, from Debian's packages.
 # Quiet and idempotent: nothing is done when everything is there.
-# QUARVEL_DEPS_OK=1 says a caller has just checked (./hacer and the
-# Makefile's targets set it for what they start), so one run checks once.
+#   instalar-dependencias.sh             everything
+#   instalar-dependencias.sh --compilar  what the build needs (and debootstrap,
+#                                        for the container root): make test
+#                                        installs the rest beside the build
+# QUARVEL_DEPS_OK=1 says a caller has just checked everything (./hacer and
+# the Makefile's targets set it for what they start), so one run checks once.
 set -euo pipefail
 
 [ "${QUARVEL_DEPS_OK:-}" = 1 ] && exit 0
@@ -10,11 +14,14 @@ set -euo pipefail
 paquetes=(
   build-essential cmake pkg-config ccache
   qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev
-  libgtest-dev curl qt6-charts-dev libqt6opengl6-dev prometheus-node-exporter prometheus
+  libgtest-dev qt6-charts-dev libqt6opengl6-dev debootstrap
+)
+[ "${1:-}" = --compilar ] || paquetes+=(
+  curl prometheus-node-exporter prometheus
   xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon dbus-bin libglib2.0-bin
   desktop-file-utils appstream lintian weston qt6-wayland xfce4-panel qt6-translations-l10n
   clang libclang-rt-14-dev clang-format clang-tidy cppcheck
-  systemd-container debootstrap
+  systemd-container
 )
 
 # One dpkg-query for the lot; a package it does not know is missing too.
@@ -33,5 +40,11 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "Instalando: ${faltan[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# The package lists once an hour at most (make test's two calls read one).
+instalar() { $sudo apt-get install -y -qq --no-install-recommends "${faltan[@]}" >/dev/null; }
+if [ -n "$(find /var/lib/apt/lists -maxdepth 1 -name '*_Packages*' -mmin -60 2>/dev/null | head -n 1)" ] &&
+  instalar 2>/dev/null; then
+  exit 0
+fi
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${faltan[@]}" >/dev/null
+instalar
