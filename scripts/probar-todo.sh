@@ -2,14 +2,13 @@
 # make test: every test, side by side as far as two cores allow. The suites
 # mostly wait (timers, the serial line, desktops, a booted systemd) while the
 # builds and clang-tidy compute. Beside the build, from the start: the
-# sanitized build's configuration, and the container root servicio_systemd
-# boots when it is not made yet (tests/paquete/raiz-systemd.sh). After it, at
-# once:
+# packages the tests need (the build's come first), the container root
+# servicio_systemd boots when it is not made yet (tests/paquete/raiz-systemd.sh)
+# and the sanitized build's configuration. After it, at once:
 #   suite       the CTest suite but the package's tiers
 #   paquete     the package's tiers (paquete, sistema), in a ctest of their own
 #   sanitizado  the sanitized build; then its suite (sanitizers) and fuzz
-#   lint        clang-format, clang-tidy and cppcheck, niced: it takes the CPU
-#               the others leave and holds nothing up
+#   lint        clang-format, clang-tidy and cppcheck, once the suite is done
 # Each part's output comes whole when it ends; every part's verdict counts.
 #   scripts/probar-todo.sh       (make test)
 set -uo pipefail
@@ -22,8 +21,8 @@ san=$(absoluta "${QUARVEL_SAN_BUILD:-build-san}")
 jobs=${JOBS:-2}
 segundos=${FUZZ_SECONDS:-8}
 cd "$raiz" || exit 1
-bash scripts/instalar-dependencias.sh || exit 1
-export QUARVEL_DEPS_OK=1 QUARVEL_SAN_BUILD=$san BUILD=$build JOBS=$jobs
+bash scripts/instalar-dependencias.sh --compilar || exit 1
+export QUARVEL_SAN_BUILD=$san BUILD=$build JOBS=$jobs
 
 reg=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-test.XXXXXX")
 grupos=()
@@ -64,38 +63,42 @@ fondo() {
 }
 
 t0=$SECONDS
-# The root needs root, systemd-nspawn and debootstrap; without them the test
-# says it is skipped.
-if [ "$(id -u)" = 0 ] && command -v systemd-nspawn >/dev/null && command -v debootstrap >/dev/null; then
-  fondo parte raiz nice -n 5 bash tests/paquete/raiz-systemd.sh
+fondo parte paquetes bash scripts/instalar-dependencias.sh
+paquetes=$!
+# Without root (or debootstrap) the test says it is skipped.
+if [ "$(id -u)" = 0 ] && command -v debootstrap >/dev/null; then
+  fondo parte raiz bash tests/paquete/raiz-systemd.sh
   raiz_pid=$!
 fi
+echo "== compilando en $build"
+# In the background, so that a signal stops it with the rest; what the build
+# needs is there.
+QUARVEL_DEPS_OK=1 fondo make --no-print-directory -C "$raiz" build BUILD="$build" JOBS="$jobs" </dev/null
+compilar=$!
+wait "$paquetes" || {
+  echo "test: FALLA la instalacion de paquetes" >&2
+  exit 1
+}
+export QUARVEL_DEPS_OK=1
 fondo parte configurar-sanitizado bash scripts/configurar-sanitizado.sh "$san"
 configurar=$!
-
-echo "== compilando en $build"
-# In the background, so that a signal stops it with the rest.
-fondo make --no-print-directory -C "$raiz" build BUILD="$build" JOBS="$jobs" </dev/null
-wait $! || {
+wait "$compilar" || {
   echo "test: FALLA la compilacion" >&2
   exit 1
 }
-echo "== compilado a los $(duracion $((SECONDS - t0))); la suite, el paquete, el build sanitizado y lint a la vez"
+echo "== compilado a los $(duracion $((SECONDS - t0))); la suite, el paquete y el build sanitizado a la vez"
 
 probar() { cd "$1" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" "${@:2}"; }
 fondo parte suite probar "$build" -LE 'paquete|sistema'
-partes=($!)
+suite=$!
 # Its own folder, its own ctest: the package's tests wait for no RUN_SERIAL
 # test of the suite's, and servicio_systemd may wait for its root.
 fondo parte paquete probar "$build/tests/paquete"
-partes+=($!)
-# The fuzz targets' compile commands are in the sanitized build's folder.
+partes=($!)
 wait "$configurar"
-fondo parte lint nice -n 10 bash scripts/lint.sh
-partes+=($!)
 sanitizado() {
   parte sanitizado env QUARVEL_SAN_FASE=construir bash scripts/sanitizers.sh || return 1
-  parte fuzz nice -n 5 env QUARVEL_FUZZ_CONSTRUIDO=1 bash scripts/fuzz-smoke.sh "$segundos" &
+  parte fuzz env QUARVEL_FUZZ_CONSTRUIDO=1 bash scripts/fuzz-smoke.sh "$segundos" &
   parte sanitizers env QUARVEL_SAN_FASE=probar bash scripts/sanitizers.sh
   wait
 }
@@ -103,13 +106,18 @@ sanitizado() {
   fondo sanitizado
   partes+=($!)
 }
-wait "${partes[@]}"
+# lint once the suite is done: its timed tests share the CPU with the
+# sanitized build only, as the sanitized suite later does with lint and the
+# fuzzing. The fuzz targets' compile commands are in the sanitized build.
+wait "$suite"
+fondo parte lint bash scripts/lint.sh
+wait "${partes[@]}" $!
 [ -n "${raiz_pid:-}" ] && wait "$raiz_pid"
 terminado=1
 
 fallos=()
 echo "== resumen (en $(duracion $((SECONDS - t0))))"
-for n in configurar-sanitizado suite paquete sanitizado sanitizers fuzz lint raiz; do
+for n in paquetes configurar-sanitizado suite paquete sanitizado sanitizers fuzz lint raiz; do
   if [ -f "$reg/$n.estado" ]; then
     s=$(cat "$reg/$n.estado")
     printf '   %-22s %-10s %s\n' "$n" "$([ "$s" = 0 ] && echo bien || echo "FALLA ($s)")" \
