@@ -8,7 +8,8 @@
 #   suite       the CTest suite but the package's tiers
 #   paquete     the package's tiers (paquete, sistema), in a ctest of their own
 #   sanitizado  the sanitized build; then its suite (sanitizers) and fuzz
-#   lint        clang-format, clang-tidy and cppcheck, once the suite is done
+#   lint        clang-format, clang-tidy and cppcheck, once the suite or the
+#               sanitized build is done
 # Each part's output comes whole when it ends; every part's verdict counts.
 #   scripts/probar-todo.sh       (make test)
 set -uo pipefail
@@ -89,29 +90,37 @@ wait "$compilar" || {
 echo "== compilado a los $(duracion $((SECONDS - t0))); la suite, el paquete y el build sanitizado a la vez"
 
 probar() { cd "$1" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" "${@:2}"; }
-fondo parte suite probar "$build" -LE 'paquete|sistema'
-suite=$!
+declare -A que=() # the parts running, by process
+lanzar() { # lanzar NAME COMMAND...
+  fondo parte "$@"
+  que[$!]=$1
+}
+lanzar suite probar "$build" -LE 'paquete|sistema'
 # Its own folder, its own ctest: the package's tests wait for no RUN_SERIAL
 # test of the suite's, and servicio_systemd may wait for its root.
-fondo parte paquete probar "$build/tests/paquete"
-partes=($!)
-wait "$configurar"
-sanitizado() {
-  parte sanitizado env QUARVEL_SAN_FASE=construir bash scripts/sanitizers.sh || return 1
-  parte fuzz env QUARVEL_FUZZ_CONSTRUIDO=1 bash scripts/fuzz-smoke.sh "$segundos" &
-  parte sanitizers env QUARVEL_SAN_FASE=probar bash scripts/sanitizers.sh
-  wait
-}
-[ -f "$reg/configurar-sanitizado.estado" ] && [ "$(cat "$reg/configurar-sanitizado.estado")" = 0 ] && {
-  fondo sanitizado
-  partes+=($!)
-}
-# lint once the suite is done: its timed tests share the CPU with the
-# sanitized build only, as the sanitized suite later does with lint and the
-# fuzzing. The fuzz targets' compile commands are in the sanitized build.
-wait "$suite"
-fondo parte lint bash scripts/lint.sh
-wait "${partes[@]}" $!
+lanzar paquete probar "$build/tests/paquete"
+wait "$configurar" && lanzar sanitizado env QUARVEL_SAN_FASE=construir bash scripts/sanitizers.sh
+lint=
+while [ ${#que[@]} -gt 0 ]; do
+  hecho=
+  wait -n -p hecho "${!que[@]}"
+  s=$?
+  [ -n "$hecho" ] || continue
+  n=${que[$hecho]}
+  unset "que[$hecho]"
+  if [ "$n" = sanitizado ] && [ "$s" = 0 ]; then
+    lanzar fuzz env QUARVEL_FUZZ_CONSTRUIDO=1 bash scripts/fuzz-smoke.sh "$segundos"
+    lanzar sanitizers env QUARVEL_SAN_FASE=probar bash scripts/sanitizers.sh
+  fi
+  # lint once the suite or the sanitized build is done: the suite's timed
+  # tests share the CPU with one of the two at most (a build from ccache
+  # ends first). The fuzz targets' compile commands are in the sanitized
+  # build's folder.
+  if [ -z "$lint" ] && { [ "$n" = suite ] || [ "$n" = sanitizado ]; }; then
+    lint=1
+    lanzar lint bash scripts/lint.sh
+  fi
+done
 [ -n "${raiz_pid:-}" ] && wait "$raiz_pid"
 terminado=1
 
