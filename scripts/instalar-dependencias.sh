@@ -6,10 +6,13 @@
 #                                        for the container root): make test
 #                                        installs the rest beside the build
 # QUARVEL_DEPS_OK=1 says a caller has just checked everything (./hacer and
-# the Makefile's targets set it for what they start), so one run checks once.
+# the Makefile's targets set it for what they start), =compilar the build's
+# alone (./hacer test), so one run checks each once.
 set -euo pipefail
 
-[ "${QUARVEL_DEPS_OK:-}" = 1 ] && exit 0
+case ${QUARVEL_DEPS_OK:-}:${1:-} in
+1:* | compilar:--compilar) exit 0 ;;
+esac
 
 paquetes=(
   build-essential cmake pkg-config ccache
