@@ -7,7 +7,8 @@
 # and the sanitized build's configuration. After it, at once:
 #   suite       the CTest suite but the package's tiers
 #   paquete     the package's tiers (paquete, sistema), in a ctest of their own
-#   sanitizado  the sanitized build; then its suite (sanitizers) and fuzz
+#   sanitizado  the sanitized build; then, the suite done too, its suite
+#               (sanitizers) and fuzz
 #   lint        clang-format, clang-tidy and cppcheck, once the suite or the
 #               sanitized build is done
 # Each part's output comes whole when it ends; every part's verdict counts.
@@ -100,7 +101,12 @@ lanzar suite probar "$build" -LE 'paquete|sistema'
 # test of the suite's, and servicio_systemd may wait for its root.
 lanzar paquete probar "$build/tests/paquete"
 wait "$configurar" && lanzar sanitizado env QUARVEL_SAN_FASE=construir bash scripts/sanitizers.sh
-lint=
+# The suite's timed tests share the CPU with one busy part at most, the
+# sanitized build or lint, whichever comes first (a build from ccache ends
+# long before the suite): lint starts once the suite or that build is done,
+# the sanitized suite and the fuzzing once both are. The fuzz targets'
+# compile commands, which lint reads, are in the sanitized build's folder.
+lint= suite_hecha= san_hecho=
 while [ ${#que[@]} -gt 0 ]; do
   hecho=
   wait -n -p hecho "${!que[@]}"
@@ -108,17 +114,18 @@ while [ ${#que[@]} -gt 0 ]; do
   [ -n "$hecho" ] || continue
   n=${que[$hecho]}
   unset "que[$hecho]"
-  if [ "$n" = sanitizado ] && [ "$s" = 0 ]; then
-    lanzar fuzz env QUARVEL_FUZZ_CONSTRUIDO=1 bash scripts/fuzz-smoke.sh "$segundos"
-    lanzar sanitizers env QUARVEL_SAN_FASE=probar bash scripts/sanitizers.sh
-  fi
-  # lint once the suite or the sanitized build is done: the suite's timed
-  # tests share the CPU with one of the two at most (a build from ccache
-  # ends first). The fuzz targets' compile commands are in the sanitized
-  # build's folder.
+  case $n in
+  suite) suite_hecha=1 ;;
+  sanitizado) [ "$s" = 0 ] && san_hecho=1 ;;
+  esac
   if [ -z "$lint" ] && { [ "$n" = suite ] || [ "$n" = sanitizado ]; }; then
     lint=1
     lanzar lint bash scripts/lint.sh
+  fi
+  if [ -n "$suite_hecha" ] && [ "$san_hecho" = 1 ]; then
+    san_hecho=lanzado
+    lanzar fuzz env QUARVEL_FUZZ_CONSTRUIDO=1 bash scripts/fuzz-smoke.sh "$segundos"
+    lanzar sanitizers env QUARVEL_SAN_FASE=probar bash scripts/sanitizers.sh
   fi
 done
 [ -n "${raiz_pid:-}" ] && wait "$raiz_pid"
