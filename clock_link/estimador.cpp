@@ -2,6 +2,7 @@
 
 #include "clock_link/config_linea.h"
 #include "clock_link/plan_envio.h"
+#include "clock_link/poligono.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,8 +11,6 @@
 namespace quarvel {
 
 namespace {
-
-using Punto = std::pair<double, double>;
 
 constexpr double kUs = 1e6;
 // Below this width of what psi may be, reads look out for a clock changed
@@ -54,95 +53,6 @@ constexpr double kDerivaTope = 0.02;
 constexpr double kFluctuacionTope = 0.25;
 constexpr double kPuestaTope = 0.5;
 
-// The part of a convex polygon where s * (a + d * delta - limite) <= 0.
-std::vector<Punto> recortar(const std::vector<Punto>& p, double delta, double limite, double s) {
-    std::vector<Punto> r;
-    const auto valor = [&](const Punto& v) { return s * (v.first + v.second * delta - limite); };
-    for (std::size_t i = 0; i < p.size(); ++i) {
-        const auto& a = p[i];
-        const auto& b = p[(i + 1) % p.size()];
-        const double va = valor(a);
-        const double vb = valor(b);
-        if (va <= 0)
-            r.push_back(a);
-        if ((va < 0 && vb > 0) || (va > 0 && vb < 0)) {
-            const double f = va / (va - vb);
-            r.emplace_back(a.first + f * (b.first - a.first), a.second + f * (b.second - a.second));
-        }
-    }
-    return r;
-}
-
-std::vector<Punto> caja(double a_lo, double a_hi, double d_lo, double d_hi) {
-    return {{a_lo, d_lo}, {a_hi, d_lo}, {a_hi, d_hi}, {a_lo, d_hi}};
-}
-
-std::pair<double, double> rango_deriva(const std::vector<Punto>& region) {
-    double lo = std::numeric_limits<double>::max();
-    double hi = std::numeric_limits<double>::lowest();
-    for (const auto& v : region) {
-        lo = std::min(lo, v.second);
-        hi = std::max(hi, v.second);
-    }
-    return {lo, hi};
-}
-
-// The region's centroid (a, d).
-Punto centroide(const std::vector<Punto>& region) {
-    double area = 0;
-    double ca = 0;
-    double cd = 0;
-    for (std::size_t i = 0; i < region.size(); ++i) {
-        const auto& [a0, d0] = region[i];
-        const auto& [a1, d1] = region[(i + 1) % region.size()];
-        // Drift in thousandths, so both axes weigh alike in the sums.
-        const double y0 = d0 * 1e3;
-        const double y1 = d1 * 1e3;
-        const double c = a0 * y1 - a1 * y0;
-        area += c;
-        ca += (a0 + a1) * c;
-        cd += (y0 + y1) * c;
-    }
-    if (std::abs(area) < 1e-18) {
-        // Down to a sliver: its middle.
-        double sa = 0;
-        double sd = 0;
-        for (const auto& [a, d] : region) {
-            sa += a;
-            sd += d;
-        }
-        const auto n = static_cast<double>(std::max<std::size_t>(region.size(), 1));
-        return {sa / n, sd / n};
-    }
-    return {ca / (3 * area), cd / (3 * area) / 1e3};
-}
-
-// The convex hull of points (Andrew's monotone chain), counter-clockwise.
-std::vector<Punto> envolvente(std::vector<Punto> p) {
-    std::sort(p.begin(), p.end());
-    p.erase(std::unique(p.begin(), p.end()), p.end());
-    if (p.size() < 3)
-        return p;
-    const auto giro = [](const Punto& o, const Punto& a, const Punto& b) {
-        return (a.first - o.first) * (b.second - o.second) * 1e3 -
-               (a.second - o.second) * 1e3 * (b.first - o.first);
-    };
-    std::vector<Punto> h(2 * p.size());
-    std::size_t k = 0;
-    for (const auto& q : p) {
-        while (k >= 2 && giro(h[k - 2], h[k - 1], q) <= 0)
-            --k;
-        h[k++] = q;
-    }
-    for (std::size_t i = p.size() - 1, t = k + 1; i-- > 0;) {
-        while (k >= t && giro(h[k - 2], h[k - 1], p[i]) <= 0)
-            --k;
-        h[k++] = p[i];
-    }
-    h.resize(k - 1);
-    return h;
-}
-
 } // namespace
 
 LimitesEstimador limites_de_linea(const ConfigLinea& linea) {
@@ -174,14 +84,7 @@ EstimadorDesvio::EstimadorDesvio(Config config)
     , deriva_hi_(config.deriva_max) {}
 
 std::pair<double, double> EstimadorDesvio::rango(const Hipotesis& h, qint64 t_us) const {
-    const double delta = static_cast<double>(t_us - h.ref_us) / kUs;
-    double lo = std::numeric_limits<double>::max();
-    double hi = std::numeric_limits<double>::lowest();
-    for (const auto& [a, d] : h.region) {
-        lo = std::min(lo, a + d * delta);
-        hi = std::max(hi, a + d * delta);
-    }
-    return {lo, hi};
+    return rango_en(h.region, static_cast<double>(t_us - h.ref_us) / kUs);
 }
 
 bool EstimadorDesvio::admite(const Hipotesis& h, qint64 t_us, double lo, double hi) const {
@@ -192,8 +95,7 @@ bool EstimadorDesvio::admite(const Hipotesis& h, qint64 t_us, double lo, double 
 
 void EstimadorDesvio::cortar(Hipotesis& h, qint64 t_us, double lo, double hi) const {
     const double delta = static_cast<double>(t_us - h.ref_us) / kUs;
-    h.region = recortar(h.region, delta, hi, 1);
-    h.region = recortar(h.region, delta, lo, -1);
+    h.region = cortar_banda(h.region, delta, lo, hi);
     if (h.region.size() < 3)
         return;
     ++h.lecturas;
@@ -202,9 +104,9 @@ void EstimadorDesvio::cortar(Hipotesis& h, qint64 t_us, double lo, double hi) co
         // a is what L can be.
         double a_lo = std::numeric_limits<double>::max();
         double a_hi = std::numeric_limits<double>::lowest();
-        for (const auto& v : h.region) {
-            a_lo = std::min(a_lo, v.first);
-            a_hi = std::max(a_hi, v.first);
+        for (const PuntoAD& v : h.region) {
+            a_lo = std::min(a_lo, v.a_s);
+            a_hi = std::max(a_hi, v.a_s);
         }
         h.periodo_min = std::max(h.periodo_min, a_lo - h.desvio_puesta_s - config_.error_puesta_s);
         h.periodo_max = std::min(h.periodo_max, a_hi - h.desvio_puesta_s + config_.error_puesta_s);
@@ -350,10 +252,10 @@ EstimadorDesvio::Veredicto EstimadorDesvio::lectura(qint64 t_us, qint64 reloj_s,
             if (++sin_decidir_ >= kSinDecidirMax) {
                 // Still both: the truth is in one of them, so in their hull,
                 // counted from here and through L as learnt.
-                std::vector<Punto> puntos = golpe_->region;
+                std::vector<PuntoAD> puntos = golpe_->region;
                 const double delta = static_cast<double>(golpe_->ref_us - hip_.ref_us) / kUs;
-                for (const auto& [a, d] : hip_.region)
-                    puntos.emplace_back(a + d * delta, d);
+                for (const PuntoAD& v : hip_.region)
+                    puntos.push_back({v.a_s + v.deriva * delta, v.deriva});
                 Hipotesis h;
                 h.region = envolvente(std::move(puntos));
                 h.ref_us = golpe_->ref_us;
@@ -449,8 +351,8 @@ double EstimadorDesvio::objetivo(qint64 t_us) const {
     // Through the region's centroid: any line through it leaves at least
     // 4/9 of the region on each side (Grünbaum), so each read takes a good
     // part away.
-    const auto [ca, cd] = centroide(hip_.region);
-    return ca + cd * static_cast<double>(t_us - hip_.ref_us) / kUs;
+    const PuntoAD c = centroide(hip_.region);
+    return c.a_s + c.deriva * static_cast<double>(t_us - hip_.ref_us) / kUs;
 }
 
 qint64 EstimadorDesvio::momento_de_lectura(qint64 desde_us, qint64 hasta_us) const {

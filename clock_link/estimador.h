@@ -1,5 +1,7 @@
 #pragma once
 
+#include "clock_link/poligono.h"
+
 #include <QtGlobal>
 #include <optional>
 #include <utility>
@@ -108,10 +110,9 @@ public:
     bool sin_antecedentes() const { return castigo_ == 0; }
 
 private:
-    using Punto = std::pair<double, double>; // (a in s, d)
     // One account of the clock: its region, and whether it counts from a set.
     struct Hipotesis {
-        std::vector<Punto> region;
+        Poligono region; // (a in s, d)
         qint64 ref_us = 0;
         bool desde_puesta = false;
         double desvio_puesta_s = 0;
