@@ -73,7 +73,7 @@ EstadoFino BitacoraLecturas::estado_fino() const {
 
 Registro BitacoraLecturas::lectura(const LecturaHecha& l, int intervalo_min) {
     Registro r = seguimiento_.lectura(l.t_us, l.reloj, l.completa, l.error_puerto, l.equivocado,
-                                      l.pc, l.escritura_us);
+                                      l.pc, l.escritura_us, l.llegada_us);
     if (!l.puede_poner_en_hora)
         r.accion = Accion::Ninguna;
     while (!finas_.empty() && finas_.front() <= l.t_us - kHoraUs)
@@ -85,6 +85,7 @@ Registro BitacoraLecturas::lectura(const LecturaHecha& l, int intervalo_min) {
         l.puede_poner_en_hora && !l.equivocado && l.completa && umbral_ms_ && l.pc.conocido &&
         l.pc.sincronizado && r.estimacion.valida && seguimiento_.estimador().sin_antecedentes() &&
         seguimiento_.estimador().lecturas_sin_contradiccion() >= kLecturasLimpias &&
+        seguimiento_.estable(kLecturasLimpias) &&
         corregir_fino(r.estimacion, *umbral_ms_, static_cast<double>(intervalo_min) * 60);
     const bool al_limite = finas_.size() >= static_cast<std::size_t>(kFinasPorHora);
     if (pedida && !al_limite) {
@@ -130,6 +131,7 @@ Registro BitacoraLecturas::lectura(const LecturaHecha& l, int intervalo_min) {
     using V = EstimadorDesvio::Veredicto;
     if (r.veredicto == V::Contradiccion || r.veredicto == V::ModeloRoto || r.veredicto == V::Falsa)
         metricas_.contradicciones = seguimiento_.estimador().contradicciones();
+    metricas_.puestas_no_tomadas = seguimiento_.ventana().puestas_no_tomadas();
     escribir_metricas();
     anotar(r, l);
     return r;
@@ -188,6 +190,12 @@ void BitacoraLecturas::anotar(const Registro& r, const LecturaHecha& l) {
         en_duda_ = false;
     }
 
+    if (r.suceso == EstimadorVentana::Suceso::PuestaNoTomada)
+        opciones_.diario(Prioridad::Aviso,
+                         QStringLiteral("la puesta en hora no se tomó (%1): el reloj sigue con el "
+                                        "desvío de antes")
+                             .arg(l.hora));
+
     const QString resumen =
         resumen_de_registro(Registro{r.t_us, r.resultado, r.estimacion, r.veredicto, {}, {}});
     const QString y = resumen.isEmpty() ? QString() : QStringLiteral("; ") + resumen;
@@ -205,6 +213,15 @@ void BitacoraLecturas::anotar(const Registro& r, const LecturaHecha& l) {
                              QStringLiteral("reloj en hora (%1)%2").arg(l.hora, y));
         break;
     case Resultado::Mal:
+        if (!hora_valida(l.reloj)) {
+            // Bytes that make no date and time are no reading of the clock.
+            opciones_.diario(
+                Prioridad::Aviso,
+                QStringLiteral("respuesta del reloj no válida (%1): no es una fecha y hora; %2")
+                    .arg(l.hora,
+                         l.puede_poner_en_hora ? QStringLiteral("se pone en hora") : kNoSePuede));
+            break;
+        }
         opciones_.diario(
             Prioridad::Aviso,
             QStringLiteral("reloj equivocado (%1): marcaba %2 %3; %4")

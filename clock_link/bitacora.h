@@ -36,6 +36,8 @@ struct LecturaHecha {
     // When the request's write began, and how long it took (PC µs).
     qint64 t_us = 0;
     qint64 escritura_us = 0;
+    // When the reply was seen whole (PC µs); 0 when there was none.
+    qint64 llegada_us = 0;
     LecturaReloj reloj;
     bool completa = false;
     bool error_puerto = false;

@@ -204,6 +204,9 @@ void Chequeador::chequeo_de_datos() {
         QCoreApplication::processEvents();
         return !detenido_;
     });
+    // The wait ends as soon as the reply is whole: now bounds when the
+    // device read its clock.
+    const qint64 llegada = respuesta.completa ? entorno_.hora->ahora_us() : 0;
     if (detenido_)
         return; // The program is going: nothing more to check.
 
@@ -226,6 +229,7 @@ void Chequeador::chequeo_de_datos() {
     LecturaHecha l;
     l.t_us = momento;
     l.escritura_us = escritura;
+    l.llegada_us = llegada;
     l.reloj = lectura;
     l.completa = h.completa;
     l.error_puerto = h.error_puerto;

@@ -71,6 +71,7 @@ LimitesEstimador limites_de_linea(const ConfigLinea& linea) {
     // once the write has begun (its own length is measured), and what the
     // drift does over L.
     l.fluctuacion_s = byte_s + 0.005 + l.deriva_max * l.latencia_max_s;
+    l.byte_s = byte_s;
     return l;
 }
 
@@ -160,6 +161,25 @@ void EstimadorDesvio::puesta(qint64 t_us, double desvio_s) {
         requerido_ = castigo_;
         probadas_ = 0;
     }
+}
+
+void EstimadorDesvio::olvidar() {
+    hip_ = Hipotesis{};
+    golpe_.reset();
+    derivas_.clear();
+    sin_decidir_ = 0;
+    periodo_limpio_ = false;
+    lado_ = lado_antes_ = 0;
+}
+
+void EstimadorDesvio::olvidar_lo_aprendido() {
+    olvidar();
+    latencia_min_ = 0;
+    latencia_max_ = config_.latencia_max_s;
+    deriva_lo_ = -config_.deriva_max;
+    deriva_hi_ = config_.deriva_max;
+    confirmada_ = false;
+    seguidas_ = 0;
 }
 
 void EstimadorDesvio::castigar() {

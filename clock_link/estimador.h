@@ -25,6 +25,8 @@ struct LimitesEstimador {
     // J: how far one read's sampling moment may wander from t + L (s): a
     // byte time, the scheduler, the drift over L.
     double fluctuacion_s = 0.008;
+    // One byte's time on the line (s).
+    double byte_s = 0.00104;
 };
 
 // The limits for a port's line settings: byte times at its baud, parity,
@@ -83,6 +85,12 @@ public:
     // `desvio_s` off there (a late write leaves it behind).
     void puesta(qint64 t_us, double desvio_s = 0);
     bool activo() const { return !hip_.region.empty(); }
+    // Forget the offset (the clock was moved, as something else saw): the
+    // next read starts again, with the latency and drift as learnt.
+    void olvidar();
+    // Forget the latency and drift learnt as well: they may hold a knock
+    // learnt unseen. The device's record stays.
+    void olvidar_lo_aprendido();
 
     // The moment in [desde_us, hasta_us] at which a request tells most: where
     // it splits what is known, looks past its edges, or tells two accounts of

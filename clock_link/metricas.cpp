@@ -109,6 +109,8 @@ QByteArray texto_metricas(const Metricas& m) {
         {"quarvel_errores_puerto_total", {m.errores_puerto, "Failures of the serial port."}},
         {"quarvel_reloj_contradicciones_total",
          {m.contradicciones, "Replies that contradicted what the estimate knew."}},
+        {"quarvel_puestas_no_tomadas_total",
+         {m.puestas_no_tomadas, "Sets that later read-backs showed had not taken."}},
     };
     for (const auto& [nombre, c] : contadores) {
         e.serie(nombre, "counter", c.second);

@@ -27,6 +27,8 @@ struct Metricas {
     long errores_puerto = 0;
     // Reads that contradicted what the estimate knew.
     long contradicciones = 0;
+    // Sets that reads showed had not taken.
+    long puestas_no_tomadas = 0;
     // False when the checker ended on settings that cannot work: only the
     // start and this are written then.
     bool ajustes_validos = true;

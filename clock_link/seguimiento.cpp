@@ -1,6 +1,7 @@
 #include "clock_link/seguimiento.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <cmath>
 
 namespace quarvel {
@@ -18,16 +19,90 @@ qint64 tiempo_del_reloj(const LecturaReloj& l) {
 
 } // namespace
 
+bool hora_valida(const LecturaReloj& l) {
+    return tiempo_del_reloj(l) >= 0;
+}
+
+void SeguimientoReloj::puesta(qint64 t_us, double desvio_s) {
+    antes_de_puesta_ = estimador_;
+    desde_puesta_.clear();
+    estimador_.puesta(t_us, desvio_s);
+    ventana_.puesta(t_us, desvio_s);
+}
+
 qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
     const qint64 fin = (desde_us / 1'000'000 + 1) * 1'000'000 - kMargenFinDeSegundoUs;
     // A tick that came that late leaves no safe moment to choose: the request
     // goes at once and tells what it can.
-    return desde_us >= fin ? desde_us : estimador_.momento_de_lectura(desde_us, fin);
+    if (desde_us >= fin)
+        return desde_us;
+    // The latency model aims where it is trusted and the accounts agree;
+    // otherwise, and every other read once it is narrow, the windows aim:
+    // between accounts, through their middle, or just past an edge.
+    const bool modelo =
+        ventana_.decidido() && estimador_.en(desde_us).valida && estimador_.sin_antecedentes();
+    const bool arriba = modelo ? (lecturas_ / 2) % 2 == 0 : lecturas_ % 2 == 0;
+    const auto obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, arriba)
+                                             : std::optional<EstimadorVentana::Objetivo>{};
+    if (!obj || (modelo && (!obj->borde || lecturas_ % 2 == 1)))
+        return estimador_.momento_de_lectura(desde_us, fin);
+    // The reply's second turns where s + offset crosses a whole second, s
+    // somewhere in the window [t, t + W]: t = B - x - W / 2 puts the window's
+    // middle on the target offset x.
+    const double w_us = ventana_.ventana_esperada_s() * 1e6;
+    const double x_us = obj->desvio_s * 1e6 + w_us / 2;
+    const double cruce = std::ceil((static_cast<double>(desde_us) + x_us) / 1e6) * 1e6;
+    const auto t =
+        std::clamp(static_cast<qint64>(std::llround(cruce - x_us)), desde_us, desde_us + 999'999);
+    if (t <= fin)
+        return t;
+    return t - fin <= desde_us + 1'000'000 - t ? fin : desde_us;
+}
+
+EstimadorDesvio::Estimacion SeguimientoReloj::en(qint64 t_us) const {
+    const auto v = ventana_.en(t_us);
+    const auto p = estimador_.en(t_us);
+    // No window known (a port with no timing): the latency model alone.
+    // Windows on probation after a false reply: nothing.
+    if (ventana_.lecturas() == 0)
+        return p;
+    // A device that gave false replies (the latency model's record) and has
+    // contradicted the windows lately: false replies in a row can drop a
+    // true account, so the windows are no safer than the model's probation.
+    if (!estimador_.sin_antecedentes() && ventana_.desde_contradiccion() <= kEpisodiosRecientes)
+        return p;
+    if (!v.valida || !p.valida || !estimador_.sin_antecedentes())
+        return v;
+    const double v_lo = v.desvio_s - v.cota_s;
+    const double v_hi = v.desvio_s + v.cota_s;
+    EstimadorDesvio::Estimacion r = v;
+    // The latency model's point where it has one: it weighs what the
+    // windows cannot (L). The bound stays the windows' until the model has
+    // held a while since anything was seen: a knock it had not seen may
+    // have been learnt as drift or latency.
+    double lo = v_lo;
+    double hi = v_hi;
+    if (ventana_.decidido() && tranquilas_ >= kLecturasTranquilas) {
+        lo = std::max(lo, p.desvio_s - p.cota_s);
+        hi = std::min(hi, p.desvio_s + p.cota_s);
+        // None in common: the model is wrong about this device.
+        if (lo > hi)
+            return v;
+        const double d_lo = std::max(p.deriva - p.cota_deriva, v.deriva - v.cota_deriva);
+        const double d_hi = std::min(p.deriva + p.cota_deriva, v.deriva + v.cota_deriva);
+        if (d_lo <= d_hi) {
+            r.deriva = std::clamp(p.deriva, d_lo, d_hi);
+            r.cota_deriva = std::max(r.deriva - d_lo, d_hi - r.deriva);
+        }
+    }
+    r.desvio_s = std::clamp(p.desvio_s, lo, hi);
+    r.cota_s = std::max(r.desvio_s - lo, hi - r.desvio_s);
+    return r;
 }
 
 Registro SeguimientoReloj::lectura(qint64 t_us, const LecturaReloj& reloj, bool completa,
                                    bool error_puerto, bool equivocado, const EstadoPc& pc,
-                                   qint64 escritura_us) {
+                                   qint64 escritura_us, qint64 llegada_us) {
     Registro r;
     r.t_us = t_us;
     if (pc.conocido)
@@ -41,8 +116,43 @@ Registro SeguimientoReloj::lectura(qint64 t_us, const LecturaReloj& reloj, bool 
         r.resultado = equivocado ? Resultado::Mal : Resultado::Bien;
         const qint64 reloj_s = tiempo_del_reloj(reloj);
         if (reloj_s >= 0) {
+            ++lecturas_;
             r.veredicto = estimador_.lectura(t_us, reloj_s, escritura_us);
-            r.estimacion = estimador_.en(t_us);
+            if (antes_de_puesta_)
+                desde_puesta_.push_back({t_us, reloj_s, escritura_us});
+            // The seconds byte came before the reply's closing byte. A reply
+            // whole sooner than both messages can cross the line has no
+            // timing to go by (a port that does not tell it).
+            const double byte_us = estimador_.limites().byte_s * 1e6;
+            if (llegada_us > 0 && static_cast<double>(llegada_us - t_us) >= 16 * byte_us) {
+                const qint64 hasta = llegada_us - static_cast<qint64>(std::llround(byte_us));
+                r.suceso = ventana_.lectura(t_us, hasta, reloj_s);
+                using V = EstimadorDesvio::Veredicto;
+                if (r.veredicto == V::Contradiccion || r.veredicto == V::ModeloRoto)
+                    ventana_.sospecha(t_us, hasta, reloj_s);
+            }
+            using S = EstimadorVentana::Suceso;
+            if (r.suceso == S::PuestaNoTomada && antes_de_puesta_) {
+                // The latency model as if the set had not been made.
+                estimador_ = *antes_de_puesta_;
+                for (const Leida& l : desde_puesta_)
+                    estimador_.lectura(l.t_us, l.reloj_s, l.escritura_us);
+            } else if (r.suceso != S::Ninguno && r.suceso != S::PuestaConfirmada) {
+                // The windows saw the clock moved, or a false reply: the
+                // latency model may not have (its band is wider), and may
+                // have learnt an unseen knock as drift or latency. It starts
+                // again, within its limits as they stand.
+                estimador_.olvidar_lo_aprendido();
+            }
+            if (r.suceso == S::PuestaNoTomada || r.suceso == S::PuestaConfirmada ||
+                desde_puesta_.size() > 50) {
+                antes_de_puesta_.reset();
+                desde_puesta_.clear();
+            }
+            const bool tranquila = r.veredicto == EstimadorDesvio::Veredicto::Coherente &&
+                                   (r.suceso == S::Ninguno || r.suceso == S::PuestaConfirmada);
+            tranquilas_ = tranquila ? tranquilas_ + 1 : 0;
+            r.estimacion = en(t_us);
         }
     }
     // No reply, no port, a reply that makes no time: nothing is known of the

@@ -2,6 +2,7 @@
 
 #include "clock_link/decodificacion.h"
 #include "clock_link/estimador.h"
+#include "clock_link/estimador_ventana.h"
 #include "platform/estado_pc.h"
 
 #include <optional>
@@ -24,6 +25,8 @@ struct Registro {
     EstimadorDesvio::Veredicto veredicto = EstimadorDesvio::Veredicto::Coherente;
     std::optional<bool> pc_sincronizado;
     Accion accion = Accion::Ninguna;
+    // What the reply's own window told of the accounts standing.
+    EstimadorVentana::Suceso suceso = EstimadorVentana::Suceso::Ninguno;
 };
 
 // How long before its second ends a request may be aimed at the latest, so
@@ -36,7 +39,8 @@ class SeguimientoReloj {
 public:
     SeguimientoReloj() = default;
     explicit SeguimientoReloj(const LimitesEstimador& limites)
-        : estimador_(limites) {}
+        : estimador_(limites)
+        , ventana_(limites) {}
 
     // When, from `desde_us` on and inside that same second (short of its
     // last kMargenFinDeSegundoUs), the request goes out to tell the most; at
@@ -44,21 +48,51 @@ public:
     qint64 momento_de_lectura(qint64 desde_us) const;
 
     // A set whose seconds landed at `t_us`, leaving the clock `desvio_s` off.
-    void puesta(qint64 t_us, double desvio_s = 0) { estimador_.puesta(t_us, desvio_s); }
+    // It is a claim until reads bear it out: what was known before it is
+    // kept beside it.
+    void puesta(qint64 t_us, double desvio_s = 0);
 
     // The read-back of a request whose write began at `t_us` and took
-    // `escritura_us`: a complete reply feeds the estimate; `equivocado` is
-    // the designed comparison's verdict. A read that tells nothing of the
-    // clock (no reply, no port) leaves the record's estimate not valid.
+    // `escritura_us`, its reply whole at `llegada_us` (0: not known): a
+    // complete reply feeds the estimate; `equivocado` is the designed
+    // comparison's verdict. A read that tells nothing of the clock (no
+    // reply, no port, no valid time) leaves the record's estimate not valid.
     Registro lectura(qint64 t_us, const LecturaReloj& reloj, bool completa, bool error_puerto,
-                     bool equivocado, const EstadoPc& pc, qint64 escritura_us = 0);
+                     bool equivocado, const EstadoPc& pc, qint64 escritura_us = 0,
+                     qint64 llegada_us = 0);
 
-    EstimadorDesvio::Estimacion en(qint64 t_us) const { return estimador_.en(t_us); }
+    // What is shown: the windows' accounts, narrowed by the latency model
+    // where that holds (a steady device with a clean record).
+    EstimadorDesvio::Estimacion en(qint64 t_us) const;
     const EstimadorDesvio& estimador() const { return estimador_; }
+    const EstimadorVentana& ventana() const { return ventana_; }
+    // Reads in a row that found nothing at odds with what was known, and
+    // one account standing: what a finer set may act on.
+    bool estable(long lecturas) const {
+        return (ventana_.lecturas() == 0 || ventana_.decidido()) && tranquilas_ >= lecturas;
+    }
 
 private:
+    struct Leida {
+        qint64 t_us, reloj_s, escritura_us;
+    };
+
     EstimadorDesvio estimador_;
+    EstimadorVentana ventana_;
+    // The latency model as it stood before the last set, and the reads
+    // since: if the set did not take, it goes on from there.
+    std::optional<EstimadorDesvio> antes_de_puesta_;
+    std::vector<Leida> desde_puesta_;
+    long lecturas_ = 0;
+    // Reads in a row that neither the windows nor the latency model found
+    // at odds with what was known.
+    long tranquilas_ = 0;
+    static constexpr long kLecturasTranquilas = 10;
+    static constexpr long kEpisodiosRecientes = 120;
 };
+
+// Whether a reply's time is a time at all: a flood of zero bytes makes none.
+bool hora_valida(const LecturaReloj& l);
 
 // Whether a clock kept within `umbral_ms` needs a set now: its offset is
 // surely beyond the threshold (by more than its bound), or surely will be

@@ -82,11 +82,13 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
             const auto desde = segundo31 + static_cast<std::int64_t>(u(azar) * 100'000);
             const std::int64_t t = b.momento_de_lectura(desde);
             const auto escritura = static_cast<std::int64_t>(u(azar) * 300);
+            std::int64_t llegada = 0;
             const std::int64_t reloj_s =
-                aparato.responder(t + static_cast<std::int64_t>(u(azar) * escritura));
+                aparato.responder(t + static_cast<std::int64_t>(u(azar) * escritura), &llegada);
             LecturaHecha l;
             l.t_us = t;
             l.escritura_us = escritura;
+            l.llegada_us = llegada;
             l.reloj = lectura_de(reloj_s);
             l.completa = true;
             // The designed comparison: date, hours and minutes.
@@ -95,7 +97,11 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
             l.hora = QStringLiteral("10:00:31");
             const Registro reg = b.lectura(l, 1);
             ++r.lecturas;
-            if (reg.veredicto != EstimadorDesvio::Veredicto::Coherente && falla_activa)
+            // Seen: a read at odds with what was known, by either account.
+            if ((reg.veredicto != EstimadorDesvio::Veredicto::Coherente ||
+                 (reg.suceso != EstimadorVentana::Suceso::Ninguno &&
+                  reg.suceso != EstimadorVentana::Suceso::PuestaConfirmada)) &&
+                falla_activa)
                 vista = true;
             const auto& e = reg.estimacion;
             if (e.valida) {

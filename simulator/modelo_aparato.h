@@ -27,6 +27,8 @@ public:
         double latencia_azar_s = 0;
         // How far off a set leaves the clock, uniformly either way (s).
         double error_puesta_s = 0.0005;
+        // Drops every set, as a set lost on the line would be.
+        bool ignorar_puestas = false;
     };
 
     ModeloAparato(const Config& config, std::int64_t inicio_us, std::uint32_t semilla);
@@ -34,14 +36,16 @@ public:
     // Clock minus PC at `t_us`, in seconds: the truth.
     double desvio(std::int64_t t_us) const;
     // The whole second (since 1970) the reply to a request written at `t_us`
-    // carries.
-    std::int64_t responder(std::int64_t t_us);
+    // carries; `llegada_us`, when given, gets when the reply's fifteen bytes
+    // are in (as a reader polling each millisecond sees it).
+    std::int64_t responder(std::int64_t t_us, std::int64_t* llegada_us = nullptr);
     // Set: its seconds byte lands at `t_us`.
     void puesta(std::int64_t t_us);
     // Changed behind the checker's back by `salto_s` at `t_us`.
     void golpe(std::int64_t t_us, double salto_s);
 
     const Config& config() const { return config_; }
+    void ignorar_puestas(bool si) { config_.ignorar_puestas = si; }
 
 private:
     Config config_;

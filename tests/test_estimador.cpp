@@ -2,14 +2,18 @@
 #include "clock_link/config_linea.h"
 #include "clock_link/estimador.h"
 #include "clock_link/plan_envio.h"
+#include "clock_link/seguimiento.h"
 #include "simulator/estudio_lecturas.h"
 #include "simulator/modelo_aparato.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <random>
 
 using quarvel::EstimadorDesvio;
 using quarvel::sim::CasoEstudio;
@@ -42,6 +46,12 @@ std::vector<V> leer(EstimadorDesvio& e, quarvel::sim::ModeloAparato& a, qint64& 
         }
     }
     return v;
+}
+
+quarvel::LecturaReloj lectura_de(qint64 reloj_s) {
+    const QDateTime t = QDateTime::fromSecsSinceEpoch(reloj_s);
+    return {t.date().day(),  t.date().month(),  t.date().year() % 100,
+            t.time().hour(), t.time().minute(), t.time().second()};
 }
 
 } // namespace
@@ -135,36 +145,95 @@ TEST(Estimador, AKnockIsFollowedAFalseReplyDroppedABrokenModelUnknown) {
     }
 }
 
-TEST(Estimador, RandomDevicesBoundsHoldOrSayUnknownAndNoSetLoops) {
-    // Drift to ±1000 ppm, latency to 0.5 s, 1200 to 115200 baud, jitter to a
-    // byte; then knocks, and devices that lie.
-    const int casos = 60;
-    const int lecturas = 90;
-    std::vector<CasoEstudio> honestos;
-    for (int i = 0; i < casos; ++i) {
-        honestos.push_back(quarvel::sim::caso_al_azar(100 + i, 1000e-6, 0.5, Falla::Ninguna));
-        // Half without fine correction: how well it is known 20 reads on.
-        if (i % 2 == 0)
-            honestos.back().umbral_ms.reset();
-    }
-    const auto h = quarvel::sim::estudiar(honestos, lecturas, historial_temporal());
-    EXPECT_EQ(h.fallidas, 0);
-    EXPECT_EQ(h.deriva_fallida, 0);
-    EXPECT_LT(h.no_validas, h.lecturas / 20) << "under 5 % unknown for honest devices";
-    for (const double err : h.error_tras_20_ms)
-        EXPECT_LT(std::abs(err), 20.0);
+// A fresh seed each run, printed; QUARVEL_SEMILLA=<n> replays one.
+std::uint32_t semilla_del_estudio() {
+    static const std::uint32_t semilla = [] {
+        const QByteArray dada = qgetenv("QUARVEL_SEMILLA");
+        const auto s = dada.isEmpty() ? static_cast<std::uint32_t>(std::random_device{}())
+                                      : static_cast<std::uint32_t>(dada.toULong());
+        std::printf("estudio: QUARVEL_SEMILLA=%u\n", s);
+        return s;
+    }();
+    return semilla;
+}
 
-    for (const Falla f : {Falla::Golpe, Falla::SegundoAzar, Falla::LatenciaAzar}) {
+TEST(Estimador, RandomDevicesEveryBoundHoldsOrIsUnknownAndNoSetLoops) {
+    // What the design guarantees, over random devices from a fresh seed:
+    // drift to ±1000 ppm, latency to 0.5 s, 1200 to 115200 baud, jitter to a
+    // byte. An honest device, and one whose latency wanders by 0.9 s (the
+    // reply's window holds whatever the latency does): every bound shown
+    // holds. Knocks and false replies: fine correction never loops.
+    const std::uint32_t base = semilla_del_estudio() % 1'000'000'000U;
+    const int casos = 40;
+    const int lecturas = 90;
+    for (const Falla f : {Falla::Ninguna, Falla::LatenciaAzar}) {
+        std::vector<CasoEstudio> v;
+        for (int i = 0; i < casos; ++i) {
+            v.push_back(
+                quarvel::sim::caso_al_azar(base + static_cast<std::uint32_t>(i), 1000e-6, 0.5, f));
+            if (i % 2 == 0)
+                v.back().umbral_ms.reset();
+        }
+        const auto r = quarvel::sim::estudiar(v, lecturas, historial_temporal());
+        EXPECT_EQ(r.fallidas, 0) << static_cast<int>(f);
+        EXPECT_EQ(r.deriva_fallida, 0) << static_cast<int>(f);
+        EXPECT_LT(r.no_validas, r.lecturas / 20) << "under 5 % unknown: " << static_cast<int>(f);
+    }
+    for (const Falla f : {Falla::Golpe, Falla::SegundoAzar}) {
         std::vector<CasoEstudio> v;
         for (int i = 0; i < casos / 2; ++i)
-            v.push_back(quarvel::sim::caso_al_azar(500 + i, 1000e-6, 0.5, f));
+            v.push_back(quarvel::sim::caso_al_azar(base + 500 + static_cast<std::uint32_t>(i),
+                                                   1000e-6, 0.5, f));
         const auto r = quarvel::sim::estudiar(v, lecturas, historial_temporal());
-        // A latency that wanders by most of a second can pass for drift
-        // between the contradictions that show it: a few bounds then miss.
-        const long tolerado = f == Falla::LatenciaAzar ? r.lecturas / 10 : 0;
-        EXPECT_LE(r.fallidas, tolerado) << static_cast<int>(f);
-        EXPECT_LE(r.deriva_fallida, tolerado) << static_cast<int>(f);
+        std::printf("estudio %d: %ld shown, %ld missed after the fault was seen\n",
+                    static_cast<int>(f), r.publicadas, r.fallidas);
         for (const double p : r.finas_por_hora)
             EXPECT_LE(p, quarvel::BitacoraLecturas::kFinasPorHora) << static_cast<int>(f);
     }
+}
+
+TEST(Estimador, ASetThatDidNotTakeIsToldAndNoBoundMisses) {
+    // A clock known for a quarter of an hour, then 516 ms off, dropping
+    // every set from then on; fine correction at 50 ms tries, and each try
+    // is told as not taken within two read-backs, with every bound true.
+    quarvel::sim::ModeloAparato::Config c;
+    c.deriva = 20e-6;
+    c.latencia_s = 0.003;
+    c.byte_s = 1.04e-3;
+    quarvel::sim::ModeloAparato a(c, kInicio, 7);
+    quarvel::SeguimientoReloj s(quarvel::limites_de_linea(quarvel::ConfigLinea{}));
+    s.puesta(kInicio);
+    qint64 minuto = kInicio;
+    int puestas = 0;
+    int dichas = 0;
+    int desde_la_puesta = -1;
+    for (int n = 0; n < 40; ++n) {
+        minuto += 60'000'000;
+        if (n == 15) {
+            a.golpe(minuto, 0.516);
+            a.ignorar_puestas(true);
+        }
+        const qint64 t = s.momento_de_lectura(minuto + 31'000'000);
+        std::int64_t llegada = 0;
+        const auto reloj = lectura_de(a.responder(t, &llegada));
+        const auto r = s.lectura(t, reloj, true, false, false, {true, true, 0}, 0, llegada);
+        if (desde_la_puesta >= 0)
+            ++desde_la_puesta;
+        if (r.suceso == quarvel::EstimadorVentana::Suceso::PuestaNoTomada) {
+            ++dichas;
+            EXPECT_LE(desde_la_puesta, 2) << "read-backs after the set";
+            desde_la_puesta = -1;
+        }
+        // The move at 15 may pass unseen for a read or two, as any knock.
+        if (r.estimacion.valida && (n < 15 || n > 17)) {
+            EXPECT_LE(std::abs(r.estimacion.desvio_s - a.desvio(t)), r.estimacion.cota_s) << n;
+        }
+        if (desde_la_puesta < 0 && quarvel::corregir_fino(r.estimacion, 50, 60)) {
+            s.puesta((t / 1'000'000 + 4) * 1'000'000);
+            ++puestas;
+            desde_la_puesta = 0;
+        }
+    }
+    EXPECT_GE(puestas, 3);
+    EXPECT_GE(dichas, puestas - 1);
 }
