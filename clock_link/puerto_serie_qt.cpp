@@ -1,5 +1,6 @@
 #include "clock_link/puerto_serie_qt.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -11,7 +12,9 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -75,6 +78,60 @@ bool vedado_por_politica(const QSerialPort& puerto, const QString& ruta) {
 #endif
 }
 
+// A device held open that went away (unplugged, or the simulator ended):
+// its descriptor is hung up and only a new open reaches the device again.
+bool colgado(const QSerialPort& puerto) {
+#ifdef Q_OS_UNIX
+    pollfd p{static_cast<int>(puerto.handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    Q_UNUSED(puerto)
+    return false;
+#endif
+}
+
+// Qt names the lock after the device below /dev, slashes as underscores.
+QString nombre_de_bloqueo(const QString& dispositivo) {
+    QString nombre = dispositivo;
+    if (nombre.startsWith(QStringLiteral("/dev/")))
+        nombre = nombre.mid(5);
+    nombre.replace(u'/', u'_');
+    return QStringLiteral("/LCK..") + nombre;
+}
+
+// Whether a process of any user lives (EPERM: another user's).
+bool vive(qint64 pid) {
+#ifdef Q_OS_UNIX
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+#else
+    Q_UNUSED(pid)
+    return false;
+#endif
+}
+
+// Our working folder, added to the lock Qt took for us, so the program
+// refused beside us can say where we run, whoever it runs as.
+void anotar_carpeta(const QString& dispositivo) {
+#ifdef Q_OS_UNIX
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    for (const QString& carpeta : carpetas_de_bloqueo()) {
+        QFile bloqueo(carpeta + nombre_de_bloqueo(dispositivo));
+        if (!bloqueo.exists() || QFileInfo(bloqueo).ownerId() != ::geteuid() ||
+            !bloqueo.open(QIODevice::ReadWrite | QIODevice::Append))
+            continue;
+        bloqueo.seek(0);
+        if (bloqueo.readLine(32).trimmed() == pid) {
+            bloqueo.seek(bloqueo.size());
+            bloqueo.write(kProgramaEnBloqueo + QCoreApplication::applicationName().toUtf8() + '\n' +
+                          kCarpetaEnBloqueo + QDir::currentPath().toUtf8() + '\n');
+            return;
+        }
+    }
+#else
+    Q_UNUSED(dispositivo)
+#endif
+}
+
 } // namespace
 
 PuertoSerieQt::PuertoSerieQt(QObject* parent)
@@ -85,8 +142,16 @@ PuertoSerieQt::PuertoSerieQt(QObject* parent)
 }
 
 PuertoSerieQt::~PuertoSerieQt() {
-    if (puerto_.isOpen())
+    if (abierto())
         cerrar();
+    soltar();
+}
+
+void PuertoSerieQt::soltar() {
+    en_uso_ = false;
+    ruta_retenida_.clear();
+    if (puerto_.isOpen())
+        puerto_.close();
 }
 
 QString PuertoSerieQt::describirFalloApertura(const QString& ruta) const {
@@ -115,6 +180,9 @@ QString PuertoSerieQt::describirFalloApertura(const QString& ruta) const {
                                   "iniciar la sesión")
                 .arg(nombre);
 #endif
+        if (const ProgramaEnElPuerto p = programa_en_el_puerto(ruta, carpetas_de_bloqueo());
+            !p.programa.isEmpty())
+            return texto_de_programa_en_el_puerto(p, nombre);
         if (const BloqueoAjeno b = bloqueo_ajeno(ruta, carpetas_de_bloqueo()); !b.archivo.isEmpty())
             return texto_de_bloqueo(b, nombre);
         return QStringLiteral("El puerto %1 está en uso por otro programa").arg(nombre);
@@ -135,12 +203,20 @@ bool PuertoSerieQt::abrir() {
     // program locks the same device name.
     if (info.isSymLink() && !info.canonicalFilePath().isEmpty())
         ruta = info.canonicalFilePath();
-    puerto_.setPortName(ruta);
-    if (!puerto_.open(QIODevice::ReadWrite)) {
-        setError(describirFalloApertura(ruta));
-        if (vedado_por_politica(puerto_, ruta))
-            emit vedado(ultimoError());
-        return false;
+    // The device held since the last exchange is used again, unless the
+    // port now names another one or it went away meanwhile.
+    if (puerto_.isOpen() && (ruta != ruta_retenida_ || colgado(puerto_)))
+        soltar();
+    if (!puerto_.isOpen()) {
+        puerto_.setPortName(ruta);
+        if (!puerto_.open(QIODevice::ReadWrite)) {
+            setError(describirFalloApertura(ruta));
+            if (vedado_por_politica(puerto_, ruta))
+                emit vedado(ultimoError());
+            return false;
+        }
+        ruta_retenida_ = ruta;
+        anotar_carpeta(ruta);
     }
     const ConfigLinea& c = linea();
     const bool ok = puerto_.setBaudRate(c.baudios) &&
@@ -151,10 +227,11 @@ bool PuertoSerieQt::abrir() {
     if (!ok) {
         setError(QStringLiteral("El puerto %1 (%2) no acepta la configuración \"%3\": %4")
                      .arg(nombrePuerto(), ruta, Settings(), puerto_.errorString()));
-        puerto_.close();
+        soltar();
         return false;
     }
     puerto_.clear();
+    en_uso_ = true;
     return true;
 }
 
@@ -172,7 +249,7 @@ void PuertoSerieQt::cerrar() {
            !limite.hasExpired())
         QThread::msleep(1);
 #endif
-    puerto_.close();
+    en_uso_ = false;
 }
 
 bool PuertoSerieQt::escribir(const QByteArray& datos) {
@@ -203,6 +280,11 @@ qint64 PuertoSerieQt::InBufferCount() const {
 void PuertoSerieQt::alFallar(QSerialPort::SerialPortError error) {
     if (error != QSerialPort::ResourceError || !puerto_.isOpen())
         return;
+    // Gone while only held: the next exchange's open says what is wrong.
+    if (!en_uso_) {
+        soltar();
+        return;
+    }
     QString descripcion;
     if (puerto_.errorString() == QString::fromLocal8Bit(std::strerror(EAGAIN))) {
         // The device takes nothing in: what waits to go out is dropped, or
@@ -217,7 +299,7 @@ void PuertoSerieQt::alFallar(QSerialPort::SerialPortError error) {
             QStringLiteral("Se perdió el puerto %1: %2").arg(nombrePuerto(), puerto_.errorString());
     }
     setError(descripcion);
-    puerto_.close();
+    soltar();
     emit perdido(descripcion);
 }
 
@@ -260,13 +342,8 @@ bool puede_abrir(uid_t uid, const struct stat& disp) {
 BloqueoAjeno bloqueo_ajeno(const QString& dispositivo, const QStringList& carpetas) {
     BloqueoAjeno b;
 #ifdef Q_OS_UNIX
-    // Qt names the lock after the device below /dev, slashes as underscores.
-    QString nombre = dispositivo;
-    if (nombre.startsWith(QStringLiteral("/dev/")))
-        nombre = nombre.mid(5);
-    nombre.replace(u'/', u'_');
     for (const QString& carpeta : carpetas) {
-        const QFileInfo bloqueo(carpeta + QStringLiteral("/LCK..") + nombre);
+        const QFileInfo bloqueo(carpeta + nombre_de_bloqueo(dispositivo));
         if (!bloqueo.exists() || bloqueo.ownerId() == ::geteuid())
             continue;
         b.archivo = bloqueo.absoluteFilePath();
@@ -279,8 +356,7 @@ BloqueoAjeno bloqueo_ajeno(const QString& dispositivo, const QStringList& carpet
         if (f.open(QIODevice::ReadOnly))
             b.pid = f.readLine(32).trimmed().toLongLong();
         if (b.pid > 0) {
-            // Another user's process cannot be signalled, but EPERM says it lives.
-            b.vive = ::kill(static_cast<pid_t>(b.pid), 0) == 0 || errno == EPERM;
+            b.vive = vive(b.pid);
             QFile comm(QStringLiteral("/proc/%1/comm").arg(b.pid));
             if (b.vive && comm.open(QIODevice::ReadOnly))
                 b.proceso = QString::fromLocal8Bit(comm.readAll().trimmed());
@@ -312,6 +388,54 @@ QString texto_de_bloqueo(const BloqueoAjeno& b, const QString& puerto) {
     return QStringLiteral("El archivo de bloqueo %1, del usuario %2 (%3), impide abrir el puerto "
                           "%4: %5, un administrador puede borrarlo (sudo rm %1)")
         .arg(b.archivo, b.usuario, proceso, puerto, porque);
+}
+
+ProgramaEnElPuerto programa_en_el_puerto(const QString& dispositivo, const QStringList& carpetas) {
+    ProgramaEnElPuerto p;
+#ifdef Q_OS_UNIX
+    for (const QString& carpeta : carpetas) {
+        QFile bloqueo(carpeta + nombre_de_bloqueo(dispositivo));
+        if (!bloqueo.open(QIODevice::ReadOnly))
+            continue;
+        // Qt's lines: process, program, machine...; then ours.
+        const QList<QByteArray> lineas = bloqueo.read(8192).split('\n');
+        const qint64 pid = lineas.value(0).trimmed().toLongLong();
+        const auto valor = [&lineas](const char* clave) {
+            for (const QByteArray& l : lineas)
+                if (l.startsWith(clave))
+                    return QString::fromUtf8(l.mid(int(std::strlen(clave))));
+            return QString();
+        };
+        p.carpeta = valor(kCarpetaEnBloqueo);
+        if (!p.carpeta.isEmpty() && vive(pid)) {
+            p.programa = valor(kProgramaEnBloqueo);
+            if (p.programa.isEmpty())
+                p.programa = QStringLiteral("otro Quarvel");
+            p.pid = pid;
+            if (const uint dueno = QFileInfo(bloqueo).ownerId(); dueno != ::geteuid()) {
+                const passwd* pw = ::getpwuid(dueno);
+                p.usuario =
+                    pw != nullptr ? QString::fromLocal8Bit(pw->pw_name) : QString::number(dueno);
+            }
+            return p;
+        }
+        return {};
+    }
+#else
+    Q_UNUSED(dispositivo)
+    Q_UNUSED(carpetas)
+#endif
+    return p;
+}
+
+QString texto_de_programa_en_el_puerto(const ProgramaEnElPuerto& p, const QString& puerto) {
+    const QString usuario =
+        p.usuario.isEmpty() ? QString() : QStringLiteral(", del usuario %1").arg(p.usuario);
+    return QStringLiteral("El puerto %1 ya lo usa %2 (proceso %3%4) en la carpeta %5: un reloj, "
+                          "un solo programa; este no lo usará mientras aquel siga en marcha")
+        .arg(puerto, p.programa)
+        .arg(p.pid)
+        .arg(usuario, p.carpeta);
 }
 
 } // namespace quarvel

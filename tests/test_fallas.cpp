@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,13 +78,14 @@ TEST_F(Fallas, MissingPortIsReportedAndTheNextExchangeRecovers) {
 
 TEST_F(Fallas, PortHeldByAnotherProgramIsReportedAsBusy) {
     ASSERT_TRUE(simulador.iniciar({"--port", "200"}));
-    quarvel::PuertoSerieQt otro;
-    otro.setCommPort(200);
-    ASSERT_TRUE(otro.setPortOpen(true));
+    auto otro = std::make_unique<quarvel::PuertoSerieQt>();
+    otro->setCommPort(200);
+    ASSERT_TRUE(otro->setPortOpen(true));
     auto& f = sender();
     f.Command4_Click();
-    EXPECT_TRUE(f.ultimoFallo().contains("en uso")) << f.ultimoFallo().toStdString();
-    otro.setPortOpen(false);
+    EXPECT_TRUE(f.ultimoFallo().contains("ya lo usa")) << f.ultimoFallo().toStdString();
+    // It holds the device until it ends, not only while an exchange runs.
+    otro.reset();
     f.Command4_Click();
     hora.avanzar(4000);
     EXPECT_TRUE(simulador.esperarComando("CF", 1, 2000));

@@ -1,9 +1,11 @@
 #include "clock_link/puerto_serie_qt.h"
 #include "tests/apoyo.h"
 
+#include <QDir>
 #include <QFile>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -109,6 +111,50 @@ TEST(Puerto, RealPortWritesEveryByteAndCloseLosesNothing) {
     EXPECT_FALSE(p.Output("S"));
     EXPECT_TRUE(p.ultimoError().contains("cerrado"));
     EXPECT_TRUE(p.Input().isEmpty());
+}
+
+// One clock, one program: a port closed after its exchange still holds the
+// device, and a second port on it (another link to it, as another folder
+// has) is refused naming the first one's process and folder.
+TEST(Puerto, ASecondProgramOnTheDeviceIsRefusedUntilTheFirstEnds) {
+    CarpetaTemporal dir;
+    Pty pty;
+    ASSERT_TRUE(QFile::link(pty.esclavo(), QStringLiteral("COM7")));
+    ASSERT_TRUE(QFile::link(pty.esclavo(), QStringLiteral("COM8")));
+    auto primero = std::make_unique<PuertoSerieQt>();
+    primero->setCommPort(7);
+    ASSERT_TRUE(primero->setPortOpen(true)) << primero->ultimoError().toStdString();
+    primero->setPortOpen(false);
+    PuertoSerieQt segundo;
+    segundo.setCommPort(8);
+    EXPECT_FALSE(segundo.setPortOpen(true));
+    const QString texto = segundo.ultimoError();
+    for (const QString& parte : {QStringLiteral("COM8"), QStringLiteral("proceso %1").arg(getpid()),
+                                 QStringLiteral("en la carpeta %1").arg(QDir::currentPath())})
+        EXPECT_TRUE(texto.contains(parte)) << texto.toStdString();
+    primero.reset();
+    ASSERT_TRUE(segundo.setPortOpen(true)) << segundo.ultimoError().toStdString();
+    EXPECT_TRUE(segundo.Output("CX"));
+    EXPECT_EQ(pty.leer(), QByteArray("CX"));
+}
+
+// The device held between exchanges went away and the folder's link now
+// names another one (an adapter plugged back): the next open reaches it.
+TEST(Puerto, AHeldPortFollowsItsLinkToANewDevice) {
+    CarpetaTemporal dir;
+    PuertoSerieQt p;
+    p.setCommPort(7);
+    QString antes;
+    for (int vez = 0; vez < 2; ++vez) {
+        Pty pty;
+        QFile::remove(QStringLiteral("COM7"));
+        ASSERT_TRUE(QFile::link(pty.esclavo(), QStringLiteral("COM7")));
+        ASSERT_TRUE(p.setPortOpen(true)) << vez << p.ultimoError().toStdString();
+        EXPECT_TRUE(p.Output("S"));
+        EXPECT_EQ(pty.leer(), QByteArray("S")) << vez << " " << antes.toStdString();
+        p.setPortOpen(false);
+        antes = pty.esclavo();
+    }
 }
 
 TEST(Puerto, WhatNobodyReadsStaysBoundedAndAStuckDeviceIsNamed) {
