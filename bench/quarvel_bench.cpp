@@ -452,6 +452,8 @@ void filas_del_estimador(const QString& carpeta) {
          sim::estudiar(casos(Falla::SegundoAzar, 100, 3001, true), 90, historial)},
         {"latency wandering by 0.9 s",
          sim::estudiar(casos(Falla::LatenciaAzar, 100, 4001, true), 90, historial)},
+        {"dropping every set from the 15th read-back",
+         sim::estudiar(casos(Falla::SinPuestas, 100, 6001, true), 90, historial)},
     };
     std::printf("\n| devices | read-backs | bound shown | bound held | missed before a read "
                 "showed the fault | missed after | drift bound missed | unknown | fine sets "
@@ -474,7 +476,9 @@ void filas_del_estimador(const QString& carpeta) {
                         : *std::max_element(r.finas_por_hora.begin(), r.finas_por_hora.end()),
                     resumir(r.actualizaciones_por_hora).mediana);
     }
-    std::printf("\n");
+    const auto& sin = filas[5].r;
+    std::printf("\nDropped sets told as not taken within two read-backs: %ld of %ld.\n\n",
+                sin.no_tomadas_dichas, sin.puestas_perdidas);
 }
 
 // Fine correction at `umbral_ms` on a clock drifting `ppm`, one read-back a
@@ -499,16 +503,18 @@ std::vector<double> afinar(double ppm, double umbral_ms, int minutos, std::mt199
     for (int n = 1; n <= minutos; ++n) {
         minuto += 60'000'000;
         const qint64 t = s.momento_de_lectura(minuto + 31'000'000);
-        const QDateTime reloj = QDateTime::fromSecsSinceEpoch(aparato.responder(t));
+        std::int64_t llegada = 0;
+        const QDateTime reloj = QDateTime::fromSecsSinceEpoch(aparato.responder(t, &llegada));
         const LecturaReloj l{reloj.date().day(),  reloj.date().month(),  reloj.date().year() - 2000,
                              reloj.time().hour(), reloj.time().minute(), reloj.time().second()};
-        Registro reg = s.lectura(t, l, true, false, false, pc);
+        Registro reg = s.lectura(t, l, true, false, false, pc, 0, llegada);
         r.push_back(std::abs(aparato.desvio(t)) * 1e3);
         while (!finas.empty() && finas.front() <= n - 60)
             finas.erase(finas.begin());
         if (umbral_ms > 0 && s.estimador().sin_antecedentes() &&
             finas.size() < static_cast<std::size_t>(BitacoraLecturas::kFinasPorHora) &&
             s.estimador().lecturas_sin_contradiccion() >= BitacoraLecturas::kLecturasLimpias &&
+            s.estable(BitacoraLecturas::kLecturasLimpias) &&
             corregir_fino(reg.estimacion, umbral_ms, 60)) {
             finas.push_back(n);
             reg.accion = Accion::CorreccionFina;
@@ -523,6 +529,78 @@ std::vector<double> afinar(double ppm, double umbral_ms, int minutos, std::mt199
             historial->push_back(reg);
     }
     return r;
+}
+
+// One device read every `periodo_s` from a set on, as the checker reads it
+// (inside a second, its reply's arrival known); for each read-back, the
+// estimate minus the truth and the bound (ms), and the drift's error over
+// the truth's (%).
+struct Seguido {
+    std::vector<double> error_ms, cota_ms, deriva_pct;
+};
+Seguido seguir(const sim::ModeloAparato::Config& c, int periodo_s, int lecturas,
+               std::uint32_t semilla) {
+    qint64 t0 = QDateTime(QDate(2026, 11, 8), QTime(10, 0)).toMSecsSinceEpoch() * 1000;
+    sim::ModeloAparato aparato(c, t0, semilla);
+    std::mt19937 azar(semilla);
+    std::uniform_real_distribution<double> u(0, 1);
+    SeguimientoReloj s(limites_de_linea(ConfigLinea{}));
+    aparato.puesta(t0);
+    s.puesta(t0);
+    Seguido r;
+    const EstadoPc pc{true, true, 0.0001};
+    for (int n = 1; n <= lecturas; ++n) {
+        // The display's tick finds the second up to 100 ms late.
+        const qint64 desde = t0 + static_cast<qint64>(n) * periodo_s * 1'000'000 +
+                             static_cast<qint64>(u(azar) * 100'000);
+        const qint64 t = s.momento_de_lectura(desde);
+        std::int64_t llegada = 0;
+        const QDateTime reloj = QDateTime::fromSecsSinceEpoch(aparato.responder(t, &llegada));
+        const LecturaReloj l{reloj.date().day(),  reloj.date().month(),  reloj.date().year() - 2000,
+                             reloj.time().hour(), reloj.time().minute(), reloj.time().second()};
+        const Registro reg = s.lectura(t, l, true, false, false, pc, 0, llegada);
+        const auto& e = reg.estimacion;
+        r.error_ms.push_back(e.valida ? (e.desvio_s - aparato.desvio(t)) * 1e3 : NAN);
+        r.cota_ms.push_back(e.valida ? e.cota_s * 1e3 : NAN);
+        r.deriva_pct.push_back(
+            e.valida && c.deriva != 0 ? 100 * (e.deriva - c.deriva) / std::abs(c.deriva) : NAN);
+    }
+    return r;
+}
+
+void filas_de_seguimiento() {
+    struct Caso {
+        const char* nombre;
+        double ppm, latencia_s;
+        int periodo_s, lectura;
+        bool deriva;
+    };
+    const Caso casos[] = {
+        {"300 ppm, 12 ms late, each minute: offset minus truth after 10 read-backs", 300, 0.012, 60,
+         10, false},
+        {"the same: drift minus truth after 10 read-backs", 300, 0.012, 60, 10, true},
+        {"prompt (3 ms, 9600 baud), 150 ppm, every 7 s: offset minus truth, 6th read-back", 150,
+         0.003, 7, 6, false},
+        {"prompt, every 7 s: offset minus truth, 12th read-back", 150, 0.003, 7, 12, false},
+        {"prompt, each minute: offset minus truth, 20th read-back", 150, 0.003, 60, 20, false},
+    };
+    for (const Caso& k : casos) {
+        std::vector<double> error;
+        std::vector<double> cota;
+        for (std::uint32_t i = 0; i < 100; ++i) {
+            sim::ModeloAparato::Config c;
+            c.deriva = (i % 2 ? 1 : -1) * k.ppm * 1e-6;
+            c.latencia_s = k.latencia_s;
+            c.byte_s = 10.0 / 9600;
+            const auto r = seguir(c, k.periodo_s, k.lectura, 100 + i);
+            const auto idx = static_cast<std::size_t>(k.lectura - 1);
+            error.push_back(k.deriva ? r.deriva_pct[idx] : r.error_ms[idx]);
+            cota.push_back(r.cota_ms[idx]);
+        }
+        fila(QString::fromUtf8(k.nombre), resumir(error), k.deriva ? "%" : "ms");
+        if (!k.deriva)
+            fila(QStringLiteral("the same: its bound"), resumir(cota), "ms");
+    }
 }
 
 void filas_de_afinado() {
@@ -617,6 +695,7 @@ int main(int argc, char* argv[]) {
     {
         QTemporaryDir dir;
         filas_del_estimador(dir.path());
+        filas_de_seguimiento();
         filas_de_afinado();
         fila(QStringLiteral("Historial opened on a month of one-minute read-backs (43,200)"),
              resumir(aperturas_de_historial(dir.path(), rapido ? 3 : 10)), "ms");

@@ -98,7 +98,7 @@ EstimadorVentana::Suceso EstimadorVentana::lectura(qint64 desde_us, qint64 hasta
     const qint64 ventana_us = std::max<qint64>(hasta_us - desde_us, 0);
     const double ventana_s = segundos(ventana_us);
     ventanas_s_.push_back(ventana_s);
-    if (ventanas_s_.size() > 5)
+    if (ventanas_s_.size() > 10)
         ventanas_s_.pop_front();
     // The device read its clock at some s in [desde, hasta] and held C
     // there: C <= s + offset(s) < C + 1. At desde, with |d| <= d_max:
@@ -134,9 +134,10 @@ EstimadorVentana::Suceso EstimadorVentana::lectura(qint64 desde_us, qint64 hasta
             if (c.derivas.size() > kDerivasPorCuenta)
                 c.derivas.pop_front();
             alguna = true;
-        } else if (++c.faltas == 1) {
+        } else if (++c.faltas == 1 && !c.previa) {
             // First contradicted: this read's own account stands beside it
-            // (a knock the other accounts' wider bands let pass).
+            // (a knock the other accounts' wider bands let pass). Not for
+            // what stood before a set: the set was meant to move it.
             const auto [lo_d, hi_d] =
                 c.derivas.empty() ? rango_deriva(c.region) : c.derivas.front();
             d_lo_nueva = std::min(d_lo_nueva, lo_d - kHolguraDeriva);
@@ -209,7 +210,7 @@ EstimadorVentana::Suceso EstimadorVentana::lectura(qint64 desde_us, qint64 hasta
     if (alguna)
         std::erase_if(cuentas_, [](const Cuenta& c) { return c.faltas >= 2; });
 
-    unir_si_sobran();
+    unir_solapadas(desde_us);
 
     // The set did not take only if what stood before it is what is left.
     const bool previa_en_pie =
@@ -257,23 +258,49 @@ EstimadorVentana::Suceso EstimadorVentana::lectura(qint64 desde_us, qint64 hasta
     return suceso;
 }
 
-void EstimadorVentana::unir_si_sobran() {
-    if (cuentas_.size() > kMaxCuentas) {
-        // Too many to aim between: the oldest two as one, their hull.
-        std::vector<PuntoAD> puntos;
-        const qint64 ref = cuentas_[1].ref_us;
-        for (int i = 0; i < 2; ++i)
-            for (const PuntoAD& v : cuentas_[static_cast<std::size_t>(i)].region)
-                puntos.push_back(
-                    {v.a_s +
-                         v.deriva * segundos(ref - cuentas_[static_cast<std::size_t>(i)].ref_us),
-                     v.deriva});
-        Cuenta unida = cuentas_[1];
-        unida.region = envolvente(std::move(puntos));
-        unida.faltas = std::min(cuentas_[0].faltas, cuentas_[1].faltas);
-        unida.de_puesta = false;
-        cuentas_.erase(cuentas_.begin(), cuentas_.begin() + 2);
-        cuentas_.insert(cuentas_.begin(), std::move(unida));
+EstimadorVentana::Cuenta EstimadorVentana::unir(const Cuenta& x, const Cuenta& y) const {
+    // Their hull, counted from the later reference: true whichever held.
+    const qint64 ref = std::max(x.ref_us, y.ref_us);
+    std::vector<PuntoAD> puntos;
+    for (const Cuenta* c : {&x, &y})
+        for (const PuntoAD& v : c->region)
+            puntos.push_back({v.a_s + v.deriva * segundos(ref - c->ref_us), v.deriva});
+    Cuenta u = x.ref_us >= y.ref_us ? x : y;
+    u.region = envolvente(std::move(puntos));
+    u.ref_us = ref;
+    u.faltas = std::min(x.faltas, y.faltas);
+    // A set whose account meets what stood before it cannot be told as
+    // taken or not: the clock was already where it put it.
+    u.de_puesta = false;
+    u.previa = x.previa || y.previa;
+    u.de_contradiccion = x.de_contradiccion && y.de_contradiccion;
+    u.deriva_sembrada = x.deriva_sembrada || y.deriva_sembrada;
+    u.derivas.clear();
+    const auto [d_lo, d_hi] = rango_deriva(u.region);
+    u.derivas.push_back({d_lo, d_hi});
+    return u;
+}
+
+void EstimadorVentana::unir_solapadas(qint64 t_us) {
+    // Accounts whose offsets meet cannot be told apart by a read: one
+    // account, their hull. Too many to aim between: the oldest two as one.
+    for (bool otra = true; otra;) {
+        otra = false;
+        for (std::size_t i = 0; i < cuentas_.size() && !otra; ++i) {
+            for (std::size_t j = i + 1; j < cuentas_.size() && !otra; ++j) {
+                const auto [a_lo, a_hi] = rango(cuentas_[i], t_us);
+                const auto [b_lo, b_hi] = rango(cuentas_[j], t_us);
+                if (a_lo <= b_hi && b_lo <= a_hi) {
+                    cuentas_[i] = unir(cuentas_[i], cuentas_[j]);
+                    cuentas_.erase(cuentas_.begin() + static_cast<std::ptrdiff_t>(j));
+                    otra = true;
+                }
+            }
+        }
+    }
+    while (cuentas_.size() > kMaxCuentas) {
+        cuentas_[1] = unir(cuentas_[0], cuentas_[1]);
+        cuentas_.erase(cuentas_.begin());
     }
 }
 
@@ -291,7 +318,7 @@ void EstimadorVentana::sospecha(qint64 desde_us, qint64 hasta_us, qint64 reloj_s
     Cuenta c = nueva(desde_us, lo, hi, -limites_.deriva_max, limites_.deriva_max);
     c.de_contradiccion = true;
     cuentas_.push_back(std::move(c));
-    unir_si_sobran();
+    unir_solapadas(desde_us);
 }
 
 bool EstimadorVentana::decidido() const {
@@ -337,7 +364,15 @@ double EstimadorVentana::ventana_esperada_s() const {
         return 17 * limites_.byte_s + 0.020;
     // The widest of the last few: a window planned too narrow lets a look
     // past an edge land on it.
-    return *std::max_element(ventanas_s_.begin(), ventanas_s_.end());
+    return *std::max_element(ventanas_s_.end() - std::min<std::ptrdiff_t>(5, ssize(ventanas_s_)),
+                             ventanas_s_.end());
+}
+
+double EstimadorVentana::dispersion_ventanas_s() const {
+    if (ventanas_s_.size() < 5)
+        return std::numeric_limits<double>::infinity();
+    const auto [lo, hi] = std::minmax_element(ventanas_s_.begin(), ventanas_s_.end());
+    return *hi - *lo;
 }
 
 std::optional<EstimadorVentana::Objetivo> EstimadorVentana::objetivo(qint64 t_us,

@@ -81,6 +81,9 @@ public:
     std::optional<Objetivo> objetivo(qint64 t_us, bool arriba) const;
     // The window expected of the next read (s): the last ones measured.
     double ventana_esperada_s() const;
+    // How much the last windows differ (s): a steady device's hardly do.
+    // Infinite before a few have been seen.
+    double dispersion_ventanas_s() const;
 
     // What an earlier run learnt of the drift: believed for the accounts
     // that start from here, until the first contradiction.
@@ -115,8 +118,9 @@ private:
 
     Cuenta nueva(qint64 t_us, double lo_s, double hi_s, double d_lo, double d_hi) const;
     std::pair<double, double> rango(const Cuenta& c, qint64 t_us) const;
-    // More accounts than can be aimed between: the oldest two as one.
-    void unir_si_sobran();
+    Cuenta unir(const Cuenta& x, const Cuenta& y) const;
+    // Accounts that meet at `t_us` as one; no more than can be aimed between.
+    void unir_solapadas(qint64 t_us);
 
     LimitesEstimador limites_;
     std::vector<Cuenta> cuentas_;

@@ -39,8 +39,10 @@ qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
     // The latency model aims where it is trusted and the accounts agree;
     // otherwise, and every other read once it is narrow, the windows aim:
     // between accounts, through their middle, or just past an edge.
-    const bool modelo =
-        ventana_.decidido() && estimador_.en(desde_us).valida && estimador_.sin_antecedentes();
+    const bool modelo = ventana_.decidido() && estimador_.en(desde_us).valida &&
+                        estimador_.sin_antecedentes() &&
+                        ventana_.dispersion_ventanas_s() <=
+                            2 * estimador_.limites().fluctuacion_s + kHolguraVentanas_s;
     const bool arriba = modelo ? (lecturas_ / 2) % 2 == 0 : lecturas_ % 2 == 0;
     const auto obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, arriba)
                                              : std::optional<EstimadorVentana::Objetivo>{};
@@ -56,7 +58,10 @@ qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
         std::clamp(static_cast<qint64>(std::llround(cruce - x_us)), desde_us, desde_us + 999'999);
     if (t <= fin)
         return t;
-    return t - fin <= desde_us + 1'000'000 - t ? fin : desde_us;
+    // The crossing falls outside what may be asked (a clock near the PC's
+    // own second, answering at once): each end by turns, so that the early
+    // one bounds the offset from below and the late one from above.
+    return lecturas_ % 4 < 2 ? fin : desde_us;
 }
 
 EstimadorDesvio::Estimacion SeguimientoReloj::en(qint64 t_us) const {
@@ -71,7 +76,11 @@ EstimadorDesvio::Estimacion SeguimientoReloj::en(qint64 t_us) const {
     // true account, so the windows are no safer than the model's probation.
     if (!estimador_.sin_antecedentes() && ventana_.desde_contradiccion() <= kEpisodiosRecientes)
         return p;
-    if (!v.valida || !p.valida || !estimador_.sin_antecedentes())
+    // The latency model assumes a steady device: where the windows wander
+    // more than its jitter allows, it is not used at all.
+    const bool estable = ventana_.dispersion_ventanas_s() <=
+                         2 * estimador_.limites().fluctuacion_s + kHolguraVentanas_s;
+    if (!v.valida || !p.valida || !estimador_.sin_antecedentes() || !estable)
         return v;
     const double v_lo = v.desvio_s - v.cota_s;
     const double v_hi = v.desvio_s + v.cota_s;

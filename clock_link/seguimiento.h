@@ -89,6 +89,9 @@ private:
     long tranquilas_ = 0;
     static constexpr long kLecturasTranquilas = 10;
     static constexpr long kEpisodiosRecientes = 120;
+    // What the PC adds to a window it measures (s): the reader's poll and
+    // the scheduler.
+    static constexpr double kHolguraVentanas_s = 0.004;
 };
 
 // Whether a reply's time is a time at all: a flood of zero bytes makes none.

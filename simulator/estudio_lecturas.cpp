@@ -41,6 +41,8 @@ CasoEstudio caso_al_azar(std::uint32_t semilla, double deriva_max, double latenc
         c.aparato.mentira = 0.3;
     } else if (falla == Falla::LatenciaAzar) {
         c.aparato.latencia_azar_s = 0.9;
+    } else if (falla == Falla::SinPuestas) {
+        c.golpe_en = 15;
     }
     c.umbral_ms = 50;
     return c;
@@ -71,12 +73,15 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
         std::vector<int> finas;
         int actualizaciones = 0;
         std::int64_t minuto = inicio;
+        int desde_perdida = -1;
         for (int n = 1; n <= lecturas; ++n) {
             minuto += 60 * kSegundo;
             if (c.falla == Falla::Golpe && n == c.golpe_en) {
                 aparato.golpe(minuto, c.golpe_s);
                 falla_activa = true;
             }
+            if (c.falla == Falla::SinPuestas && n == c.golpe_en)
+                aparato.ignorar_puestas(true);
             const std::int64_t segundo31 = minuto + 31 * kSegundo;
             // The display's 100 ms tick finds second 31 up to a tick late.
             const auto desde = segundo31 + static_cast<std::int64_t>(u(azar) * 100'000);
@@ -103,6 +108,11 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
                   reg.suceso != EstimadorVentana::Suceso::PuestaConfirmada)) &&
                 falla_activa)
                 vista = true;
+            if (desde_perdida >= 0 && ++desde_perdida <= 2 &&
+                reg.suceso == EstimadorVentana::Suceso::PuestaNoTomada) {
+                ++r.no_tomadas_dichas;
+                desde_perdida = -1;
+            }
             const auto& e = reg.estimacion;
             if (e.valida) {
                 ++r.publicadas;
@@ -134,6 +144,11 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
                     ++actualizaciones;
                 // The update lands on a whole second a few seconds on.
                 const std::int64_t puesta = (t / kSegundo + 4) * kSegundo;
+                if (aparato.config().ignorar_puestas) {
+                    ++r.puestas_perdidas;
+                    falla_activa = true;
+                    desde_perdida = 0;
+                }
                 aparato.puesta(puesta);
                 b.puesta(puesta);
             }

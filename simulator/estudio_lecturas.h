@@ -23,6 +23,8 @@ enum class Falla {
     SegundoAzar,
     // Each read is late by a random 0 .. 0.9 s.
     LatenciaAzar,
+    // From the 15th read-back on, every set is dropped (lost on the line).
+    SinPuestas,
 };
 
 struct CasoEstudio {
@@ -62,6 +64,10 @@ struct ResultadoEstudio {
     std::vector<double> actualizaciones_por_hora;
     // The worst drift bound missed (truth outside), in ppm beyond the bound.
     long deriva_fallida = 0;
+    // Sets the device dropped, and those told as not taken within two
+    // read-backs.
+    long puestas_perdidas = 0;
+    long no_tomadas_dichas = 0;
 };
 
 // `lecturas` one-minute read-backs of each case. `historial` is a scratch file.
