@@ -5,14 +5,25 @@
 # simulator to the history's row written, by the file's time), and the time
 # from starting the sender to its window showing.
 #   bench/windows.sh [N]     after make windows
+#   bench/windows.sh --reposo [SECONDS]
+#                            the checker idle under Wine instead: the CPU
+#                            its process and Wine's server take over that
+#                            many seconds (60) after a read-back asked for
+#                            (the port stays open until the next), in the
+#                            tray against the simulator
 # Wine's timers are Linux's: this measures the programs' planning through
 # Wine, not Windows' own timer tick.
 set -uo pipefail
 # shellcheck source=tests/comun.sh
 . "$(dirname "$0")/../tests/comun.sh"
 raiz=$(cd "$(dirname "$0")/.." && pwd)
+reposo=0
+if [ "${1:-}" = --reposo ]; then
+    reposo=1
+    shift
+fi
 n=${1:-10}
-dist=$raiz/${BUILD_WIN:-build-windows}/Quarvel
+dist=$(cd "$raiz" && realpath -m "${BUILD_WIN:-build-windows}")/Quarvel
 linux=$(cd "$raiz" && realpath -m "${BUILD:-build}")
 cache=${QUARVEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/quarvel}
 export WINEPREFIX=$cache/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -94,6 +105,43 @@ ventana() {
     wait "$q" "$s" 2>/dev/null
     esperar 50 eval '[ -z "$(xdotool search --onlyvisible --name "^Quarvel 3.8")" ]'
 }
+# cpu PID: the process's user and system time so far, in clock ticks.
+cpu() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null; }
+if [ "$reposo" = 1 ]; then
+    d=$t/reposo
+    mkdir -p "$d"
+    qv_ini >"$d/qv.ini"
+    # A read-back every 5 minutes: none falls in the minute measured.
+    qv_int_ini >"$d/qv_int.ini"
+    "$linux/simulator/simulador_reloj" --dir "$d" --quiet --log "$d/sim.log" >/dev/null 2>&1 &
+    pids+=($!)
+    esperar 50 test -L "$d/COM1"
+    wineserver -k 2>/dev/null
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$d/COM1" /f >/dev/null 2>&1
+    wineserver -k 2>/dev/null
+    (cd "$d" && exec wine "$dist/Quarvel430.exe" >/dev/null 2>&1) &
+    q=$!
+    pids+=("$q")
+    esperar 300 grep -q '"cmd":"CF"' "$d/sim.log" || { echo "no start-up set" >&2; exit 1; }
+    # A read-back asked for now leaves the port open, as between read-backs.
+    (cd "$d" && wine "$dist/Quarvel430.exe" --comprobar >/dev/null 2>&1)
+    esperar 600 grep -q '"cmd":"CX"' "$d/sim.log" || { echo "no read-back" >&2; exit 1; }
+    # Its reply and what follows it are over.
+    sleep 5
+    servidor=$(pgrep -n -x 'wineserver(64)?')
+    [ -n "$servidor" ] && [ "$(cat "/proc/$q/comm")" = Quarvel430.exe ] || { echo "no process to measure" >&2; exit 1; }
+    a=$(cpu "$q")
+    b=$(cpu "$servidor")
+    lecturas=$(grep -c '"cmd":"CX"' "$d/sim.log")
+    sleep "$n"
+    a=$(($(cpu "$q") - a))
+    b=$(($(cpu "$servidor") - b))
+    lecturas=$(($(grep -c '"cmd":"CX"' "$d/sim.log") - lecturas))
+    hz=$(getconf CLK_TCK)
+    echo "| idle $n s, read-backs in it: $lecturas | Quarvel430.exe | $(awk -v c="$a" -v s="$n" -v hz="$hz" 'BEGIN { printf "%.2f %%", 100 * c / hz / s }') | wineserver | $(awk -v c="$b" -v s="$n" -v hz="$hz" 'BEGIN { printf "%.2f %%", 100 * c / hz / s }') |"
+    exit 0
+fi
+
 fila() { # fila NAME UNIT VALUES...: median and worst by magnitude; n counts
     # the measured ones (a start that never got there is left out, and shows
     # as a smaller n)

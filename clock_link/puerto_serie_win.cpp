@@ -1,11 +1,12 @@
 #include "clock_link/puerto_serie_win.h"
 
+#include "platform/fuente_hora.h"
+
 #include <QDeadlineTimer>
 #include <chrono>
+#include <optional>
 
 #include <windows.h>
-// After windows.h, whose types it uses.
-#include <timeapi.h>
 
 namespace quarvel {
 
@@ -15,8 +16,18 @@ namespace {
 // where what nobody reads stops piling up.
 constexpr int kEsperaCierreMs = 1500;
 constexpr qsizetype kEntradaMaxima = 4096;
-// How often the reading thread looks for bytes: a byte's time at 9600 baud.
+using Reloj = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How often the reading thread looks for bytes while a reply may come: a
+// byte's time at 9600 baud, so its arrival is known to the millisecond.
 constexpr DWORD kMiradaMs = 1;
+// Otherwise: often enough to notice soon that the device went away.
+constexpr DWORD kMiradaLentaMs = 250;
+// A write starts the quick looks; the read-back's wait, which follows its
+// write at once, keeps them going while it lasts and this long after it.
+constexpr milliseconds kTrasEscritura{250};
+constexpr milliseconds kTrasEspera{50};
 
 HANDLE manejador(void* h) {
     return static_cast<HANDLE>(h);
@@ -145,14 +156,14 @@ bool PuertoSerieWin::abrir() {
     }
     h_ = h;
     parar_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    despertar_ = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     {
         const std::lock_guard<std::mutex> l(m_);
         entrada_.clear();
         aviso_pendiente_ = false;
+        a_menudo_hasta_ = {};
     }
     abierto_ = true;
-    // Millisecond sleeps for the reading thread, while the port is open.
-    ::timeBeginPeriod(1);
     ++sesion_;
     lector_ = std::thread([this, s = sesion_] { leer_en_hilo(s); });
     return true;
@@ -162,11 +173,26 @@ void PuertoSerieWin::leer_en_hilo(quint64 sesion) {
     OVERLAPPED ov{};
     ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     char bloque[512];
-    // The driver's count of waiting bytes, looked at every millisecond; a
-    // read takes only what is there, so it never waits. (Under Wine 8 on a
+    // Millisecond waits need Windows' fine timer: held only while they last.
+    std::optional<ResolucionFina> fina;
+    const HANDLE eventos[] = {manejador(parar_), manejador(despertar_)};
+    // The driver's count of waiting bytes, looked at again and again; a read
+    // takes only what is there, so it never waits. (Under Wine 8 on a
     // pseudo-terminal neither WaitCommEvent nor a read left pending ever
     // completes, and a blocking read waits out its whole timeout.)
-    while (::WaitForSingleObject(manejador(parar_), kMiradaMs) == WAIT_TIMEOUT) {
+    for (;;) {
+        bool a_menudo = false;
+        {
+            const std::lock_guard<std::mutex> l(m_);
+            a_menudo = Reloj::now() < a_menudo_hasta_;
+        }
+        if (a_menudo && !fina)
+            fina.emplace();
+        else if (!a_menudo)
+            fina.reset();
+        if (::WaitForMultipleObjects(2, eventos, FALSE, a_menudo ? kMiradaMs : kMiradaLentaMs) ==
+            WAIT_OBJECT_0)
+            break;
         DWORD errores = 0;
         COMSTAT estado{};
         if (!::ClearCommError(manejador(h_), &errores, &estado)) {
@@ -230,7 +256,19 @@ bool PuertoSerieWin::escribir(const QByteArray& datos) {
         }
     }
     escrituras_.push_back(std::move(e));
+    mirar_a_menudo_hasta(Reloj::now() + kTrasEscritura);
     return true;
+}
+
+void PuertoSerieWin::mirar_a_menudo_hasta(Reloj::time_point hasta) {
+    bool dormia = false;
+    {
+        const std::lock_guard<std::mutex> l(m_);
+        dormia = Reloj::now() >= a_menudo_hasta_;
+        a_menudo_hasta_ = hasta;
+    }
+    if (dormia)
+        ::SetEvent(manejador(despertar_));
 }
 
 QByteArray PuertoSerieWin::leer() {
@@ -243,6 +281,8 @@ QByteArray PuertoSerieWin::leer() {
 void PuertoSerieWin::esperarDatos(int ms) {
     if (!abierto_)
         return;
+    // Someone waits for a reply: it decides how long the quick looks last.
+    mirar_a_menudo_hasta(Reloj::now() + milliseconds(ms) + kTrasEspera);
     std::unique_lock<std::mutex> l(m_);
     hay_datos_.wait_for(l, std::chrono::milliseconds(ms), [this] { return !entrada_.isEmpty(); });
 }
@@ -263,10 +303,10 @@ void PuertoSerieWin::cerrar() {
     ::SetEvent(manejador(parar_));
     if (lector_.joinable())
         lector_.join();
-    ::timeEndPeriod(1);
     ::CloseHandle(manejador(parar_));
+    ::CloseHandle(manejador(despertar_));
     ::CloseHandle(manejador(h_));
-    h_ = parar_ = nullptr;
+    h_ = parar_ = despertar_ = nullptr;
     abierto_ = false;
 }
 

@@ -3,6 +3,7 @@
 #include "clock_link/puerto_serie.h"
 
 #include <QByteArray>
+#include <chrono>
 #include <condition_variable>
 #include <list>
 #include <memory>
@@ -14,9 +15,11 @@ namespace quarvel {
 // The real port on Windows, straight on the communications API: \\.\COM<n>
 // opened for overlapped I/O (a write never waits behind a read), its line
 // set through a DCB, and a thread of its own that takes what the driver has
-// received every millisecond, without WaitCommEvent. What arrives is kept
-// here for Input() and esperarDatos(); the window's thread hears of it by a
-// queued signal, which becomes OnComm.
+// received, without WaitCommEvent: every millisecond from a write for as
+// long as someone waits for bytes (a read-back's reply) and a moment after,
+// a few times a second otherwise, enough to see the device go. What
+// arrives is kept here for Input() and esperarDatos(); the window's thread
+// hears of it by a queued signal, which becomes OnComm.
 class PuertoSerieWin final : public PuertoSerie {
     Q_OBJECT
 public:
@@ -51,9 +54,13 @@ private:
     // rest (0: no wait). True when none is left.
     bool recoger_escrituras(int ms);
     void alPerder(quint64 sesion, const QString& razon);
+    // The reading thread looks every millisecond until `hasta` (wakes it
+    // when it looked rarely).
+    void mirar_a_menudo_hasta(std::chrono::steady_clock::time_point hasta);
 
-    void* h_ = nullptr;     // the port's HANDLE
-    void* parar_ = nullptr; // event that stops the reading thread
+    void* h_ = nullptr;         // the port's HANDLE
+    void* parar_ = nullptr;     // event that stops the reading thread
+    void* despertar_ = nullptr; // event that makes it look now
     bool abierto_ = false;
     quint64 sesion_ = 0;
     std::thread lector_;
@@ -63,6 +70,7 @@ private:
     std::condition_variable hay_datos_;
     QByteArray entrada_;
     bool aviso_pendiente_ = false;
+    std::chrono::steady_clock::time_point a_menudo_hasta_{};
 };
 
 } // namespace quarvel

@@ -16,9 +16,8 @@
 
 #include <io.h>
 #include <windows.h>
-// After windows.h, whose types they use.
+// After windows.h, whose types it uses.
 #include <sddl.h>
-#include <timeapi.h>
 
 namespace quarvel {
 
@@ -198,9 +197,8 @@ QString carpeta_de_usuario() {
 }
 
 std::unique_ptr<PuertoSerie> crear_puerto_real() {
-    // Windows' timer tick is 15.6 ms by default: a set planned to the
-    // millisecond needs 1 ms, for as long as the program runs.
-    ::timeBeginPeriod(1);
+    // Windows' fine timer is held only while it is needed: by the exact
+    // waits (HoraDelSistema) and by the port while a reply is awaited.
     return std::make_unique<PuertoSerieWin>();
 }
 

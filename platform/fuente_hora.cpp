@@ -1,7 +1,14 @@
 #include "platform/fuente_hora.h"
 
 #include <QTimerEvent>
+#include <atomic>
 #include <chrono>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+// After windows.h, whose types it uses.
+#include <timeapi.h>
+#endif
 
 namespace quarvel {
 
@@ -18,11 +25,31 @@ constexpr qint64 kEsperaActivaMaximaUs = 5000;
 // back: it keeps the wait it was given, as window timers do.
 constexpr qint64 kSaltoDeRelojUs = 1'000'000;
 
+std::atomic<int> resoluciones{0};
+
 qint64 piso_div(qint64 a, qint64 b) {
     return a / b - ((a % b != 0) && (a < 0) ? 1 : 0);
 }
 
 } // namespace
+
+ResolucionFina::ResolucionFina() {
+    ++resoluciones;
+#ifdef Q_OS_WIN
+    ::timeBeginPeriod(1);
+#endif
+}
+
+ResolucionFina::~ResolucionFina() {
+#ifdef Q_OS_WIN
+    ::timeEndPeriod(1);
+#endif
+    --resoluciones;
+}
+
+int ResolucionFina::vigentes() {
+    return resoluciones;
+}
 
 QDateTime FuenteHora::ahora() const {
     return QDateTime::fromMSecsSinceEpoch(piso_div(ahora_us(), 1000));
@@ -35,6 +62,7 @@ qint64 HoraDelSistema::ahora_us() const {
 FuenteHora::Id HoraDelSistema::programar(qint64 cuando_us, Precision precision,
                                          std::function<void()> accion) {
     const Id id = ++siguiente_;
+    tomar(precision);
     armar(Cita{id, cuando_us, precision, std::move(accion)});
     return id;
 }
@@ -48,10 +76,21 @@ void HoraDelSistema::armar(Cita cita) {
     citas_.emplace(timer, std::move(cita));
 }
 
+void HoraDelSistema::tomar(Precision precision) {
+    if (precision == Precision::Exacta && exactas_++ == 0)
+        fina_.emplace();
+}
+
+void HoraDelSistema::soltar(Precision precision) {
+    if (precision == Precision::Exacta && --exactas_ == 0)
+        fina_.reset();
+}
+
 void HoraDelSistema::cancelar(Id id) {
     for (auto it = citas_.begin(); it != citas_.end(); ++it) {
         if (it->second.id == id) {
             killTimer(it->first);
+            soltar(it->second.precision);
             citas_.erase(it);
             return;
         }
@@ -76,6 +115,8 @@ void HoraDelSistema::timerEvent(QTimerEvent* evento) {
         }
     }
     cita.accion();
+    // After the call: one it plans at once keeps the hold.
+    soltar(cita.precision);
 }
 
 QString formato_hora(const QDateTime& t) {

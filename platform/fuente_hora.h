@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace quarvel {
 
@@ -38,6 +39,19 @@ public:
     virtual void cancelar(Id id) = 0;
 };
 
+// While one lives, sleeping threads wake to the millisecond. Windows ticks
+// every 15.6 ms otherwise, and a finer tick costs the PC power, so it is held
+// only while something waits for its moment; elsewhere it changes nothing.
+class ResolucionFina {
+public:
+    ResolucionFina();
+    ~ResolucionFina();
+    ResolucionFina(const ResolucionFina&) = delete;
+    ResolucionFina& operator=(const ResolucionFina&) = delete;
+    // How many live in this process now.
+    static int vigentes();
+};
+
 // The real clock. Calls wait on Qt's precise timers, so a step of the PC's
 // clock while one waits does not move it.
 class HoraDelSistema final : public QObject, public FuenteHora {
@@ -59,10 +73,15 @@ private:
         std::function<void()> accion;
     };
     void armar(Cita cita);
+    void tomar(Precision precision);
+    void soltar(Precision precision);
 
     // By Qt timer id.
     std::map<int, Cita> citas_;
     Id siguiente_ = 0;
+    // Held while an exact call waits.
+    int exactas_ = 0;
+    std::optional<ResolucionFina> fina_;
 };
 
 // "HH:MM:SS" and "DD/MM/YYYY", the display formats of both windows.

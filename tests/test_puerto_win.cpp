@@ -1,6 +1,8 @@
 #include "clock_link/puerto_serie_win.h"
+#include "platform/fuente_hora.h"
 #include "tests/apoyo.h"
 
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -89,4 +91,28 @@ TEST_F(PuertoWinConReloj, AFailureQueuedByAClosedOpeningLeavesTheNewOneOpen) {
     esperar_eventos(50);
     EXPECT_FALSE(p.PortOpen()) << "the open one's own failure still closes it";
     EXPECT_TRUE(p.ultimoError().contains("Se perdió el puerto")) << qPrintable(p.ultimoError());
+}
+
+TEST_F(PuertoWinConReloj, AReplyIsSeenAsItComesAndTheFineTimerOnlyWhileAwaited) {
+    ASSERT_TRUE(p.setPortOpen(true)) << qPrintable(p.ultimoError());
+    EXPECT_EQ(ResolucionFina::vigentes(), 0) << "an open port nobody waits on";
+    ASSERT_TRUE(p.Output("CX"));
+    QElapsedTimer t;
+    t.start();
+    QByteArray r;
+    int tenida = 0;
+    while (r.size() < 15 && t.elapsed() < 2000) {
+        p.esperarDatos(1);
+        r += p.Input();
+        tenida = qMax(tenida, ResolucionFina::vigentes());
+    }
+    const qint64 ms = t.elapsed();
+    EXPECT_EQ(r.size(), 15) << r.toHex().constData();
+    // The simulator answers in about 35 ms; the port's rare look would
+    // first find it a quarter of a second after the write.
+    EXPECT_LT(ms, 250);
+    EXPECT_EQ(tenida, 1);
+    for (int i = 0; i < 200 && ResolucionFina::vigentes() > 0; ++i)
+        esperar_eventos(10);
+    EXPECT_EQ(ResolucionFina::vigentes(), 0) << "let go once nobody waits";
 }
