@@ -2,6 +2,7 @@
 #include "main_window/programa_sistema.h"
 
 #include "clock_link/puerto_serie_win.h"
+#include "platform/diario.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -13,6 +14,8 @@
 #include <atomic>
 #include <cstdio>
 #include <iterator>
+#include <thread>
+#include <utility>
 
 #include <io.h>
 #include <windows.h>
@@ -70,6 +73,52 @@ void cerrar_ventana() {
         QApplication::exit(0);
     else
         ventana->cerrarSinPreguntar();
+}
+
+// The session's end, heard by Qt's windows or by the program's own: said
+// once, then the window closes as at a click.
+void cerrar_al_fin_de_sesion() {
+    static bool dicho = false;
+    if (!std::exchange(dicho, true))
+        diario(Prioridad::Info,
+               QStringLiteral("fin de la sesión de Windows: se cierra como al cerrar la ventana"));
+    cerrar_ventana();
+}
+
+// Logoff and shutdown reach a window program through its top-level windows,
+// and Qt makes none before its window is first shown (a checker in the
+// tray), or ever off screen: this hidden one, on a thread of its own, hears
+// them in every state. It holds the session's end until the program has
+// closed and gone, with its lock; the process ends when this returns.
+LRESULT CALLBACK al_fin_de_sesion(HWND h, UINT mensaje, WPARAM w, LPARAM l) {
+    if (mensaje == WM_QUERYENDSESSION)
+        return TRUE;
+    if (mensaje == WM_ENDSESSION) {
+        if (w != FALSE) {
+            QMetaObject::invokeMethod(qApp, &cerrar_al_fin_de_sesion, Qt::QueuedConnection);
+            for (int i = 0; i < 450; ++i)
+                ::Sleep(10);
+        }
+        return 0;
+    }
+    return ::DefWindowProcW(h, mensaje, w, l);
+}
+
+void escuchar_fin_de_sesion() {
+    WNDCLASSW clase{};
+    clase.lpfnWndProc = al_fin_de_sesion;
+    clase.hInstance = ::GetModuleHandleW(nullptr);
+    clase.lpszClassName = L"QuarvelFinDeSesion";
+    if (::RegisterClassW(&clase) == 0)
+        return;
+    // Top-level, never shown: a message-only window hears no broadcast.
+    const HWND h = ::CreateWindowExW(0, clase.lpszClassName, L"Quarvel", WS_OVERLAPPED, 0, 0, 0, 0,
+                                     nullptr, nullptr, clase.hInstance, nullptr);
+    if (h == nullptr)
+        return;
+    MSG m;
+    while (::GetMessageW(&m, nullptr, 0, 0) > 0)
+        ::DispatchMessageW(&m);
 }
 
 // Ctrl-C, Ctrl-Break, the console closed, logoff, shutdown: the window
@@ -210,8 +259,9 @@ void cerrar_con_senales(VentanaPrincipal* ventana) {
     // A program without a console hears of logoff and shutdown through its
     // windows: Qt asks it to save its data first.
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, ventana,
-                     [](QSessionManager&) { cerrar_ventana(); });
+                     [](QSessionManager&) { cerrar_al_fin_de_sesion(); });
     ::SetConsoleCtrlHandler(al_recibir_control, TRUE);
+    std::thread(escuchar_fin_de_sesion).detach();
 }
 
 } // namespace quarvel

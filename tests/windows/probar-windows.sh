@@ -2,8 +2,9 @@
 # The Windows build under Wine: the rules and windows suites as Windows
 # programs, Quarvel430.exe against the Linux clock simulator through Wine's
 # COM1 (start-up set on the second, a right clock left alone at second 31, a
-# wrong clock corrected, the history written), the sender's Inicio chain
-# beside Linux's, and the installer installing (Start-menu entries that start
+# wrong clock corrected, the history written), the session's end (Wine's
+# wineboot -e) closing each program as its window's close does, the
+# sender's Inicio chain beside Linux's, and the installer installing (Start-menu entries that start
 # in the user's own folder) and uninstalling.
 #   probar-windows.sh BUILD_WIN
 # Wine's timers are Linux's: what the timings show is the program's own
@@ -126,6 +127,45 @@ comprobar "y en stderr: <6>Quarvel430 …" grep -q '^<6>Quarvel430 ' "$t/q430.lo
 wineserver -k 2>/dev/null
 wait "$chequeador" 2>/dev/null
 kill "$simulador_pid" 2>/dev/null
+
+# --- the session's end ----------------------------------------------------------
+# fin_de_sesion NAME PROGRAM VISIBLE OPTIONS...: PROGRAM started in a folder
+# of its own against a simulator, its window shown or not (VISIBLE 1 or 0);
+# once it runs, qv_int.ini is taken away and the session ends: the program
+# writes it again as closing its window does, says why in its log, and goes
+# with its lock.
+fin_de_sesion() {
+    local nombre=$1 prog=$2 visible=$3 d=$t/fin-$1 v
+    shift 3
+    mkdir -p "$d"
+    qv_ini >"$d/qv.ini"
+    printf '1\r\n' >"$d/qv_int.ini"
+    sim "$d" || { falla "$nombre: el simulador no arrancó"; return; }
+    com1 "$d/COM1"
+    (cd "$d" && exec wine "$p/$prog.exe" "$@" >"$d/prog.log" 2>&1) &
+    local programa=$!
+    pids+=("$programa")
+    # The checker's start-up set is over; the sender's window is up.
+    [ "$prog" = Quarvel38 ] || esperar 300 grep -q '"cmd":"CF"' "$d/sim.log"
+    [ "$visible" = 0 ] || esperar 300 eval 'xdotool search --onlyvisible --name "^Quarvel" >/dev/null'
+    v=$(xdotool search --onlyvisible --name "^Quarvel" 2>/dev/null | wc -l)
+    igual "$nombre: ventanas a la vista" "$visible" "$((v > 0 ? 1 : 0))"
+    rm -f "$d/qv_int.ini"
+    timeout 60 wineboot -e >/dev/null 2>&1
+    esperar 100 eval '! ps -o stat= -p "$programa" | grep -qv Z'
+    comprobar "$nombre: terminó con la sesión" eval '! ps -o stat= -p "$programa" | grep -qv Z'
+    comprobar "$nombre: qv_int.ini escrito al terminar ($(tr -d '\r' <"$d/qv_int.ini" 2>/dev/null))" \
+        test -s "$d/qv_int.ini"
+    comprobar "$nombre: sin .$prog.lock" test ! -e "$d/.$prog.lock"
+    comprobar "$nombre: $prog.log dice por qué" \
+        grep -q "info: fin de la sesión de Windows: se cierra como al cerrar la ventana" "$d/$prog.log"
+    kill "$programa" "$simulador_pid" 2>/dev/null
+    wineserver -k 2>/dev/null
+    wait "$programa" "$simulador_pid" 2>/dev/null
+}
+fin_de_sesion "Quarvel430 en la bandeja, nunca mostrado" Quarvel430 0
+fin_de_sesion "Quarvel430 con su ventana" Quarvel430 1 --con-ventana
+fin_de_sesion "Quarvel38 con su ventana" Quarvel38 1
 
 # --- the sender's Inicio, on Linux and under Wine ----------------------------------
 # inicio PROGRAM DIR: starts it in DIR against a simulator there, clicks
