@@ -16,7 +16,9 @@ set -euo pipefail
 
 receta=1
 suite=bookworm
-paquetes=(systemd systemd-sysv dbus procps
+# libpam-systemd and dbus-user-session: a lingering user's own manager and
+# bus, as a desktop has them (the upgrade restarts users' checkers).
+paquetes=(systemd systemd-sysv dbus procps libpam-systemd dbus-user-session
   libc6 libgcc-s1 libstdc++6 libxcb1 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6
   libqt6dbus6 libqt6serialport6 libqt6charts6 qt6-wayland qt6-translations-l10n)
 mapfile -t paquetes < <(printf '%s\n' "${paquetes[@]}" "$@" | sort -u)

@@ -2,9 +2,11 @@
 # The package's system unit under a real systemd: a Debian 12 root booted with
 # systemd-nspawn over a throwaway overlay, the .deb installed offline, a
 # simulated clock on a pseudo-terminal, quarvel430@NAME enabled and started,
-# its journal, history and metrics read, a device policy that refuses the port
-# (the instance must end in error and be started again), then stopped, and the
-# package reinstalled and removed while the instance runs.
+# its journal, history and metrics read, a second instance on the same clock
+# refused, a device policy that refuses the port (the instance must end in
+# error and be started again), then stopped, and the package reinstalled
+# (a user's checker restarting too) and removed while the instance runs, and
+# purged of what the guide has the administrator add.
 #   servicio-systemd.sh DEB_DIR|PACKAGE.deb
 # Environment:
 #   QUARVEL_RAIZ    a root to use instead of the cached one (raiz-systemd.sh,
@@ -185,6 +187,15 @@ comprobar "the folder and what the checker wrote belong to quarvel" \
   eval "[ -z \"\$(en_ct find $carpeta /var/lib/quarvel/metricas ! -user quarvel)\" ]"
 graves=$(diario | grep -c '^<[0-3]>')
 igual "no journal line at error priority or worse" 0 "$graves"
+# One clock, one checker: a second instance whose folder links the same
+# device is refused, naming the first one's process and folder.
+otra=/var/lib/quarvel/hall
+en_ct sh -c "mkdir -p $otra && cp $carpeta/qv.ini $carpeta/qv_int.ini $otra/ && ln -s $pty $otra/COM1 &&
+  chown -R quarvel:quarvel $otra && systemctl start quarvel430@hall.service"
+primero=$(en_ct systemctl show -P MainPID "$unidad")
+comprobar "a second instance on the clock is refused, naming the first (PID $primero)" \
+  esperar 20 dice "^<3>El puerto COM1 → $pty ya lo usa Quarvel430 (proceso $primero) en la carpeta $carpeta: "
+en_ct systemctl stop quarvel430@hall.service
 info "systemd's notes on the unit: $(en_ct journalctl -q --no-pager -u "$unidad" -o short --no-hostname |
   grep -v ' Quarvel430\[' | cut -d ' ' -f 4- |
   grep -v -e ': Start' -e ': Stopp' -e ': Deactivated' -e ': Sent signal' |
@@ -239,6 +250,21 @@ n=$(arranques)
 en_ct systemctl start "$unidad"
 comprobar "the instance started again" esperar 20 eval '[ "$(arranques)" -gt "$n" ]'
 antes=$(en_ct systemctl show -P MainPID "$unidad")
+# A user's own checker, `systemctl --user enable --now quarvel430` in a
+# session kept by lingering (no port here: it runs on, saying so).
+en_ct useradd -m ana
+en_ct loginctl enable-linger ana
+uid_ana=$(en_ct id -u ana)
+de_ana() { en_ct systemctl --user --machine ana@ "$@"; }
+esperar 20 en_ct systemctl is-active -q "user@$uid_ana.service" || info "no user manager for ana"
+de_ana enable --now quarvel430.service >/dev/null 2>&1
+comprobar "ana's quarvel430.service runs" esperar 20 de_ana is-active -q quarvel430.service
+antes_ana=$(de_ana show -P MainPID quarvel430.service)
+# The metrics linked into the node exporter's folder as the guide says, and
+# a file of another package beside them.
+exportador=/var/lib/prometheus/node-exporter
+en_ct sh -c "mkdir -p $exportador && ln -s /var/lib/quarvel/metricas/quarvel430_${nombre}_x.prom $exportador/ &&
+  echo 'otro 1' >$exportador/otro.prom"
 # The same version again is an upgrade to dpkg: the running instance should
 # end up on the new files.
 en_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall /root/quarvel.deb \
@@ -248,16 +274,31 @@ despues=$(en_ct systemctl show -P MainPID "$unidad")
 programa=$(en_ct readlink "/proc/$despues/exe" 2>/dev/null)
 comprobar "a reinstall restarts the instance on the new program (PID $antes -> $despues, $programa)" \
   test "$despues" != "$antes" -a "$despues" != 0 -a "$programa" = /usr/bin/Quarvel430
+despues_ana=$(de_ana show -P MainPID quarvel430.service)
+programa_ana=$(en_ct readlink "/proc/$despues_ana/exe" 2>/dev/null)
+comprobar "and ana's checker too (PID $antes_ana -> $despues_ana, $programa_ana)" \
+  test "$despues_ana" != "$antes_ana" -a "$despues_ana" != 0 -a "$programa_ana" = /usr/bin/Quarvel430
+# What the guide has the administrator add: an instance following its
+# adapter (a drop-in as systemctl edit writes it, the device's wants link).
+gota_admin=/etc/systemd/system/$unidad.d
+deseo=/etc/systemd/system/dev-ttyUSB0.device.wants/$unidad
+en_ct sh -c "mkdir -p $gota_admin ${deseo%/*} &&
+  printf '%s\n' '[Unit]' BindsTo=dev-ttyUSB0.device >$gota_admin/override.conf &&
+  ln -s /usr/lib/systemd/system/quarvel430@.service $deseo && systemctl daemon-reload"
 en_ct env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q quarvel >"$trabajo/apt-remove.log" 2>&1
 igual "apt-get remove" 0 "$?"
-comprobar "no Quarvel430 runs after apt-get remove" esperar 5 eval '! en_ct pgrep -x Quarvel430 >/dev/null'
+comprobar "no Quarvel430 runs after apt-get remove (ana's neither)" esperar 5 eval '! en_ct pgrep -x Quarvel430 >/dev/null'
+comprobar "removal takes the metrics' links from the node exporter's folder" \
+  eval "[ \"\$(en_ct ls $exportador)\" = otro.prom ]"
 enlace=/etc/systemd/system/multi-user.target.wants/$unidad
 info "after remove: unit $(en_ct systemctl show -P ActiveState,LoadState "$unidad" | tr '\n' ' ')package '$(en_ct dpkg-query -W -f='${db:Status-Abbrev}' quarvel 2>&1)', link $(en_ct test -L "$enlace" && echo kept || echo gone)"
 # A package with no conffiles and no postrm is purged by the removal already:
 # apt-get purge would not find it; dpkg --purge works in both cases.
 en_ct dpkg --purge quarvel >"$trabajo/purge.log" 2>&1
 en_ct systemctl daemon-reload
-comprobar "purging leaves no $enlace" eval "! en_ct test -L $enlace"
+for resto in "$enlace" "$deseo" "$gota_admin"; do
+  comprobar "purging leaves no $resto" eval "! en_ct test -e $resto -o -L $resto"
+done
 info "after purge: unit $(en_ct systemctl show -P ActiveState,LoadState "$unidad" | tr '\n' ' ')user quarvel $(en_ct id -u quarvel 2>/dev/null || echo gone), $(en_ct ls /var/lib/quarvel | tr '\n' ' ')left in /var/lib/quarvel"
 
 echo "$aprobados passed, $fallos failed"
