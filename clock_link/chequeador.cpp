@@ -150,9 +150,26 @@ void Chequeador::parar() {
 void Chequeador::iniciar_chequeo() {
     hora_chequeo_ = entorno_.hora->ahora();
     emit chequeo_iniciado(hora_chequeo_);
+    // The port is opened, locked and set before the moment is chosen: that
+    // takes milliseconds, which must not push the request out of its second.
+    abrir_para_leer();
+    programar_lectura(entorno_.hora->ahora_us());
+}
+
+void Chequeador::abrir_para_leer() {
+    PuertoSerie& puerto = *entorno_.puerto;
+    if (puerto.PortOpen())
+        puerto.setPortOpen(false);
+    puerto.setInputLen(0);
+    entorno_.enlace->reabrir();
+    puerto_listo_ = true;
+}
+
+void Chequeador::programar_lectura(qint64 desde_us) {
     // Inside this second, at the moment that tells most of the offset.
+    const qint64 momento = bitacora_.momento_de_lectura(desde_us);
+    fin_seguro_us_ = (desde_us / 1'000'000 + 1) * 1'000'000 - kMargenEscrituraUs;
     const qint64 ahora = entorno_.hora->ahora_us();
-    const qint64 momento = bitacora_.momento_de_lectura(ahora);
     if (momento <= ahora) {
         leer_a_su_hora();
         return;
@@ -175,7 +192,8 @@ void Chequeador::leer_a_su_hora() {
     }
     en_chequeo_ = true;
     chequeo_de_datos();
-    en_chequeo_ = false;
+    // Still on while a request moved to the next second waits.
+    en_chequeo_ = lectura_en_espera_;
 }
 
 template <class F> void Chequeador::guardar(F&& escritura) {
@@ -189,13 +207,22 @@ template <class F> void Chequeador::guardar(F&& escritura) {
 void Chequeador::chequeo_de_datos() {
     PuertoSerie& puerto = *entorno_.puerto;
     EnlaceReloj& enlace = *entorno_.enlace;
+    if (!puerto_listo_)
+        abrir_para_leer();
+    puerto_listo_ = false;
+    // Looked at again just before writing: a request that would now start
+    // too near its second's end (a stalled program, a slow open) goes in the
+    // next second instead, at its own moment.
+    const qint64 momento = entorno_.hora->ahora_us();
+    if (fin_seguro_us_ > 0 && momento > fin_seguro_us_) {
+        fin_seguro_us_ = 0;
+        puerto_listo_ = true;
+        programar_lectura((momento / 1'000'000 + 1) * 1'000'000);
+        return;
+    }
+    fin_seguro_us_ = 0;
     const QDateTime hora_chequeo = hora_chequeo_.isValid() ? hora_chequeo_ : entorno_.hora->ahora();
     hora_chequeo_ = QDateTime();
-    if (puerto.PortOpen())
-        puerto.setPortOpen(false);
-    puerto.setInputLen(0);
-    enlace.reabrir();
-    const qint64 momento = entorno_.hora->ahora_us();
     enlace.escribir(kComandoLeer);
     const qint64 escritura = entorno_.hora->ahora_us() - momento;
     // Each pass lets pending events run once, so the program stays alive

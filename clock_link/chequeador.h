@@ -148,6 +148,8 @@ private:
     void chequeo_debido();
     // The read-back at its moment, unless an update started meanwhile.
     void leer_a_su_hora();
+    void abrir_para_leer();
+    void programar_lectura(qint64 desde_us);
     // Writes a file the read-back keeps; a failure is said, never thrown.
     template <class F> void guardar(F&& escritura);
 
@@ -166,6 +168,14 @@ private:
     bool detenido_ = false;
     bool lectura_en_espera_ = false;
     FuenteHora::Id cita_lectura_ = 0;
+    // The port was opened for the read-back that waits for its moment, and
+    // the latest moment its request may start within its second (PC µs; 0
+    // when none is planned).
+    bool puerto_listo_ = false;
+    qint64 fin_seguro_us_ = 0;
+    // A request must start this long before its second ends: its two bytes
+    // at the slowest common line and what an adapter adds.
+    static constexpr qint64 kMargenEscrituraUs = 5'000;
     // When the check began, as the display showed it.
     QDateTime hora_chequeo_;
     PlanDeEnvio plan_;

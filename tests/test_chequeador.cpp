@@ -151,6 +151,29 @@ TEST_F(Ciclo, AReadAskedForComesAtTheNextSecondClearOfAChangeOfMinute) {
     EXPECT_GE(t.size(), 3u + 12u);
 }
 
+TEST_F(Ciclo, ARequestThatWouldLeaveItsSecondGoesInTheNextOne) {
+    // The port opens before the moment is waited for; a program stalled
+    // until its second's end writes nothing there, but in the next second,
+    // once, and checks as usual.
+    arrancar(1);
+    hora.avanzar(40'000);
+    puerto.limpiar();
+    hechos.clear();
+    while (!ciclo->lectura_en_espera() && hora.ahora().time().second() != 32)
+        hora.avanzar(10);
+    ASSERT_TRUE(ciclo->lectura_en_espera());
+    EXPECT_EQ(puerto.cuenta(PuertoFalso::Tipo::Abrir), 1) << "opened before the moment";
+    const qint64 segundo = hora.t_us / 1'000'000;
+    hora.detener(static_cast<int>((segundo + 1) * 1000 - 2 - hora.t_us / 1000));
+    hora.avanzar(3'000);
+    const auto t = lecturas();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].toMSecsSinceEpoch() / 1000, segundo + 1) << "in the next second";
+    EXPECT_LE(t[0].time().msec(), 995) << "short of its end";
+    EXPECT_EQ(hechos.size(), 1u);
+    EXPECT_EQ(puerto.cuenta(PuertoFalso::Tipo::Abrir), 1) << "not opened again";
+}
+
 TEST_F(Ciclo, AWrongClockIsLoggedAndSetAgainAfterItsSecond) {
     // Interval 1: due half a minute after the start, read at 14:05:31.
     adelanto_s = -40;
