@@ -42,12 +42,79 @@ void BitacoraLecturas::fijar_limites(const LimitesEstimador& limites) {
     seguimiento_ = SeguimientoReloj(limites);
 }
 
-void BitacoraLecturas::inicio(qint64 ahora_us, const QString& carpeta, const QString& puerto) {
+void BitacoraLecturas::inicio(qint64 ahora_us, const QString& carpeta, const QString& puerto,
+                              const QString& linea) {
+    clave_ = puerto + u' ' + linea;
+    if (!opciones_.aprendido.isEmpty())
+        cargar_aprendido(ahora_us);
     metricas_.carpeta = carpeta;
     metricas_.puerto = puerto;
     metricas_.inicio_s = ahora_us / 1'000'000;
     metricas_.ultima_respuesta_s = metricas_.inicio_s;
     escribir_metricas();
+}
+
+void BitacoraLecturas::cargar_aprendido(qint64 ahora_us) {
+    const QString& nombre = opciones_.aprendido;
+    if (!QFileInfo::exists(nombre)) {
+        opciones_.diario(Prioridad::Info,
+                         QStringLiteral("%1 no está: el reloj se aprende de cero").arg(nombre));
+        return;
+    }
+    std::optional<Aprendido> a;
+    try {
+        bool recortado = false;
+        a = leer_aprendido(leer_final_de_archivo(nombre, 4096, recortado));
+        if (recortado)
+            a.reset();
+    } catch (const Fallo& f) {
+        opciones_.diario(Prioridad::Aviso,
+                         QStringLiteral("%1 no se pudo leer (%2): el reloj se aprende de cero")
+                             .arg(nombre, f.descripcion()));
+        return;
+    }
+    if (!a) {
+        opciones_.diario(
+            Prioridad::Aviso,
+            QStringLiteral("%1 no es válido: el reloj se aprende de cero").arg(nombre));
+        return;
+    }
+    if (a->clave != clave_) {
+        opciones_.diario(Prioridad::Info,
+                         QStringLiteral("%1 es de otro puerto o línea (%2): el reloj se aprende "
+                                        "de cero")
+                             .arg(nombre, a->clave));
+        return;
+    }
+    const qint64 ahora_s = ahora_us / 1'000'000;
+    seguimiento_.sembrar(*a, ahora_s);
+    const auto [d_lo, d_hi] = deriva_envejecida(*a, ahora_s);
+    opciones_.diario(
+        Prioridad::Info,
+        QStringLiteral("se parte de lo aprendido del reloj hace %1 h (%2): deriva entre %3 y %4 "
+                       "ppm, hasta que una lectura lo contradiga")
+            .arg(QString::number(static_cast<double>(ahora_s - a->cuando_s) / 3600, 'f', 1), nombre,
+                 QString::number(d_lo * 1e6, 'f', 1), QString::number(d_hi * 1e6, 'f', 1)));
+}
+
+void BitacoraLecturas::guardar_aprendido(qint64 t_us) {
+    if (opciones_.aprendido.isEmpty() || clave_.isEmpty())
+        return;
+    const auto a = seguimiento_.aprendido(t_us, clave_);
+    if (!a)
+        return;
+    try {
+        reemplazar_sin_enlaces(opciones_.aprendido, texto_aprendido(*a));
+        aprendido_fallando_ = false;
+    } catch (const Fallo& f) {
+        // Checking goes on; only a restart would start from nothing.
+        if (!aprendido_fallando_)
+            opciones_.diario(Prioridad::Aviso,
+                             QStringLiteral("no se guarda lo aprendido del reloj (se sigue "
+                                            "chequeando): %1")
+                                 .arg(f.descripcion()));
+        aprendido_fallando_ = true;
+    }
 }
 
 void BitacoraLecturas::puesta(qint64 t_us, double desvio_s) {
@@ -134,6 +201,7 @@ Registro BitacoraLecturas::lectura(const LecturaHecha& l, int intervalo_min) {
     metricas_.puestas_no_tomadas = seguimiento_.ventana().puestas_no_tomadas();
     escribir_metricas();
     anotar(r, l);
+    guardar_aprendido(l.t_us);
     return r;
 }
 

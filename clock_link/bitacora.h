@@ -64,6 +64,9 @@ public:
         std::function<void(Prioridad, const QString&)> diario = quarvel::diario;
         // Where a file that cannot be written is said (once a read-back).
         std::function<void(const QString&)> fallo;
+        // What was learnt of the clock, kept across restarts; empty: not
+        // kept.
+        QString aprendido = kArchivoAprendido;
     };
 
     // At most this many fine corrections in any hour.
@@ -79,7 +82,10 @@ public:
     // The checker started at `ahora_us` in `carpeta` on `puerto` (the
     // metrics' labels): the metrics file is written, the start standing for
     // the last answer until the clock gives one.
-    void inicio(qint64 ahora_us, const QString& carpeta, const QString& puerto);
+    // `linea` (the line settings) with the port tells whether what an
+    // earlier run learnt is of this clock.
+    void inicio(qint64 ahora_us, const QString& carpeta, const QString& puerto,
+                const QString& linea = {});
 
     qint64 momento_de_lectura(qint64 desde_us) const {
         return seguimiento_.momento_de_lectura(desde_us);
@@ -103,6 +109,8 @@ public:
 
 private:
     void escribir_metricas();
+    void cargar_aprendido(qint64 ahora_us);
+    void guardar_aprendido(qint64 t_us);
     void anotar(const Registro& r, const LecturaHecha& l);
 
     Opciones opciones_;
@@ -120,6 +128,10 @@ private:
     std::vector<qint64> puestas_ms_;
     // Whether the offset is unknown since a read contradicted it.
     bool en_duda_ = false;
+    // The port and line what is learnt belongs to; whether keeping it
+    // failed (said once).
+    QString clave_;
+    bool aprendido_fallando_ = false;
 };
 
 } // namespace quarvel

@@ -66,7 +66,13 @@ void Chequeador::arrancar(const QString& carpeta, const QString& puerto) {
     ticks_ = 0;
     Timer1->setEnabled(true);
     estado_ = EstadoChequeo::Chequeando;
-    bitacora_.inicio(entorno_.hora->ahora_us(), carpeta, puerto);
+    const ConfigLinea l = entorno_.puerto->linea();
+    bitacora_.inicio(entorno_.hora->ahora_us(), carpeta, puerto,
+                     QStringLiteral("%1,%2,%3,%4")
+                         .arg(l.baudios)
+                         .arg(QChar::fromLatin1(l.paridad))
+                         .arg(l.datos)
+                         .arg(l.parada == 15 ? QStringLiteral("1.5") : QString::number(l.parada)));
 }
 
 void Chequeador::detener() {

@@ -131,6 +131,8 @@ void EstimadorDesvio::puesta(qint64 t_us, double desvio_s) {
         hip_.periodo_min <= hip_.periodo_max) {
         latencia_min_ = hip_.periodo_min;
         latencia_max_ = hip_.periodo_max;
+        latencia_medida_ = true;
+        sembrado_ = false;
         const auto [d_lo, d_hi] = rango_deriva(hip_.region);
         const double dias = static_cast<double>(t_us - hip_.ref_us) / kUs / 86'400;
         const double holgura = kDerivaHolgura + kDerivaPorDia * std::max(dias, 0.0);
@@ -172,6 +174,26 @@ void EstimadorDesvio::olvidar() {
     lado_ = lado_antes_ = 0;
 }
 
+void EstimadorDesvio::sembrar(double latencia_min_s, double latencia_max_s, double deriva_lo,
+                              double deriva_hi) {
+    latencia_min_ = std::max(latencia_min_s, 0.0);
+    latencia_max_ = std::min(latencia_max_s, config_.latencia_max_s);
+    deriva_lo_ = std::max(deriva_lo, -config_.deriva_max);
+    deriva_hi_ = std::min(deriva_hi, config_.deriva_max);
+    if (latencia_min_ > latencia_max_ || deriva_lo_ > deriva_hi_) {
+        olvidar_lo_aprendido();
+        return;
+    }
+    latencia_medida_ = true;
+    sembrado_ = true;
+}
+
+std::optional<std::pair<double, double>> EstimadorDesvio::latencia_aprendida() const {
+    if (!latencia_medida_)
+        return std::nullopt;
+    return std::pair{latencia_min_, latencia_max_};
+}
+
 void EstimadorDesvio::olvidar_lo_aprendido() {
     olvidar();
     latencia_min_ = 0;
@@ -180,6 +202,8 @@ void EstimadorDesvio::olvidar_lo_aprendido() {
     deriva_hi_ = config_.deriva_max;
     confirmada_ = false;
     seguidas_ = 0;
+    latencia_medida_ = false;
+    sembrado_ = false;
 }
 
 void EstimadorDesvio::castigar() {
@@ -214,6 +238,8 @@ void EstimadorDesvio::modelo_roto(qint64 t_us, double base, double escritura_s) 
     latencia_max_ = config_.latencia_max_s;
     deriva_lo_ = -config_.deriva_max;
     deriva_hi_ = config_.deriva_max;
+    latencia_medida_ = false;
+    sembrado_ = false;
     const double j = config_.fluctuacion_s;
     hip_ = desde_lectura(t_us, base - j - escritura_s, base + 1 + j);
     golpe_.reset();
@@ -325,6 +351,16 @@ EstimadorDesvio::Veredicto EstimadorDesvio::lectura(qint64 t_us, qint64 reloj_s,
     ++contradicciones_;
     periodo_limpio_ = false;
     seguidas_ = 0;
+    if (sembrado_) {
+        // What an earlier run learnt does not hold: the limits again, for
+        // the accounts that start from here.
+        latencia_min_ = 0;
+        latencia_max_ = config_.latencia_max_s;
+        deriva_lo_ = -config_.deriva_max;
+        deriva_hi_ = config_.deriva_max;
+        latencia_medida_ = false;
+        sembrado_ = false;
+    }
     if (lecturas_ - ultimo_golpe_ <= kGolpesSeguidos) {
         // Knock after knock: the clock is not what the model says.
         modelo_roto(t_us, base, escritura_s);

@@ -88,6 +88,10 @@ public:
     // Forget the offset (the clock was moved, as something else saw): the
     // next read starts again, with the latency and drift as learnt.
     void olvidar();
+    // What an earlier run learnt: believed until the first contradiction.
+    void sembrar(double latencia_min_s, double latencia_max_s, double deriva_lo, double deriva_hi);
+    // L's range, once a set's period that held together measured it.
+    std::optional<std::pair<double, double>> latencia_aprendida() const;
     // Forget the latency and drift learnt as well: they may hold a knock
     // learnt unseen. The device's record stays.
     void olvidar_lo_aprendido();
@@ -151,6 +155,10 @@ private:
     bool confirmada_ = false;
     // Whether the period since the last set held together.
     bool periodo_limpio_ = false;
+    // L as measured by a period that held together, or from an earlier run
+    // (sembrado_: dropped at the first contradiction).
+    bool latencia_medida_ = false;
+    bool sembrado_ = false;
     // L and d as learnt from periods that held together (or the limits).
     double latencia_min_ = 0;
     double latencia_max_ = 0;

@@ -30,6 +30,28 @@ void SeguimientoReloj::puesta(qint64 t_us, double desvio_s) {
     ventana_.puesta(t_us, desvio_s);
 }
 
+void SeguimientoReloj::sembrar(const Aprendido& a, qint64 ahora_s) {
+    const auto [d_lo, d_hi] = deriva_envejecida(a, ahora_s);
+    ventana_.sembrar_deriva(d_lo, d_hi);
+    const auto& l = estimador_.limites();
+    const auto lat = a.latencia_s.value_or(std::pair{0.0, l.latencia_max_s});
+    estimador_.sembrar(lat.first, lat.second, d_lo, d_hi);
+}
+
+std::optional<Aprendido> SeguimientoReloj::aprendido(qint64 t_us, const QString& clave) const {
+    const auto e = en(t_us);
+    if (!e.valida || !estable(kLecturasTranquilas) ||
+        e.cota_deriva >= estimador_.limites().deriva_max / 2)
+        return std::nullopt;
+    Aprendido a;
+    a.clave = clave;
+    a.cuando_s = t_us / 1'000'000;
+    a.deriva_lo = e.deriva - e.cota_deriva;
+    a.deriva_hi = e.deriva + e.cota_deriva;
+    a.latencia_s = estimador_.latencia_aprendida();
+    return a;
+}
+
 qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
     const qint64 fin = (desde_us / 1'000'000 + 1) * 1'000'000 - kMargenFinDeSegundoUs;
     // A tick that came that late leaves no safe moment to choose: the request

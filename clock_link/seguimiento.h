@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock_link/aprendido.h"
 #include "clock_link/decodificacion.h"
 #include "clock_link/estimador.h"
 #include "clock_link/estimador_ventana.h"
@@ -66,6 +67,13 @@ public:
     EstimadorDesvio::Estimacion en(qint64 t_us) const;
     const EstimadorDesvio& estimador() const { return estimador_; }
     const EstimadorVentana& ventana() const { return ventana_; }
+    // What an earlier run learnt, aged to `ahora_s`: believed until the
+    // first contradiction.
+    void sembrar(const Aprendido& a, qint64 ahora_s);
+    // What is worth keeping now (`clave`: the port and line): nothing until
+    // the drift is known better than the limits, with the estimate steady.
+    std::optional<Aprendido> aprendido(qint64 t_us, const QString& clave) const;
+
     // Reads in a row that found nothing at odds with what was known, and
     // one account standing: what a finer set may act on.
     bool estable(long lecturas) const {
