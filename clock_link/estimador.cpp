@@ -38,9 +38,6 @@ constexpr long kCastigoPrimero = 3;
 constexpr long kCastigoMaximo = 2000;
 // A record halves after this many times its length of reads that agree.
 constexpr long kAlivio = 10;
-// From this much probation on (three episodes close together) the device
-// is not believed at all until its record eases off.
-constexpr long kCastigoIncreible = 3;
 // A crystal's drift wanders with temperature and age: what was learnt of it
 // is widened by this much, and by this much a day since, when carried over a
 // set.
@@ -397,9 +394,11 @@ double EstimadorDesvio::objetivo(qint64 t_us) const {
     const bool vigilar = hi - lo <= 2 * margen ||
                          (hi - lo < kVigilarBajo && hip_.lecturas > 3 && lecturas_ % 3 == 2);
     if (vigilar) {
-        // Every third read, once known closely, goes just past one edge,
-        // where a clock changed behind our back answers what nothing here
-        // allows. The edge the last two reads leant to, or each by turns.
+        // Once narrower than twice the margin, every read; once under
+        // kVigilarBajo, every third (the reads' own count, so not always the
+        // third of the account's): just past one edge, where a clock changed
+        // behind our back answers what nothing here allows. The edge the
+        // last two reads leant to, or each by turns.
         const int lado =
             lado_ != 0 && lado_ == lado_antes_ ? lado_ : ((lecturas_ / 3) % 2 ? -1 : 1);
         return lado > 0 ? hi + margen : lo - margen;
@@ -429,7 +428,7 @@ qint64 EstimadorDesvio::momento_de_lectura(qint64 desde_us, qint64 hasta_us) con
 EstimadorDesvio::Estimacion EstimadorDesvio::en(qint64 t_us) const {
     Estimacion r;
     if (!activo() || hip_.region.size() < 3 || golpe_ || !confirmada_ || requerido_ > 0 ||
-        castigo_ >= kCastigoIncreible)
+        castigo_ > 0)
         return r;
     const Hipotesis& h = hip_;
     const double delta = static_cast<double>(t_us - h.ref_us) / kUs;
@@ -448,10 +447,11 @@ EstimadorDesvio::Estimacion EstimadorDesvio::en(qint64 t_us) const {
     }
     if (lo > hi)
         return r; // L as learnt and the set disagree: nothing honest to say
-    // The bound is the whole range; the estimate the region's centroid, which
-    // the range's middle would bias where the region is lopsided. Early on,
-    // while the latency and the drift cannot yet be told apart (both move psi
-    // alike), the centroid leans with them: see docs/estimador.md.
+    // The bound is the whole range. The point: from a set, the set's offset
+    // carried by the centroid's drift; otherwise the centroid's psi less L's
+    // middle (the range's middle would be biased where the region is
+    // lopsided). Early on, while the latency and the drift cannot yet be
+    // told apart (both move psi alike), the centroid leans with them.
     const auto [ca, cd] = centroide(h.region);
     const double punto =
         h.desde_puesta ? h.desvio_puesta_s + cd * delta : ca + cd * delta - (l_lo + l_hi) / 2;

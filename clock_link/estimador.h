@@ -107,7 +107,8 @@ public:
 
     // The estimate at `t_us`; not valid while nothing is known, before a read
     // has confirmed a set, while a contradiction is undecided, or while the
-    // device is on probation after a false reply or a broken model.
+    // device has a record (a false reply or a broken model) that has not yet
+    // eased off.
     Estimacion en(qint64 t_us) const;
 
     // Limits now in force (widened after a broken model).
