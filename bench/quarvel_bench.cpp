@@ -603,6 +603,61 @@ void filas_de_seguimiento() {
     }
 }
 
+// A device learnt for an hour, the program restarted ten minutes later: the
+// first read-back after its start-up set, `minutos` on, with and without
+// what was kept.
+void filas_de_reinicio() {
+    for (const int minutos : {1, 5}) {
+        std::vector<double> con;
+        std::vector<double> sin;
+        std::vector<double> error;
+        for (std::uint32_t i = 0; i < 100; ++i) {
+            std::mt19937 azar(500 + i);
+            std::uniform_real_distribution<double> u(-1, 1);
+            sim::ModeloAparato::Config c;
+            c.deriva = u(azar) * 500e-6;
+            c.latencia_s = 0.005 + std::abs(u(azar)) * 0.1;
+            c.byte_s = 10.0 / 9600;
+            const qint64 t0 =
+                QDateTime(QDate(2026, 11, 8), QTime(10, 0)).toMSecsSinceEpoch() * 1000;
+            sim::ModeloAparato aparato(c, t0, 900 + i);
+            const EstadoPc pc{true, true, 0.0001};
+            const auto leer = [&](SeguimientoReloj& s, qint64 desde) {
+                const qint64 t = s.momento_de_lectura(desde);
+                std::int64_t llegada = 0;
+                const QDateTime r = QDateTime::fromSecsSinceEpoch(aparato.responder(t, &llegada));
+                const LecturaReloj l{r.date().day(),  r.date().month(),  r.date().year() - 2000,
+                                     r.time().hour(), r.time().minute(), r.time().second()};
+                return std::pair{s.lectura(t, l, true, false, false, pc, 0, llegada).estimacion,
+                                 aparato.desvio(t)};
+            };
+            SeguimientoReloj antes(limites_de_linea(ConfigLinea{}));
+            aparato.puesta(t0);
+            antes.puesta(t0);
+            for (int n = 1; n <= 60; ++n)
+                leer(antes, t0 + n * 60'000'000LL + 31'000'000);
+            const auto guardado = antes.aprendido(t0 + 3'600'000'000LL, QStringLiteral("COM1"));
+            const qint64 inicio = t0 + 4'200'000'000LL;
+            for (const bool con_lo_guardado : {true, false}) {
+                SeguimientoReloj s(limites_de_linea(ConfigLinea{}));
+                if (con_lo_guardado && guardado)
+                    s.sembrar(*guardado, inicio / 1'000'000);
+                aparato.puesta(inicio);
+                s.puesta(inicio);
+                const auto [e, verdad] = leer(s, inicio + minutos * 60'000'000LL + 31'000'000);
+                (con_lo_guardado ? con : sin).push_back(e.valida ? e.cota_s * 1e3 : NAN);
+                if (con_lo_guardado && e.valida)
+                    error.push_back((e.desvio_s - verdad) * 1e3);
+            }
+        }
+        fila(QStringLiteral("restarted, first read-back %1 min after the set: bound, kept")
+                 .arg(minutos),
+             resumir(con), "ms");
+        fila(QStringLiteral("the same, started afresh: bound"), resumir(sin), "ms");
+        fila(QStringLiteral("the same, kept: estimate minus truth"), resumir(error), "ms");
+    }
+}
+
 void filas_de_afinado() {
     std::mt19937 azar(38);
     std::vector<double> peor;
@@ -696,6 +751,7 @@ int main(int argc, char* argv[]) {
         QTemporaryDir dir;
         filas_del_estimador(dir.path());
         filas_de_seguimiento();
+        filas_de_reinicio();
         filas_de_afinado();
         fila(QStringLiteral("Historial opened on a month of one-minute read-backs (43,200)"),
              resumir(aperturas_de_historial(dir.path(), rapido ? 3 : 10)), "ms");
