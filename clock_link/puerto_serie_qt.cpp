@@ -12,7 +12,6 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
-#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
