@@ -10,8 +10,6 @@ namespace {
 
 // More accounts than this are joined into their hull: still true, wider.
 constexpr std::size_t kMaxCuentas = 4;
-// Drift ranges kept per account, for a knock's new account.
-constexpr std::size_t kDerivasPorCuenta = 12;
 // A crystal's drift wanders with temperature: what was learnt is widened by
 // this much when carried to a new account.
 constexpr double kHolguraDeriva = 0.1e-6;
@@ -117,9 +115,10 @@ EstimadorVentana::Suceso EstimadorVentana::lectura(qint64 desde_us, qint64 hasta
     bool alguna = false;
     bool antes_varias = cuentas_.size() > 1;
     bool puesta_pendiente = false;
-    double d_lo_nueva = std::numeric_limits<double>::max();
-    double d_hi_nueva = std::numeric_limits<double>::lowest();
-    bool nueva_sembrada = false;
+    // A knock's account takes the drift anywhere within the limits: a knock
+    // unseen for a while is learnt as drift, for longer than any range of it
+    // could be kept.
+    bool contradicha = false;
     const std::size_t previas = cuentas_.size();
     for (std::size_t i = 0; i < previas; ++i) {
         Cuenta& c = cuentas_[i];
@@ -130,27 +129,16 @@ EstimadorVentana::Suceso EstimadorVentana::lectura(qint64 desde_us, qint64 hasta
             // Only contradictions in a row drop an account: one that agrees
             // again was contradicted by a false reply.
             c.faltas = 0;
-            c.derivas.push_back(rango_deriva(c.region));
-            if (c.derivas.size() > kDerivasPorCuenta)
-                c.derivas.pop_front();
             alguna = true;
         } else if (++c.faltas == 1 && !c.previa) {
             // First contradicted: this read's own account stands beside it
-            // (a knock the other accounts' wider bands let pass). Not for
-            // what stood before a set: the set was meant to move it.
-            const auto [lo_d, hi_d] =
-                c.derivas.empty() ? rango_deriva(c.region) : c.derivas.front();
-            d_lo_nueva = std::min(d_lo_nueva, lo_d - kHolguraDeriva);
-            d_hi_nueva = std::max(d_hi_nueva, hi_d + kHolguraDeriva);
-            nueva_sembrada = nueva_sembrada || c.deriva_sembrada;
+            // (a knock the other accounts' wider bands let pass). Not for what
+            // stood before a set: the set was meant to move it.
+            contradicha = true;
         }
     }
-    if (alguna && d_lo_nueva <= d_hi_nueva) {
-        if (nueva_sembrada) {
-            d_lo_nueva = -limites_.deriva_max;
-            d_hi_nueva = limites_.deriva_max;
-        }
-        Cuenta c = nueva(desde_us, lo, hi, d_lo_nueva, d_hi_nueva);
+    if (alguna && contradicha) {
+        Cuenta c = nueva(desde_us, lo, hi, -limites_.deriva_max, limites_.deriva_max);
         c.de_contradiccion = true;
         cuentas_.push_back(std::move(c));
     }
@@ -158,20 +146,10 @@ EstimadorVentana::Suceso EstimadorVentana::lectura(qint64 desde_us, qint64 hasta
     Suceso suceso = Suceso::Ninguno;
     if (!alguna) {
         // Nothing known allows this reply: the clock was moved, or the reply
-        // is false. Both stand until reads tell; the new account keeps the
-        // drift as it was some reads back.
+        // is false. Both stand until reads tell; the new account's drift as
+        // above.
         const bool cercana = lecturas_ - ultima_contradiccion_ <= kContradiccionesJuntas;
         ultima_contradiccion_ = lecturas_;
-        double d_lo = std::numeric_limits<double>::max();
-        double d_hi = std::numeric_limits<double>::lowest();
-        bool sin_base = cercana;
-        for (const Cuenta& c : cuentas_) {
-            sin_base = sin_base || c.deriva_sembrada;
-            const auto [lo_d, hi_d] =
-                c.derivas.empty() ? rango_deriva(c.region) : c.derivas.front();
-            d_lo = std::min(d_lo, lo_d - kHolguraDeriva);
-            d_hi = std::max(d_hi, hi_d + kHolguraDeriva);
-        }
         if (cercana) {
             // Twice in a few reads: the drift is not what the limits say.
             limites_.deriva_max = std::min(limites_.deriva_max * 3, kTopeDeriva);
@@ -179,15 +157,11 @@ EstimadorVentana::Suceso EstimadorVentana::lectura(qint64 desde_us, qint64 hasta
         } else {
             suceso = Suceso::Contradiccion;
         }
-        if (sin_base) {
-            // What an earlier run learnt, or what broke, is not carried on.
-            d_lo = -limites_.deriva_max;
-            d_hi = limites_.deriva_max;
-            deriva_lo_ = d_lo;
-            deriva_hi_ = d_hi;
-            deriva_sembrada_ = false;
-        }
-        Cuenta c = nueva(desde_us, lo, hi, d_lo, d_hi);
+        // What an earlier run learnt is not carried on.
+        deriva_lo_ = -limites_.deriva_max;
+        deriva_hi_ = limites_.deriva_max;
+        deriva_sembrada_ = false;
+        Cuenta c = nueva(desde_us, lo, hi, deriva_lo_, deriva_hi_);
         c.de_contradiccion = true;
         cuentas_.push_back(std::move(c));
     }
@@ -275,9 +249,6 @@ EstimadorVentana::Cuenta EstimadorVentana::unir(const Cuenta& x, const Cuenta& y
     u.previa = x.previa || y.previa;
     u.de_contradiccion = x.de_contradiccion && y.de_contradiccion;
     u.deriva_sembrada = x.deriva_sembrada || y.deriva_sembrada;
-    u.derivas.clear();
-    const auto [d_lo, d_hi] = rango_deriva(u.region);
-    u.derivas.push_back({d_lo, d_hi});
     return u;
 }
 

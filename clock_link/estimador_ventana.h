@@ -109,10 +109,6 @@ private:
         bool deriva_sembrada = false;
         // Reads that contradicted it: kept uncut, dropped at the second.
         int faltas = 0;
-        // Its drift range over the last reads, oldest first: a knock shows
-        // some reads after it came, and the reads between may have bent the
-        // drift toward it.
-        std::deque<std::pair<double, double>> derivas;
         long creada_en = 0;
     };
 

@@ -26,6 +26,7 @@ bool hora_valida(const LecturaReloj& l) {
 void SeguimientoReloj::puesta(qint64 t_us, double desvio_s) {
     antes_de_puesta_ = estimador_;
     desde_puesta_.clear();
+    puesta_confirmada_ = false;
     estimador_.puesta(t_us, desvio_s);
     ventana_.puesta(t_us, desvio_s);
 }
@@ -113,7 +114,7 @@ EstimadorDesvio::Estimacion SeguimientoReloj::en(qint64 t_us) const {
     // have been learnt as drift or latency.
     double lo = v_lo;
     double hi = v_hi;
-    if (ventana_.decidido() && tranquilas_ >= kLecturasTranquilas) {
+    if (ventana_.decidido() && puesta_confirmada_ && tranquilas_ >= kLecturasTranquilas) {
         lo = std::max(lo, p.desvio_s - p.cota_s);
         hi = std::min(hi, p.desvio_s + p.cota_s);
         // None in common: the model is wrong about this device.
@@ -175,6 +176,8 @@ Registro SeguimientoReloj::lectura(qint64 t_us, const LecturaReloj& reloj, bool 
                 // again, within its limits as they stand.
                 estimador_.olvidar_lo_aprendido();
             }
+            if (r.suceso == S::PuestaConfirmada)
+                puesta_confirmada_ = true;
             if (r.suceso == S::PuestaNoTomada || r.suceso == S::PuestaConfirmada ||
                 desde_puesta_.size() > 50) {
                 antes_de_puesta_.reset();

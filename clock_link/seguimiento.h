@@ -95,6 +95,10 @@ private:
     // Reads in a row that neither the windows nor the latency model found
     // at odds with what was known.
     long tranquilas_ = 0;
+    // Whether the windows told the last set apart from what stood before it
+    // and found it took: until then the latency model, which believes every
+    // set, narrows nothing.
+    bool puesta_confirmada_ = true;
     static constexpr long kLecturasTranquilas = 10;
     static constexpr long kEpisodiosRecientes = 120;
     // What the PC adds to a window it measures (s): the reader's poll and

@@ -207,7 +207,7 @@ TEST(Estimador, ASetThatDidNotTakeIsToldAndNoBoundMisses) {
     int puestas = 0;
     int dichas = 0;
     int desde_la_puesta = -1;
-    for (int n = 0; n < 40; ++n) {
+    for (int n = 0; n < 90; ++n) {
         minuto += 60'000'000;
         if (n == 15) {
             a.golpe(minuto, 0.516);
@@ -228,7 +228,8 @@ TEST(Estimador, ASetThatDidNotTakeIsToldAndNoBoundMisses) {
         if (r.estimacion.valida && (n < 15 || n > 17)) {
             EXPECT_LE(std::abs(r.estimacion.desvio_s - a.desvio(t)), r.estimacion.cota_s) << n;
         }
-        if (desde_la_puesta < 0 && quarvel::corregir_fino(r.estimacion, 50, 60)) {
+        if ((desde_la_puesta < 0 || desde_la_puesta > 2) &&
+            quarvel::corregir_fino(r.estimacion, 50, 60)) {
             s.puesta((t / 1'000'000 + 4) * 1'000'000);
             ++puestas;
             desde_la_puesta = 0;
