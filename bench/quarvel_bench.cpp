@@ -476,6 +476,25 @@ void filas_del_estimador(const QString& carpeta) {
                         : *std::max_element(r.finas_por_hora.begin(), r.finas_por_hora.end()),
                     resumir(r.actualizaciones_por_hora).mediana);
     }
+    // The long sweep: honest devices from a fresh seed (QUARVEL_SEMILLA
+    // replays one), every bound shown must hold.
+    const QByteArray dada = qgetenv("QUARVEL_SEMILLA");
+    const auto semilla = dada.isEmpty() ? static_cast<std::uint32_t>(std::random_device{}())
+                                        : static_cast<std::uint32_t>(dada.toULong());
+    auto barrido = casos(Falla::Ninguna, 1200, semilla % 1'000'000'000U, true);
+    for (std::size_t i = 0; i < barrido.size(); i += 2)
+        barrido[i].umbral_ms.reset();
+    const sim::ResultadoEstudio b = sim::estudiar(barrido, 90, historial);
+    std::printf(
+        "| honest, sweep from QUARVEL_SEMILLA=%u | %ld | %ld | %.3f %% | %ld | %ld | %ld | "
+        "%.1f %% | | |\n",
+        semilla, b.lecturas, b.publicadas,
+        b.publicadas
+            ? 100.0 * static_cast<double>(b.publicadas - b.fallidas - b.fallidas_antes_de_verla) /
+                  static_cast<double>(b.publicadas)
+            : 100.0,
+        b.fallidas_antes_de_verla, b.fallidas, b.deriva_fallida,
+        100.0 * static_cast<double>(b.no_validas) / static_cast<double>(b.lecturas));
     const auto& sin = filas[5].r;
     std::printf("\nDropped sets told as not taken within two read-backs: %ld of %ld.\n\n",
                 sin.no_tomadas_dichas, sin.puestas_perdidas);

@@ -174,6 +174,30 @@ TEST_F(Ciclo, ARequestThatWouldLeaveItsSecondGoesInTheNextOne) {
     EXPECT_EQ(puerto.cuenta(PuertoFalso::Tipo::Abrir), 1) << "not opened again";
 }
 
+TEST_F(Ciclo, AReplyThatMakesNoTimeIsSaidAsSuchNotAsAReading) {
+    // Values all zero (a line flooded with zero bytes): the reply as it came
+    // in salida.txt, the mismatch logged and set as ever, but the journal
+    // says no time was read, and nothing of the offset.
+    puerto.al_escribir = [this](const QByteArray& b) {
+        if (b == "CX")
+            puerto.recibir(respuesta(0, 0, 0, 0, 0, 0));
+    };
+    hora.fijar(5, 12, 2008, 14, 4, 50);
+    arrancar(1);
+    hora.avanzar(45'000);
+    ASSERT_EQ(hechos.size(), 1u);
+    EXPECT_TRUE(hechos[0].equivocado);
+    EXPECT_FALSE(hechos[0].registro.estimacion.valida);
+    EXPECT_EQ(CarpetaTemporal::leer("salida.txt"), respuesta(0, 0, 0, 0, 0, 0) + "\r\n");
+    EXPECT_EQ(CarpetaTemporal::leer("sincro.txt").count("\r\n"), 1);
+    const auto dicho = [this](const char* texto) {
+        return std::any_of(diario.begin(), diario.end(),
+                           [texto](const QString& l) { return l.contains(texto); });
+    };
+    EXPECT_TRUE(dicho("respuesta del reloj no válida (14:05:31): no es una fecha y hora"));
+    EXPECT_FALSE(dicho("marcaba"));
+}
+
 TEST_F(Ciclo, AWrongClockIsLoggedAndSetAgainAfterItsSecond) {
     // Interval 1: due half a minute after the start, read at 14:05:31.
     adelanto_s = -40;
