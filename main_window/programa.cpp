@@ -26,6 +26,7 @@
 #include <QTranslator>
 #include <QWidget>
 #include <cstdio>
+#include <utility>
 
 namespace quarvel {
 
@@ -35,6 +36,11 @@ namespace {
 constexpr int kEsperaPrimeraMs = 3000;
 const QByteArray kPedidoMostrar = "mostrar\n";
 const QByteArray kPedidoComprobar = "comprobar\n";
+const QByteArray kPedidoSalir = "salir\n";
+const QByteArray kSaliendo = "saliendo\n";
+// How long --salir waits for the one asked to close to be gone: its unload
+// may be waiting for a read-back's reply.
+constexpr int kEsperaSalidaMs = 30000;
 const QByteArray kSinVentana = "sin-ventana\n";
 const QByteArray kLecturaPedida = "lectura-pedida\n";
 
@@ -154,12 +160,18 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         QStringLiteral("Tras cada lectura escribe las métricas del reloj en <carpeta>, en el "
                        "formato de textfile de prometheus-node-exporter."),
         QStringLiteral("carpeta"));
+    const QCommandLineOption salir(
+        QStringLiteral("salir"),
+        QStringLiteral("Pide al que está en marcha en esta carpeta que se cierre como al cerrar "
+                       "su ventana, espera a que termine (hasta 30 s) y termina; si no hay "
+                       "ninguno, termina sin más."));
     const QCommandLineOption de_usuario(
         QStringLiteral("carpeta-de-usuario"),
         QStringLiteral("Trabaja en la carpeta del usuario (%1), creándola con qv.ini y "
                        "qv_int.ini listos si faltan; nunca los sobrescribe.")
             .arg(QDir::toNativeSeparators(carpeta_de_usuario())));
     linea.addOption(de_usuario);
+    linea.addOption(salir);
     if (p.servicio) {
         linea.addOption(sin_ventana);
         linea.addOption(con_ventana);
@@ -189,6 +201,7 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         opcion(QStringLiteral("-h, --help"), QStringLiteral("Muestra esta ayuda."));
         opcion(QStringLiteral("-v, --version"), QStringLiteral("Muestra la versión."));
         opcion(QStringLiteral("--carpeta-de-usuario"), de_usuario.description());
+        opcion(QStringLiteral("--salir"), salir.description());
         if (p.servicio) {
             opcion(QStringLiteral("--sin-ventana"), sin_ventana.description());
             opcion(QStringLiteral("--con-ventana"), con_ventana.description());
@@ -217,7 +230,16 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
                      error.toUtf8().constData(), qPrintable(p.nombre));
         return 2;
     }
-    if (linea.isSet(de_usuario)) {
+    const bool pide_salir = linea.isSet(salir);
+    // Closing one that runs makes no folder: none there, none runs there.
+    if (linea.isSet(de_usuario) && pide_salir) {
+        const QString carpeta = carpeta_de_usuario();
+        if (carpeta.isEmpty() || !QFileInfo(carpeta).isDir() || !QDir::setCurrent(carpeta)) {
+            std::printf("%s: no está en marcha en %s; nada que cerrar\n", qPrintable(p.nombre),
+                        QDir::toNativeSeparators(carpeta).toUtf8().constData());
+            return 0;
+        }
+    } else if (linea.isSet(de_usuario)) {
         if (const QString fallo = usar_carpeta_de_usuario(); !fallo.isEmpty()) {
             std::fprintf(stderr, "<3>%s: %s\n", qPrintable(p.nombre), fallo.toUtf8().constData());
             return 1;
@@ -225,7 +247,8 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     }
     // Asking for a read-back needs no display either.
     const bool pide_lectura = p.servicio && linea.isSet(comprobar);
-    const bool sin_pantalla = p.servicio && (linea.isSet(sin_ventana) || pide_lectura);
+    const bool sin_pantalla =
+        pide_salir || (p.servicio && (linea.isSet(sin_ventana) || pide_lectura));
     // The metrics folder is shared by every clock: a clock's own folder
     // there (an instance named after it) would mix the two.
     if (p.servicio && linea.isSet(metricas) &&
@@ -236,6 +259,8 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
                      qPrintable(p.nombre), QDir::currentPath().toUtf8().constData());
         return 2;
     }
+    if (opciones != nullptr)
+        opciones->salir = pide_salir;
     if (opciones != nullptr && p.servicio) {
         opciones->sin_ventana = sin_pantalla;
         opciones->con_ventana = !sin_pantalla && linea.isSet(con_ventana);
@@ -347,7 +372,9 @@ void InstanciaUnica::avisar_a_la_primera() {
     while (t.elapsed() < kEsperaPrimeraMs) {
         primera.connectToServer(ruta_);
         if (primera.waitForConnected(200)) {
-            primera.write(pedido_ == Pedido::Comprobar ? kPedidoComprobar : kPedidoMostrar);
+            primera.write(pedido_ == Pedido::Comprobar ? kPedidoComprobar
+                          : pedido_ == Pedido::Salir   ? kPedidoSalir
+                                                       : kPedidoMostrar);
             primera.waitForBytesWritten(500);
             // One with no window says so before it hangs up; one asked for
             // a read-back says it took it.
@@ -355,6 +382,7 @@ void InstanciaUnica::avisar_a_la_primera() {
                 const QByteArray respuesta = primera.read(kLecturaMaxima);
                 primera_sin_ventana_ = respuesta.contains(kSinVentana);
                 lectura_pedida_ = respuesta.contains(kLecturaPedida);
+                salida_pedida_ = respuesta.contains(kSaliendo);
             }
             primera.disconnectFromServer();
             return;
@@ -403,9 +431,10 @@ void InstanciaUnica::atender() {
             const QByteArray leido = otra->read(kLecturaMaxima);
             const bool pide = leido.contains(kPedidoMostrar);
             const bool comprueba = leido.contains(kPedidoComprobar);
-            if ((pide && sin_ventana_) || comprueba) {
+            const bool sale = leido.contains(kPedidoSalir);
+            if ((pide && sin_ventana_) || comprueba || sale) {
                 // Nothing to show: the second start is told, and tells.
-                otra->write(comprueba ? kLecturaPedida : kSinVentana);
+                otra->write(sale ? kSaliendo : comprueba ? kLecturaPedida : kSinVentana);
                 otra->waitForBytesWritten(500);
             }
             otra->disconnectFromServer();
@@ -414,6 +443,8 @@ void InstanciaUnica::atender() {
                 emit mostrar();
             if (comprueba)
                 emit comprobar();
+            if (sale)
+                emit salir();
         });
         connect(otra, &QLocalSocket::disconnected, otra, &QObject::deleteLater);
         // One that says nothing is not kept.
@@ -422,6 +453,69 @@ void InstanciaUnica::atender() {
     if (!servidor_->isListening())
         escuchar();
 }
+
+void cerrar_a_peticion(VentanaPrincipal* ventana, const QString& por_que) {
+    if (ventana == nullptr)
+        return;
+    static bool dicho = false;
+    if (!por_que.isEmpty() && !std::exchange(dicho, true))
+        diario(Prioridad::Info, por_que);
+    if (ventana->cerrando())
+        QApplication::exit(0);
+    else
+        ventana->cerrarSinPreguntar();
+}
+
+namespace {
+
+// --salir: the one running in this folder is asked to close and waited for
+// until its lock is free. Nothing running is what was asked: 0.
+int pedir_salida(const QString& nombre) {
+    const QString carpeta = QDir::toNativeSeparators(QDir::currentPath());
+    QLockFile libre(QDir::current().absoluteFilePath(QStringLiteral(".%1.lock").arg(nombre)));
+    libre.setStaleLockTime(0);
+    if (libre.tryLock(0)) {
+        libre.unlock();
+        std::printf("%s: no está en marcha en %s; nada que cerrar\n", qPrintable(nombre),
+                    carpeta.toUtf8().constData());
+        return 0;
+    }
+    InstanciaUnica unica(nombre, nullptr, false, InstanciaUnica::Pedido::Salir);
+    if (!unica.impedimento().isEmpty()) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(nombre),
+                     unica.impedimento().toUtf8().constData());
+        return 1;
+    }
+    // Gone meanwhile: this start took the lock itself.
+    if (!unica.otraEnMarcha()) {
+        std::printf("%s: no está en marcha en %s; nada que cerrar\n", qPrintable(nombre),
+                    carpeta.toUtf8().constData());
+        return 0;
+    }
+    if (!unica.salidaPedida()) {
+        std::fprintf(stderr, "%s: el que está en marcha en %s no contestó a la petición\n",
+                     qPrintable(nombre), carpeta.toUtf8().constData());
+        return 1;
+    }
+    // Its lock goes last, after qv_int.ini is written.
+    QElapsedTimer t;
+    t.start();
+    while (!libre.tryLock(0)) {
+        if (t.elapsed() > kEsperaSalidaMs) {
+            std::fprintf(stderr, "%s: el que está en marcha en %s no se cerró en %d s\n",
+                         qPrintable(nombre), carpeta.toUtf8().constData(),
+                         kEsperaSalidaMs / 1000);
+            return 1;
+        }
+        QThread::msleep(50);
+    }
+    libre.unlock();
+    std::printf("%s: el que estaba en marcha en %s se cerró\n", qPrintable(nombre),
+                carpeta.toUtf8().constData());
+    return 0;
+}
+
+} // namespace
 
 int ejecutar(int argc, char** argv, const Programa& p,
              const std::function<std::unique_ptr<VentanaPrincipal>(
@@ -452,6 +546,8 @@ int ejecutar(int argc, char** argv, const Programa& p,
     // The window ends the program, never a message box or the configuration
     // window closing while it lives hidden in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
+    if (opciones.salir)
+        return pedir_salida(p.nombre);
     InstanciaUnica unica(p.nombre, nullptr, opciones.sin_ventana && !opciones.comprobar,
                          opciones.comprobar ? InstanciaUnica::Pedido::Comprobar
                                             : InstanciaUnica::Pedido::Mostrar);
@@ -524,6 +620,9 @@ int ejecutar(int argc, char** argv, const Programa& p,
                      &VentanaPrincipal::volver_a_mostrar);
     QObject::connect(&unica, &InstanciaUnica::comprobar, ventana.get(),
                      &VentanaPrincipal::chequear_pronto);
+    QObject::connect(&unica, &InstanciaUnica::salir, ventana.get(), [v = ventana.get()] {
+        cerrar_a_peticion(v, QStringLiteral("pedido --salir: se cierra como al cerrar la ventana"));
+    });
     // A service whose port a device policy refuses ends in error, so systemd
     // starts it again, this time letting in an adapter that came late.
     int estado = 0;

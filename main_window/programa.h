@@ -37,6 +37,8 @@ struct OpcionesDeArranque {
     bool con_ventana = false;
     // Only ask the one running in this folder for a read-back, then end.
     bool comprobar = false;
+    // Only ask the one running in this folder to close, wait for it, then end.
+    bool salir = false;
     // Where the metrics file goes; empty for none.
     QString metricas;
 };
@@ -67,7 +69,7 @@ class InstanciaUnica : public QObject {
     Q_OBJECT
 public:
     // What a second start asks of the first.
-    enum class Pedido { Mostrar, Comprobar };
+    enum class Pedido { Mostrar, Comprobar, Salir };
     // `sin_ventana`: this start runs with no window (a service); a second
     // start is then told so instead of being shown a window.
     explicit InstanciaUnica(const QString& nombre, QObject* parent = nullptr,
@@ -80,6 +82,8 @@ public:
     bool primeraSinVentana() const { return primera_sin_ventana_; }
     // The one that runs took the read-back asked for.
     bool lecturaPedida() const { return lectura_pedida_; }
+    // The one that runs took the request to close.
+    bool salidaPedida() const { return salida_pedida_; }
     // Why this start cannot run here (a lock another user holds or left);
     // empty when it can.
     const QString& impedimento() const { return impedimento_; }
@@ -91,6 +95,8 @@ signals:
     void mostrar();
     // A second start asked for a read-back.
     void comprobar();
+    // A second start (--salir) asked it to close.
+    void salir();
 
 private:
     void escuchar();
@@ -107,6 +113,7 @@ private:
     bool sin_ventana_ = false;
     bool primera_sin_ventana_ = false;
     bool lectura_pedida_ = false;
+    bool salida_pedida_ = false;
     Pedido pedido_ = Pedido::Mostrar;
 };
 
@@ -122,6 +129,11 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta);
 int ejecutar(int argc, char** argv, const Programa& p,
              const std::function<std::unique_ptr<VentanaPrincipal>(
                  const Entorno&, const OpcionesDeArranque&)>& crear);
+
+// Closes the window as closing it does, without asking; one already closing
+// (a box of its own waits for a click) ends the program at once. `por_que`,
+// when given, goes to the journal first, once.
+void cerrar_a_peticion(VentanaPrincipal* ventana, const QString& por_que = {});
 
 // SIGTERM, SIGINT and SIGHUP (logout, kill, Ctrl-C) close the window the
 // normal way, so its unload runs, and the program ends with 0; a failure on

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <iterator>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -65,14 +66,7 @@ QPointer<VentanaPrincipal> ventana_a_cerrar;
 std::atomic<bool> descargada{false};
 
 void cerrar_ventana() {
-    VentanaPrincipal* ventana = ventana_a_cerrar;
-    if (ventana == nullptr)
-        return;
-    // Closing already (a box of its own waits for a click): end now.
-    if (ventana->cerrando())
-        QApplication::exit(0);
-    else
-        ventana->cerrarSinPreguntar();
+    cerrar_a_peticion(ventana_a_cerrar);
 }
 
 // The session's end, heard by Qt's windows or by the program's own: said
@@ -85,6 +79,14 @@ void cerrar_al_fin_de_sesion() {
     cerrar_ventana();
 }
 
+// WM_CLOSE to the hidden window: the installer (or taskkill without /F)
+// asking every copy of this folder's programs to close.
+void cerrar_a_peticion_de_windows() {
+    cerrar_a_peticion(ventana_a_cerrar,
+                      QStringLiteral("Windows pidió que se cierre (el instalador, o taskkill): "
+                                     "se cierra como al cerrar la ventana"));
+}
+
 // Logoff and shutdown reach a window program through its top-level windows,
 // and Qt makes none before its window is first shown (a checker in the
 // tray), or ever off screen: this hidden one, on a thread of its own, hears
@@ -93,6 +95,10 @@ void cerrar_al_fin_de_sesion() {
 LRESULT CALLBACK al_fin_de_sesion(HWND h, UINT mensaje, WPARAM w, LPARAM l) {
     if (mensaje == WM_QUERYENDSESSION)
         return TRUE;
+    if (mensaje == WM_CLOSE) {
+        QMetaObject::invokeMethod(qApp, &cerrar_a_peticion_de_windows, Qt::QueuedConnection);
+        return 0;
+    }
     if (mensaje == WM_ENDSESSION) {
         if (w != FALSE) {
             QMetaObject::invokeMethod(qApp, &cerrar_al_fin_de_sesion, Qt::QueuedConnection);
@@ -104,7 +110,10 @@ LRESULT CALLBACK al_fin_de_sesion(HWND h, UINT mensaje, WPARAM w, LPARAM l) {
     return ::DefWindowProcW(h, mensaje, w, l);
 }
 
-void escuchar_fin_de_sesion() {
+// The installer finds the copies that run by this window: its title is the
+// program's path and, after a "|", the folder it works in (where it is
+// started again afterwards).
+void escuchar_fin_de_sesion(const std::wstring& titulo) {
     WNDCLASSW clase{};
     clase.lpfnWndProc = al_fin_de_sesion;
     clase.hInstance = ::GetModuleHandleW(nullptr);
@@ -112,7 +121,7 @@ void escuchar_fin_de_sesion() {
     if (::RegisterClassW(&clase) == 0)
         return;
     // Top-level, never shown: a message-only window hears no broadcast.
-    const HWND h = ::CreateWindowExW(0, clase.lpszClassName, L"Quarvel", WS_OVERLAPPED, 0, 0, 0, 0,
+    const HWND h = ::CreateWindowExW(0, clase.lpszClassName, titulo.c_str(), WS_OVERLAPPED, 0, 0, 0, 0,
                                      nullptr, nullptr, clase.hInstance, nullptr);
     if (h == nullptr)
         return;
@@ -261,7 +270,9 @@ void cerrar_con_senales(VentanaPrincipal* ventana) {
     QObject::connect(qApp, &QGuiApplication::commitDataRequest, ventana,
                      [](QSessionManager&) { cerrar_al_fin_de_sesion(); });
     ::SetConsoleCtrlHandler(al_recibir_control, TRUE);
-    std::thread(escuchar_fin_de_sesion).detach();
+    const QString titulo = QDir::toNativeSeparators(QCoreApplication::applicationFilePath()) +
+                           u'|' + QDir::toNativeSeparators(QDir::currentPath());
+    std::thread(escuchar_fin_de_sesion, titulo.toStdWString()).detach();
 }
 
 } // namespace quarvel

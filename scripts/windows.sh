@@ -96,11 +96,12 @@ x86_64-w64-mingw32-strip "$dist"/*.exe
     cat /usr/share/doc/mingw-w64-common/copyright 2>/dev/null || true
 } | sed 's/$/\r/' >"$dist/LICENCIAS.txt"
 
-# The installer, with the exact list of what it installs and removes.
+# The installer, with the exact list of what it installs, checks is free
+# and removes.
 listas=$BUILD_WIN/nsis
 mkdir -p "$listas"
 : >"$listas/instalar.nsh"
-: >"$listas/desinstalar.nsh"
+: >"$listas/archivos.nsh"
 (cd "$dist" && find . -type d | sort) | while read -r d; do
     w=${d#.}
     w=${w//\//\\}
@@ -108,13 +109,13 @@ mkdir -p "$listas"
     (cd "$dist/$d" && find . -maxdepth 1 -type f | sort) | while read -r f; do
         f=${f#./}
         printf 'File "%s"\n' "$(realpath "$dist/$d/$f")" >>"$listas/instalar.nsh"
-        printf 'Delete "$INSTDIR%s\\%s"\n' "$w" "$f" >>"$listas/desinstalar.nsh"
+        printf '!insertmacro ${CADA} "%s%s"\n' "${w#\\}${w:+\\}" "$f" >>"$listas/archivos.nsh"
     done
 done
 (cd "$dist" && find . -mindepth 1 -type d | sort -r) | while read -r d; do
     w=${d#.}
-    printf 'RMDir "$INSTDIR%s"\n' "${w//\//\\}" >>"$listas/desinstalar.nsh"
-done
+    printf 'RMDir "$INSTDIR%s"\n' "${w//\//\\}"
+done >"$listas/carpetas.nsh"
 instalador=$BUILD_WIN/quarvel-$version-setup.exe
 makensis -V2 "-DVERSION=$version" "-DORIGEN=$(realpath "$dist")" "-DLISTAS=$(realpath "$listas")" \
     "-DSALIDA=$(realpath -m "$instalador")" packaging/windows/quarvel.nsi

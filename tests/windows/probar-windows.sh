@@ -4,8 +4,11 @@
 # COM1 (start-up set on the second, a right clock left alone at second 31, a
 # wrong clock corrected, the history written), the session's end (Wine's
 # wineboot -e) closing each program as its window's close does, the
-# sender's Inicio chain beside Linux's, and the installer installing (Start-menu entries that start
-# in the user's own folder) and uninstalling.
+# sender's Inicio chain beside Linux's, --salir closing each program the
+# same way, and the installer installing (Start-menu entries that start in
+# the user's own folder), upgrading and uninstalling with the checker
+# running (closed, replaced, started again), and refusing, changing nothing,
+# while another program holds one of its files.
 #   probar-windows.sh BUILD_WIN
 # Wine's timers are Linux's: what the timings show is the program's own
 # planning through Wine, not Windows' timer tick.
@@ -128,15 +131,16 @@ wineserver -k 2>/dev/null
 wait "$chequeador" 2>/dev/null
 kill "$simulador_pid" 2>/dev/null
 
-# --- the session's end ----------------------------------------------------------
-# fin_de_sesion NAME PROGRAM VISIBLE OPTIONS...: PROGRAM started in a folder
-# of its own against a simulator, its window shown or not (VISIBLE 1 or 0);
-# once it runs, qv_int.ini is taken away and the session ends: the program
-# writes it again as closing its window does, says why in its log, and goes
-# with its lock.
-fin_de_sesion() {
-    local nombre=$1 prog=$2 visible=$3 d=$t/fin-$1 v
-    shift 3
+# --- the session's end, and --salir ------------------------------------------------
+# cierre NAME PROGRAM VISIBLE HOW OPTIONS...: PROGRAM started in a folder of
+# its own against a simulator, its window shown or not (VISIBLE 1 or 0);
+# once it runs, qv_int.ini is taken away and HOW closes it: "sesion" ends
+# the session, "salir" runs PROGRAM --salir in its folder (which says so and
+# gives 0 once it is gone). It writes qv_int.ini again as closing its window
+# does, says why in its log, and goes with its lock.
+cierre() {
+    local nombre=$1 prog=$2 visible=$3 como=$4 d=$t/fin-$1 v por_que salida estado
+    shift 4
     mkdir -p "$d"
     qv_ini >"$d/qv.ini"
     printf '1\r\n' >"$d/qv_int.ini"
@@ -151,21 +155,37 @@ fin_de_sesion() {
     v=$(xdotool search --onlyvisible --name "^Quarvel" 2>/dev/null | wc -l)
     igual "$nombre: ventanas a la vista" "$visible" "$((v > 0 ? 1 : 0))"
     rm -f "$d/qv_int.ini"
-    timeout 60 wineboot -e >/dev/null 2>&1
+    if [ "$como" = salir ]; then
+        por_que="pedido --salir: se cierra como al cerrar la ventana"
+        salida=$(cd "$d" && timeout 60 wine "$p/$prog.exe" --salir 2>&1)
+        estado=$?
+        comprobar "$nombre: --salir termina con 0 cuando se ha cerrado (estado $estado: $salida)" \
+            eval '[ "$estado" -eq 0 ] && [[ $salida == *"$prog: el que estaba en marcha en "*" se cerró"* ]]'
+    else
+        por_que="fin de la sesión de Windows: se cierra como al cerrar la ventana"
+        timeout 60 wineboot -e >/dev/null 2>&1
+    fi
     esperar 100 eval '! ps -o stat= -p "$programa" | grep -qv Z'
-    comprobar "$nombre: terminó con la sesión" eval '! ps -o stat= -p "$programa" | grep -qv Z'
+    comprobar "$nombre: terminó" eval '! ps -o stat= -p "$programa" | grep -qv Z'
     comprobar "$nombre: qv_int.ini escrito al terminar ($(tr -d '\r' <"$d/qv_int.ini" 2>/dev/null))" \
         test -s "$d/qv_int.ini"
     comprobar "$nombre: sin .$prog.lock" test ! -e "$d/.$prog.lock"
     comprobar "$nombre: $prog.log dice por qué" \
-        grep -q "info: fin de la sesión de Windows: se cierra como al cerrar la ventana" "$d/$prog.log"
+        grep -q "info: $por_que" "$d/$prog.log"
     kill "$programa" "$simulador_pid" 2>/dev/null
     wineserver -k 2>/dev/null
     wait "$programa" "$simulador_pid" 2>/dev/null
 }
-fin_de_sesion "Quarvel430 en la bandeja, nunca mostrado" Quarvel430 0
-fin_de_sesion "Quarvel430 con su ventana" Quarvel430 1 --con-ventana
-fin_de_sesion "Quarvel38 con su ventana" Quarvel38 1
+cierre "Quarvel430 en la bandeja, nunca mostrado" Quarvel430 0 sesion
+cierre "Quarvel430 con su ventana" Quarvel430 1 sesion --con-ventana
+cierre "Quarvel38 con su ventana" Quarvel38 1 sesion
+cierre "Quarvel430 --salir, en la bandeja" Quarvel430 0 salir
+cierre "Quarvel38 --salir, con su ventana" Quarvel38 1 salir
+mkdir -p "$t/nadie"
+salida=$(cd "$t/nadie" && timeout 60 wine "$p/Quarvel430.exe" --salir 2>&1)
+estado=$?
+comprobar "--salir sin ninguno en marcha: 0, y lo dice (estado $estado: $salida)" \
+    eval '[ "$estado" -eq 0 ] && [[ $salida == *"no está en marcha en "*"; nada que cerrar"* ]] && [ ! -e "$t/nadie/.Quarvel430.lock" ]'
 
 # --- the sender's Inicio, on Linux and under Wine ----------------------------------
 # inicio PROGRAM DIR: starts it in DIR against a simulator there, clicks
@@ -237,10 +257,63 @@ rm -rf "${local_app:?}/Quarvel"
 timeout 20 wine "$destino/Quarvel430.exe" --carpeta-de-usuario -platform offscreen >"$t/menu.log" 2>&1
 comprobar "la carpeta del usuario con su qv.ini ($local_app/Quarvel)" iguala_bytes "$local_app/Quarvel/qv.ini" qv_ini
 wineserver -k 2>/dev/null
+
+# Upgrading with the checker running from there, in the user's folder: it
+# is closed as its window's close does, every file is replaced (its own
+# and the DLLs it had loaded, marked beforehand so a file left alone
+# shows), and it is started again. Uninstalling closes it too and leaves
+# nothing.
+usuario=$local_app/Quarvel
+registro=$usuario/Quarvel430.log
+arranques() { grep -c "info: Quarvel430 " "$registro" 2>/dev/null; }
+cerrados() { grep -c "info: Windows pidió que se cierre (el instalador, o taskkill)" "$registro" 2>/dev/null; }
+sim "$t/si" || { echo "el simulador no arrancó" >&2; exit 1; }
+com1 "$t/si/COM1"
+for f in Quarvel430.exe Qt6Core.dll; do printf 'x' >>"$destino/$f"; done
+(cd "$t" && exec wine "$destino/Quarvel430.exe" --carpeta-de-usuario >"$t/inst430.log" 2>&1) &
+pids+=($!)
+esperar 300 grep -q '"cmd":"CF"' "$t/si/sim.log"
+comprobar "Quarvel 4.3 en marcha desde la carpeta instalada" test -e "$usuario/.Quarvel430.lock"
+antes=$(arranques)
+timeout 300 wine "$instalador" /S >/dev/null 2>&1
+comprobar "actualizar con Quarvel 4.3 en marcha: termina bien" test $? -eq 0
+distintos=$(cd "$dist" && find . -type f | while read -r f; do cmp -s "$f" "$destino/$f" || echo "$f"; done)
+comprobar "actualizado: todos los archivos reemplazados (${distintos:-todos iguales})" test -z "$distintos"
+comprobar "Quarvel 4.3 se cerró como al cerrar la ventana" test "$(cerrados)" = 1
+comprobar "y arrancó de nuevo en su carpeta" esperar 300 eval '[ "$(arranques)" = $((antes + 1)) ] && [ -e "$usuario/.Quarvel430.lock" ]'
 timeout 120 wine "$destino/desinstalar.exe" /S >/dev/null 2>&1
+comprobar "desinstalar con Quarvel 4.3 en marcha: termina bien" test $? -eq 0
 comprobar "desinstalado: nada queda en la carpeta del programa" esperar 300 test ! -e "$destino"
 comprobar "desinstalado: ni en el menú Inicio" test ! -e "$menu"
-comprobar "la carpeta del usuario queda" test -f "$local_app/Quarvel/qv.ini"
+comprobar "Quarvel 4.3 se cerró antes, como al cerrar la ventana" eval '[ "$(cerrados)" = 2 ] && [ ! -e "$usuario/.Quarvel430.lock" ]'
+comprobar "la carpeta del usuario queda" test -f "$usuario/qv.ini"
+kill "$simulador_pid" 2>/dev/null
+wineserver -k 2>/dev/null
+
+# A file another program holds open: the installer and the uninstaller
+# give up before touching anything (exit 2 when silent). Run in place
+# (_?=, from a batch file: Wine would quote the folder's space), the
+# uninstaller's exit code is its own.
+x86_64-w64-mingw32-gcc -municode -O2 -o "$t/retener.exe" "$raiz/tests/windows/retener.c"
+timeout 300 wine "$instalador" /S >/dev/null 2>&1
+printf 'x' >>"$destino/Quarvel38.exe"
+(cd "$t" && exec wine retener.exe 'C:\Program Files\Quarvel\Qt6Core.dll' retenido) &
+retenedor=$!
+pids+=("$retenedor")
+esperar 100 test -e "$t/retenido"
+timeout 300 wine "$instalador" /S >/dev/null 2>&1
+estado=$?
+comprobar "con Qt6Core.dll abierto por otro, el instalador falla (estado $estado)" test "$estado" -ne 0
+comprobar "y no cambia nada (Quarvel38.exe sigue como estaba)" eval '! cmp -s "$dist/Quarvel38.exe" "$destino/Quarvel38.exe"'
+printf '@"C:\\Program Files\\Quarvel\\desinstalar.exe" /S _?=C:\\Program Files\\Quarvel\r\n@exit /b %%errorlevel%%\r\n' >"$t/quitar.bat"
+(cd "$t" && timeout 120 wine cmd /c quitar.bat >/dev/null 2>&1)
+estado=$?
+comprobar "el desinstalador también falla (estado $estado) y no quita nada" \
+    eval '[ "$estado" -ne 0 ] && [ -f "$destino/Quarvel38.exe" ] && [ -f "$destino/Quarvel430.exe" ]'
+kill "$retenedor" 2>/dev/null
+wineserver -k 2>/dev/null
+timeout 120 wine "$destino/desinstalar.exe" /S >/dev/null 2>&1
+comprobar "suelto el archivo, se desinstala del todo" esperar 300 test ! -e "$destino"
 wineserver -k 2>/dev/null
 
 resumen
