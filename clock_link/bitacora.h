@@ -113,25 +113,25 @@ private:
     void guardar_aprendido(qint64 t_us);
     void anotar(const Registro& r, const LecturaHecha& l);
 
-    Opciones opciones_;
-    SeguimientoReloj seguimiento_;
-    Metricas metricas_;
-    bool metricas_fallando_ = false;
     // The history's fault said last; empty while it is written as it should.
     QString fallo_historial_;
-    std::optional<int> umbral_ms_;
+    std::vector<qint64> puestas_ms_;
+    // The port and line what is learnt belongs to.
+    QString clave_;
     std::optional<Registro> ultimo_;
-    std::optional<bool> pc_sincronizado_;
     // When the fine corrections of the last hour were made (PC µs).
     std::deque<qint64> finas_;
+    Opciones opciones_;
+    Metricas metricas_;
+    SeguimientoReloj seguimiento_;
+    std::optional<int> umbral_ms_;
+    bool metricas_fallando_ = false;
     bool limite_dicho_ = false;
-    std::vector<qint64> puestas_ms_;
     // Whether the offset is unknown since a read contradicted it.
     bool en_duda_ = false;
-    // The port and line what is learnt belongs to; whether keeping it
-    // failed (said once).
-    QString clave_;
+    // Whether keeping what was learnt failed (said once).
     bool aprendido_fallando_ = false;
+    std::optional<bool> pc_sincronizado_;
 };
 
 } // namespace quarvel

@@ -12,7 +12,10 @@ struct PuntoAD {
     double a_s = 0;
     double deriva = 0;
     bool operator==(const PuntoAD&) const = default;
-    auto operator<=>(const PuntoAD&) const = default;
+    // By a, then d: the hull's sweep.
+    bool operator<(const PuntoAD& o) const {
+        return a_s < o.a_s || (a_s == o.a_s && deriva < o.deriva);
+    }
 };
 
 // A convex polygon, counter-clockwise; fewer than three points is empty.

@@ -53,7 +53,7 @@ private:
     // Forgets the writes the driver has finished; waits up to `ms` for the
     // rest (0: no wait). True when none is left.
     bool recoger_escrituras(int ms);
-    void alPerder(quint64 sesion, const QString& razon);
+    void alPerder(quint64 sesion, const QString& motivo);
     // The reading thread looks every millisecond until `hasta` (wakes it
     // when it looked rarely).
     void mirar_a_menudo_hasta(std::chrono::steady_clock::time_point hasta);
