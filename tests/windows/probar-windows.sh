@@ -237,6 +237,23 @@ d=$(desvio_ms "$t/w38/sim.log" 1)
 comprobar "Inicio bajo Wine a menos de 20 ms del segundo (${d:-?} ms)" \
     awk -v d="${d:-999}" 'BEGIN { exit !(d >= -20 && d <= 20) }'
 
+# --- what Windows reads of the programs without running them ------------------------
+# Their version (Explorer's Details tab) and manifest, read by Windows' own
+# calls (tests/windows/recursos.c); --version; and no debug sections left in
+# anything installed.
+x86_64-w64-mingw32-gcc -municode -O2 -o "$t/recursos.exe" "$raiz/tests/windows/recursos.c" -lversion
+version=$(sed -n 's/^project(Quarvel VERSION \([0-9.]*\).*/\1/p' "$raiz/CMakeLists.txt")
+for prog in Quarvel38 Quarvel430; do
+    r=$(wine "$t/recursos.exe" "$(winepath -w "$dist/$prog.exe")" 2>/dev/null | tr -d '\r')
+    comprobar "$prog.exe: versión $version en sus propiedades" grep -qx "version $version" <<<"$r"
+    comprobar "$prog.exe: manifiesto con DPI por monitor" grep -q "<dpiAwareness[^>]*>PerMonitorV2<" <<<"$r"
+    igual "$prog.exe --version" "$prog $version" "$(wine "$dist/$prog.exe" --version 2>/dev/null | tr -d '\r')"
+done
+con_depuracion=$(for f in "$dist"/*.exe "$dist"/*.dll "$dist"/*/*.dll; do
+    x86_64-w64-mingw32-objdump -h "$f" | grep -q ' \.debug_' && basename "$f"
+done)
+comprobar "sin secciones de depuración ($(du -sm "$dist" | cut -f1) MB; ${con_depuracion:-ninguno con ellas})" test -z "$con_depuracion"
+
 # --- the installer ---------------------------------------------------------------
 c=$WINEPREFIX/drive_c
 destino=$c/Program\ Files/Quarvel
