@@ -503,8 +503,7 @@ int pedir_salida(const QString& nombre) {
     while (!libre.tryLock(0)) {
         if (t.elapsed() > kEsperaSalidaMs) {
             std::fprintf(stderr, "%s: el que está en marcha en %s no se cerró en %d s\n",
-                         qPrintable(nombre), carpeta.toUtf8().constData(),
-                         kEsperaSalidaMs / 1000);
+                         qPrintable(nombre), carpeta.toUtf8().constData(), kEsperaSalidaMs / 1000);
             return 1;
         }
         QThread::msleep(50);

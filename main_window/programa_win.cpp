@@ -121,8 +121,8 @@ void escuchar_fin_de_sesion(const std::wstring& titulo) {
     if (::RegisterClassW(&clase) == 0)
         return;
     // Top-level, never shown: a message-only window hears no broadcast.
-    const HWND h = ::CreateWindowExW(0, clase.lpszClassName, titulo.c_str(), WS_OVERLAPPED, 0, 0, 0, 0,
-                                     nullptr, nullptr, clase.hInstance, nullptr);
+    const HWND h = ::CreateWindowExW(0, clase.lpszClassName, titulo.c_str(), WS_OVERLAPPED, 0, 0, 0,
+                                     0, nullptr, nullptr, clase.hInstance, nullptr);
     if (h == nullptr)
         return;
     MSG m;
