@@ -185,6 +185,7 @@ void Form1::Form_Load() {
                 .arg(metricas_.isEmpty() ? QString() : QStringLiteral(", métricas en ") + metricas_,
                      pc_sin_estado ? QStringLiteral("; no se sabe si el PC está sincronizado")
                                    : QString()));
+        chequeador_->bitacora().decir_lo_aprendido();
     } catch (const Fallo& f) {
         fallo_de_inicio(f);
         // Nothing is checked: said for as long as the program runs, in red,

@@ -54,11 +54,21 @@ void BitacoraLecturas::inicio(qint64 ahora_us, const QString& carpeta, const QSt
     escribir_metricas();
 }
 
+void BitacoraLecturas::decir_luego(Prioridad p, const QString& linea) {
+    aprendido_por_decir_ = {p, linea};
+}
+
+void BitacoraLecturas::decir_lo_aprendido() {
+    if (aprendido_por_decir_)
+        opciones_.diario(aprendido_por_decir_->first, aprendido_por_decir_->second);
+    aprendido_por_decir_.reset();
+}
+
 void BitacoraLecturas::cargar_aprendido(qint64 ahora_us) {
     const QString& nombre = opciones_.aprendido;
     if (!QFileInfo::exists(nombre)) {
-        opciones_.diario(Prioridad::Info,
-                         QStringLiteral("%1 no está: el reloj se aprende de cero").arg(nombre));
+        decir_luego(Prioridad::Info,
+                    QStringLiteral("%1 no está: el reloj se aprende de cero").arg(nombre));
         return;
     }
     std::optional<Aprendido> a;
@@ -68,28 +78,27 @@ void BitacoraLecturas::cargar_aprendido(qint64 ahora_us) {
         if (recortado)
             a.reset();
     } catch (const Fallo& f) {
-        opciones_.diario(Prioridad::Aviso,
-                         QStringLiteral("%1 no se pudo leer (%2): el reloj se aprende de cero")
-                             .arg(nombre, f.descripcion()));
+        decir_luego(Prioridad::Aviso,
+                    QStringLiteral("%1 no se pudo leer (%2): el reloj se aprende de cero")
+                        .arg(nombre, f.descripcion()));
         return;
     }
     if (!a) {
-        opciones_.diario(
-            Prioridad::Aviso,
-            QStringLiteral("%1 no es válido: el reloj se aprende de cero").arg(nombre));
+        decir_luego(Prioridad::Aviso,
+                    QStringLiteral("%1 no es válido: el reloj se aprende de cero").arg(nombre));
         return;
     }
     if (a->clave != clave_) {
-        opciones_.diario(Prioridad::Info,
-                         QStringLiteral("%1 es de otro puerto o línea (%2): el reloj se aprende "
-                                        "de cero")
-                             .arg(nombre, a->clave));
+        decir_luego(Prioridad::Info,
+                    QStringLiteral("%1 es de otro puerto o línea (%2): el reloj se aprende "
+                                   "de cero")
+                        .arg(nombre, a->clave));
         return;
     }
     const qint64 ahora_s = ahora_us / 1'000'000;
     seguimiento_.sembrar(*a, ahora_s);
     const auto [d_lo, d_hi] = deriva_envejecida(*a, ahora_s);
-    opciones_.diario(
+    decir_luego(
         Prioridad::Info,
         QStringLiteral("se parte de lo aprendido del reloj hace %1 h (%2): deriva entre %3 y %4 "
                        "ppm, hasta que una lectura lo contradiga")
@@ -139,6 +148,7 @@ EstadoFino BitacoraLecturas::estado_fino() const {
 }
 
 Registro BitacoraLecturas::lectura(const LecturaHecha& l, int intervalo_min) {
+    decir_lo_aprendido();
     Registro r = seguimiento_.lectura(l.t_us, l.reloj, l.completa, l.error_puerto, l.equivocado,
                                       l.pc, l.escritura_us, l.llegada_us);
     if (!l.puede_poner_en_hora)

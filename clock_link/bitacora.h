@@ -86,6 +86,9 @@ public:
     // earlier run learnt is of this clock.
     void inicio(qint64 ahora_us, const QString& carpeta, const QString& puerto,
                 const QString& linea = {});
+    // What the start found of what was learnt before, for the journal after
+    // the program's own start line (at the first read-back at the latest).
+    void decir_lo_aprendido();
 
     qint64 momento_de_lectura(qint64 desde_us) const {
         return seguimiento_.momento_de_lectura(desde_us);
@@ -110,6 +113,7 @@ public:
 private:
     void escribir_metricas();
     void cargar_aprendido(qint64 ahora_us);
+    void decir_luego(Prioridad p, const QString& linea);
     void guardar_aprendido(qint64 t_us);
     void anotar(const Registro& r, const LecturaHecha& l);
 
@@ -132,6 +136,7 @@ private:
     // Whether keeping what was learnt failed (said once).
     bool aprendido_fallando_ = false;
     std::optional<bool> pc_sincronizado_;
+    std::optional<std::pair<Prioridad, QString>> aprendido_por_decir_;
 };
 
 } // namespace quarvel

@@ -93,18 +93,23 @@ Temporizador* VentanaPrincipal::temporizador(const QString& nombre, int interval
     return new Temporizador(nombre, intervalo, activo, hora(), this);
 }
 
+namespace {
+
+// A marker written wrong reads as a missing section: said so, rather than as
+// a port 0, empty settings or a delay of 0.
+Fallo falta(const QString& marca, const QString& que) {
+    return Fallo(
+        QStringLiteral("Falta la sección %1 en %2 (se busca esa marca exacta, "
+                       "mayúsculas incluidas): escriba %1 en una línea y %3 en la "
+                       "siguiente")
+            .arg(marca,
+                 QDir::toNativeSeparators(QFileInfo(kArchivoConfiguracion).absoluteFilePath()),
+                 que));
+}
+
+} // namespace
+
 void VentanaPrincipal::configurar_puerto(const configuracion_ini& c) {
-    // A marker written wrong reads as a missing section: said so, rather
-    // than as a port 0 or empty settings.
-    const auto falta = [](const QString& marca, const QString& que) {
-        return Fallo(
-            QStringLiteral("Falta la sección %1 en %2 (se busca esa marca exacta, "
-                           "mayúsculas incluidas): escriba %1 en una línea y %3 en la "
-                           "siguiente")
-                .arg(marca,
-                     QDir::toNativeSeparators(QFileInfo(kArchivoConfiguracion).absoluteFilePath()),
-                     que));
-    };
     if (!c.com_port)
         throw falta(QStringLiteral("[COM_PORT]"), QStringLiteral("el número del puerto (1 a 255)"));
     if (!c.com_cfg)
@@ -150,6 +155,8 @@ void VentanaPrincipal::leer_intervalo_al_inicio() {
 
 void VentanaPrincipal::fijar_retardo(Temporizador* t, const std::optional<QString>& valor,
                                      const QString& seccion) {
+    if (!valor)
+        throw falta(seccion, QStringLiteral("el retardo en milisegundos (por ejemplo 100)"));
     const long ms = entero_estricto(valor, seccion);
     if (ms < 0 || ms > Temporizador::kIntervaloMaximo)
         throw Fallo(QStringLiteral("El valor %1 de %2 en qv.ini no es válido: debe estar entre 0 "

@@ -108,6 +108,12 @@ TEST_F(Sender, AStartUpFailureStopsAtItsStep) {
          "Falta la sección [COM_PORT] en ", std::vector<int>(9, 100), ""},
         {"5\r\n", qv_ini("1", "9600,N,8,1").replace("[COM_CFG]", "[COM CFG]"),
          "Falta la sección [COM_CFG] en ", std::vector<int>(9, 100), ""},
+        // A delay missing is named so, not read as 0.
+        {"5\r\n",
+         qv_ini("1", "9600,N,8,1", {"10", "20", "30"}).replace("[T4]", "[t4]"),
+         "Falta la sección [T4] en ",
+         {10, 20, 30, 5, 3, 3, 3, 3, 3},
+         ""},
         {"5\r\n",
          qv_ini("1", "9600,N,8,1", {"10", "20", "30", "abc"}),
          "[T4]",
