@@ -137,7 +137,7 @@ comprobar "and reads the clock back" esperar 600 dice '^<6>reloj en hora' otro/c
 # metrics say so, and it ends with its own status.
 mkdir -p malo/metricas
 ajustes malo
-printf '[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600;N;8;1\r\n' >malo/qv.ini
+qv_ini | sed 's/9600,N,8,1/9600;N;8;1/' >malo/qv.ini
 (cd malo && exec env -i "${entorno[@]}" "$build/checker/Quarvel430" --sin-ventana \
   --metricas "$trabajo/malo/metricas" >malo.out 2>malo.err)
 igual "a service on settings that cannot work ends with" 78 "$?"
