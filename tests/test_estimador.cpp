@@ -1,6 +1,7 @@
 #include "clock_link/bitacora.h"
 #include "clock_link/config_linea.h"
 #include "clock_link/estimador.h"
+#include "clock_link/estimador_ventana.h"
 #include "clock_link/plan_envio.h"
 #include "clock_link/seguimiento.h"
 #include "simulator/estudio_lecturas.h"
@@ -327,5 +328,98 @@ TEST(Estimador, WhatWasLearntIsKeptAgedAndDroppedWhenItDoesNotHold) {
         if (n > 1 && e.valida) {
             EXPECT_LE(std::abs(e.desvio_s - verdad), e.cota_s) << n;
         }
+    }
+}
+
+TEST(Estimador, WindowAccountsTellSetsKnocksAndFalseRepliesApart) {
+    // Scripted: a clock read each minute through a 10 ms window, each read
+    // aimed where the estimator asks. Then, per script, the set lands or
+    // not, the clock is knocked half a second (seen once a read looks past
+    // an edge: until then the accounts take it for drift), or one reply
+    // lies (dropped, and nothing shown while the device is on probation).
+    using S = quarvel::EstimadorVentana::Suceso;
+    struct Paso {
+        double desvio_s;   // the clock's offset from this read on
+        int segundo_falso; // a reply off by this many seconds (0: true)
+        bool puesta;       // a set just before this read (leaving 0 s)
+    };
+    struct Guion {
+        const char* nombre;
+        double desvio_inicial_s;
+        std::vector<Paso> pasos;
+        S esperado;
+        bool valida_al_final;
+    };
+    const Guion guiones[] = {
+        {"a set that took",
+         0.4,
+         {{0.4, 0, false}, {0.4, 0, false}, {0, 0, true}, {0, 0, false}},
+         S::PuestaConfirmada,
+         true},
+        {"a set that did not take",
+         0.4,
+         {{0.4, 0, false}, {0.4, 0, false}, {0.4, 0, true}, {0.4, 0, false}, {0.4, 0, false}},
+         S::PuestaNoTomada,
+         true},
+        {"a knock",
+         0.1,
+         {{0.1, 0, false},
+          {0.1, 0, false},
+          {0.1, 0, false},
+          {0.6, 0, false},
+          {0.6, 0, false},
+          {0.6, 0, false},
+          {0.6, 0, false},
+          {0.6, 0, false},
+          {0.6, 0, false},
+          {0.6, 0, false}},
+         S::Contradiccion,
+         true},
+        {"one false reply",
+         0.1,
+         {{0.1, 0, false}, {0.1, 0, false}, {0.1, 7, false}, {0.1, 0, false}, {0.1, 0, false}},
+         S::Falsa,
+         false},
+    };
+    for (const Guion& g : guiones) {
+        quarvel::LimitesEstimador l;
+        quarvel::EstimadorVentana e(l);
+        double desvio = g.desvio_inicial_s;
+        e.puesta(kInicio, desvio);
+        std::vector<S> vistos;
+        qint64 minuto = kInicio;
+        bool arriba = true;
+        // A fault passes unseen until a read looks its way: bounds are held
+        // to before it and from the read that showed it.
+        bool falla = false;
+        bool vista = false;
+        for (const Paso& p : g.pasos) {
+            minuto += 60'000'000;
+            if (p.puesta)
+                e.puesta(minuto, 0);
+            falla = falla || p.desvio_s != desvio || p.segundo_falso != 0 ||
+                    (p.puesta && p.desvio_s != 0);
+            desvio = p.desvio_s;
+            // Where the window's middle falls on the target (as the checker
+            // aims it), inside second 31.
+            const qint64 desde = minuto + 31'000'000;
+            const auto obj = e.objetivo(desde, arriba = !arriba);
+            ASSERT_TRUE(obj) << g.nombre;
+            const double x_us = obj->desvio_s * 1e6 + 5'000;
+            const auto t = static_cast<qint64>(
+                std::ceil((static_cast<double>(desde) + x_us) / 1e6) * 1e6 - x_us);
+            const qint64 muestra = t + 5'000;
+            const qint64 reloj =
+                static_cast<qint64>(std::floor((static_cast<double>(muestra) / 1e6) + desvio)) +
+                p.segundo_falso;
+            vistos.push_back(e.lectura(t, t + 10'000, reloj));
+            vista = vista || (falla && vistos.back() != S::Ninguno);
+            const auto est = e.en(t);
+            if (est.valida && p.segundo_falso == 0 && (!falla || vista)) {
+                EXPECT_LE(std::abs(est.desvio_s - desvio), est.cota_s + 1e-6) << g.nombre;
+            }
+        }
+        EXPECT_NE(std::find(vistos.begin(), vistos.end(), g.esperado), vistos.end()) << g.nombre;
+        EXPECT_EQ(e.en(minuto + 31'500'000).valida, g.valida_al_final) << g.nombre;
     }
 }
