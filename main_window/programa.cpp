@@ -328,6 +328,14 @@ InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent, bool sin_
     // A lock caught while its owner still writes it says nothing yet.
     for (int i = 0; i < 10 && !(bloqueo_->getLockInfo(&pid, &maquina, &programa) && pid > 0); ++i)
         QThread::msleep(50);
+    // Still nothing in it: a start killed while writing it (a stop right
+    // after a start) leaves it empty, and every later start would take it
+    // for one starting. Removed only if no living owner holds it (Qt keeps
+    // a lock on it while its owner runs).
+    if (pid <= 0 && bloqueo_->removeStaleLockFile() && bloqueo_->tryLock(0)) {
+        escuchar();
+        return;
+    }
     if (pid <= 0 || (!maquina.isEmpty() && !es_esta_maquina(maquina))) {
         // Nothing to tell by: taken as a first instance that is starting.
         otra_ = true;

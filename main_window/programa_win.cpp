@@ -121,8 +121,8 @@ void escuchar_fin_de_sesion(const std::wstring& titulo) {
     if (::RegisterClassW(&clase) == 0)
         return;
     // Top-level, never shown: a message-only window hears no broadcast.
-    const HWND h = ::CreateWindowExW(0, clase.lpszClassName, titulo.c_str(), WS_OVERLAPPED, 0, 0, 0,
-                                     0, nullptr, nullptr, clase.hInstance, nullptr);
+    HWND h = ::CreateWindowExW(0, clase.lpszClassName, titulo.c_str(), WS_OVERLAPPED, 0, 0, 0, 0,
+                               nullptr, nullptr, clase.hInstance, nullptr);
     if (h == nullptr)
         return;
     MSG m;
@@ -213,7 +213,7 @@ void preparar_consola() {
     // one; double-clicked, to none (the log file in its folder has the
     // lines).
     const auto valido = [](DWORD cual) {
-        const HANDLE h = ::GetStdHandle(cual);
+        HANDLE h = ::GetStdHandle(cual);
         return h != nullptr && h != INVALID_HANDLE_VALUE;
     };
     // Unbuffered, as on a console: a line written just before the process

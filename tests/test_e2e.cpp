@@ -405,6 +405,20 @@ TEST(InstanciaUnica, OnlyItsUserReachesItAndIdleConnectionsNeverShutIt) {
     EXPECT_EQ(primera.servidor(), ruta);
 }
 
+TEST(InstanciaUnica, AnEmptyLockLeftByAStartKilledEarlyIsTakenOver) {
+    // A start stopped while it wrote its lock left it empty: the next start
+    // runs, rather than ending as if another were starting, for ever.
+    CarpetaTemporal dir;
+    CarpetaTemporal::escribir(".QuarvelPrueba.lock", "");
+    quarvel::InstanciaUnica primera(QStringLiteral("QuarvelPrueba"));
+    EXPECT_FALSE(primera.otraEnMarcha());
+    EXPECT_TRUE(primera.impedimento().isEmpty());
+    EXPECT_FALSE(primera.servidor().isEmpty());
+    // A living first one is still found.
+    quarvel::InstanciaUnica segunda(QStringLiteral("QuarvelPrueba"));
+    EXPECT_TRUE(segunda.otraEnMarcha());
+}
+
 TEST(InstanciaUnica, AFolderAnotherUserPlantedDoesNotSwitchItOff) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to act as another user";
