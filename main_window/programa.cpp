@@ -320,8 +320,21 @@ InstanciaUnica::InstanciaUnica(const QString& nombre, QObject* parent, bool sin_
         escuchar();
         return;
     }
-    if (bloqueo_->error() != QLockFile::LockFailedError)
-        return; // No lock here (a read-only folder): unguarded.
+    if (bloqueo_->error() != QLockFile::LockFailedError) {
+        // No lock here (a read-only folder): the server's name still keeps
+        // a second start out, or two would fight over the port.
+        sin_escritura_ = true;
+        if (ruta_.isEmpty())
+            return;
+        exclusion_ = tomar_exclusion(ruta_);
+        if (exclusion_ != nullptr) {
+            escuchar();
+            return;
+        }
+        otra_ = true;
+        avisar_a_la_primera();
+        return;
+    }
     qint64 pid = 0;
     QString maquina;
     QString programa;
@@ -400,6 +413,14 @@ void InstanciaUnica::avisar_a_la_primera() {
 }
 
 InstanciaUnica::~InstanciaUnica() = default;
+
+QString InstanciaUnica::avisoDeCarpeta() const {
+    if (!sin_escritura_)
+        return {};
+    return QStringLiteral("no se puede escribir en la carpeta %1: qv_int.ini, historial.csv, "
+                          "sincro.txt y el bloqueo de una sola instancia no se guardarán ahí")
+        .arg(QDir::toNativeSeparators(QDir::currentPath()));
+}
 
 QString InstanciaUnica::servidor() const {
     return servidor_ != nullptr && servidor_->isListening() ? servidor_->fullServerName()
@@ -604,6 +625,8 @@ int ejecutar(int argc, char** argv, const Programa& p,
         }
         return 0;
     }
+    if (const QString aviso = unica.avisoDeCarpeta(); !aviso.isEmpty())
+        diario(Prioridad::Aviso, aviso);
     if (!unica.impedimento().isEmpty()) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(p.nombre), qPrintable(unica.impedimento()));
         mensajes.mostrar(nullptr, unica.impedimento(), QStringLiteral("Inicio"));

@@ -64,7 +64,8 @@ void preparar_aplicacion(const Programa& p);
 // One instance of a program per working folder: a lock in the folder (a lock
 // left by a program that died is taken over) and a local socket only its
 // user can reach, by which a second start asks the first to show its window.
-// In a folder that cannot be written the program runs unguarded.
+// In a folder that cannot be written the server's own name decides who is
+// first.
 class InstanciaUnica : public QObject {
     Q_OBJECT
 public:
@@ -87,6 +88,9 @@ public:
     // Why this start cannot run here (a lock another user holds or left);
     // empty when it can.
     const QString& impedimento() const { return impedimento_; }
+    // Said at start when the folder cannot be written (no lock, and none of
+    // the program's files, can be made there); empty otherwise.
+    QString avisoDeCarpeta() const;
     // The socket a second start reaches; empty when none listens.
     QString servidor() const;
 
@@ -105,11 +109,13 @@ private:
     void avisar_a_la_primera();
 
     std::unique_ptr<QLockFile> bloqueo_;
+    std::shared_ptr<void> exclusion_;
     QLocalServer* servidor_ = nullptr;
     QString ruta_;
     QString impedimento_;
     QList<QPointer<QLocalSocket>> abiertas_;
     bool otra_ = false;
+    bool sin_escritura_ = false;
     bool sin_ventana_ = false;
     bool primera_sin_ventana_ = false;
     bool lectura_pedida_ = false;

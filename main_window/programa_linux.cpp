@@ -9,10 +9,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSocketNotifier>
 #include <QSysInfo>
 #include <cerrno>
 #include <csignal>
+#include <memory>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -119,6 +121,20 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
                    nombre,
                    QString::fromLatin1(
                        QCryptographicHash::hash(clave, QCryptographicHash::Sha1).toHex().left(16)));
+}
+
+std::shared_ptr<void> tomar_exclusion(const QString& servidor) {
+    // Beside the socket, in a folder that is the user's alone.
+    auto bloqueo = std::make_shared<QLockFile>(servidor + QStringLiteral(".lock"));
+    bloqueo->setStaleLockTime(0);
+    if (bloqueo->tryLock(0) ||
+        (bloqueo->error() == QLockFile::LockFailedError && bloqueo->removeStaleLockFile() &&
+         bloqueo->tryLock(0)))
+        return bloqueo;
+    // Not even there: nothing to decide by, so it runs as before.
+    if (bloqueo->error() != QLockFile::LockFailedError)
+        return std::make_shared<int>(0);
+    return nullptr;
 }
 
 // A service's environment may be empty: Qt draws off screen, and its notes

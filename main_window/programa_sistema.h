@@ -25,6 +25,12 @@ bool es_esta_maquina(const QString& nombre);
 bool proceso_vivo(qint64 pid);
 bool proceso_propio(qint64 pid);
 
+// Who runs first in a folder that can hold no lock file, decided under the
+// name of its single-instance server: a named mutex on Windows (two
+// processes may listen on one pipe name there), a lock beside the socket on
+// Linux. Held while what it returns lives; null when another start holds it.
+std::shared_ptr<void> tomar_exclusion(const QString& servidor);
+
 // Before anything is written: a Windows window program started from a
 // console writes there (unless redirected); elsewhere nothing to do.
 void preparar_consola();

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -197,6 +198,20 @@ QString nombre_de_servidor(const QString& nombre, const QString& carpeta) {
         .arg(nombre,
              QString::fromLatin1(
                  QCryptographicHash::hash(clave, QCryptographicHash::Sha1).toHex().left(16)));
+}
+
+std::shared_ptr<void> tomar_exclusion(const QString& servidor) {
+    // Its existence is the mark: the first start makes it, and it goes with
+    // the last handle, when that process ends however it ends.
+    const std::wstring nombre = L"Local\\" + servidor.toStdWString();
+    HANDLE h = ::CreateMutexW(nullptr, FALSE, nombre.c_str());
+    if (h == nullptr)
+        return ::GetLastError() == ERROR_ACCESS_DENIED ? nullptr : std::make_shared<int>(0);
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        ::CloseHandle(h);
+        return nullptr;
+    }
+    return std::shared_ptr<void>(h, &::CloseHandle);
 }
 
 QString como_terminar_sin_ventana() {

@@ -21,6 +21,8 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -417,6 +419,40 @@ TEST(InstanciaUnica, AnEmptyLockLeftByAStartKilledEarlyIsTakenOver) {
     // A living first one is still found.
     quarvel::InstanciaUnica segunda(QStringLiteral("QuarvelPrueba"));
     EXPECT_TRUE(segunda.otraEnMarcha());
+}
+
+TEST(InstanciaUnica, AFolderThatCannotBeWrittenStillRunsOneAndSaysSo) {
+    CarpetaTemporal dir;
+    const QString ro = dir.ruta() + QStringLiteral("/ro");
+    ASSERT_TRUE(QDir().mkdir(ro));
+    const int estado = en_hijo([&ro] {
+        // Read-only for root too: a read-only mount, in a namespace of the
+        // child's own so nothing is left mounted.
+        if (::geteuid() != 0)
+            ::chmod(qPrintable(ro), 0555);
+        else if (::unshare(CLONE_NEWNS) != 0 ||
+                 ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 ::mount("tmpfs", qPrintable(ro), "tmpfs", MS_RDONLY, nullptr) != 0)
+            return kSinSistema;
+        QDir::setCurrent(ro);
+        {
+            quarvel::InstanciaUnica primera(QStringLiteral("QuarvelPrueba"));
+            if (primera.otraEnMarcha() || primera.servidor().isEmpty())
+                return 1;
+            const QString aviso = primera.avisoDeCarpeta();
+            if (!aviso.contains(ro) || !aviso.contains(QStringLiteral("qv_int.ini")))
+                return 2;
+            quarvel::InstanciaUnica segunda(QStringLiteral("QuarvelPrueba"));
+            if (!segunda.otraEnMarcha())
+                return 3;
+        }
+        // Gone with the first: the next start runs.
+        quarvel::InstanciaUnica tercera(QStringLiteral("QuarvelPrueba"));
+        return tercera.otraEnMarcha() ? 4 : 0;
+    });
+    if (estado == kSinSistema)
+        GTEST_SKIP() << "no read-only mount here";
+    EXPECT_EQ(estado, 0);
 }
 
 TEST(InstanciaUnica, AFolderAnotherUserPlantedDoesNotSwitchItOff) {

@@ -131,6 +131,37 @@ wineserver -k 2>/dev/null
 wait "$chequeador" 2>/dev/null
 kill "$simulador_pid" 2>/dev/null
 
+# --- a folder that cannot be written ----------------------------------------------
+# No lock can be made there: the start says so, and a second checker is still
+# refused, the pipe's named mutex deciding who is first. Read-only for root
+# too: a read-only bind mount.
+ro=$t/solo-lectura
+mkdir -p "$ro"
+qv_ini >"$ro/qv.ini"
+printf '1\r\n' >"$ro/qv_int.ini"
+montada=0
+if [ "$(id -u)" -eq 0 ]; then
+    mount --bind "$ro" "$ro" && mount -o remount,bind,ro "$ro" && montada=1
+else
+    chmod 0555 "$ro"
+fi
+sim "$t/s-ro" || { echo "el simulador no arrancó" >&2; exit 1; }
+com1 "$t/s-ro/COM1"
+(cd "$ro" && exec wine "$p/Quarvel430.exe" --sin-ventana >"$t/ro1.out" 2>"$t/ro1.err") &
+primero=$!
+pids+=("$primero")
+comprobar "carpeta de solo lectura: lo dice al arrancar ($(grep -a 'no se puede escribir' "$t/ro1.err" | head -c 160))" \
+    esperar 300 grep -qa '^<4>no se puede escribir en la carpeta .*solo-lectura: qv_int.ini, historial.csv' "$t/ro1.err"
+esperar 300 grep -q '"cmd":"CF"' "$t/s-ro/sim.log"
+(cd "$ro" && timeout 60 wine "$p/Quarvel430.exe" --sin-ventana >"$t/ro2.out" 2>"$t/ro2.err")
+estado=$?
+comprobar "y un segundo en ella termina con 1 (estado $estado): $(grep -a 'ya está' "$t/ro2.err" | head -c 100)" \
+    eval '[ "$estado" -eq 1 ] && grep -qa "^<3>Quarvel430: ya está en marcha en esta carpeta" "$t/ro2.err"'
+kill "$primero" "$simulador_pid" 2>/dev/null
+wineserver -k 2>/dev/null
+wait "$primero" "$simulador_pid" 2>/dev/null
+if [ "$montada" = 1 ]; then umount "$ro"; else chmod 0755 "$ro"; fi
+
 # --- the session's end, and --salir ------------------------------------------------
 # cierre NAME PROGRAM VISIBLE HOW OPTIONS...: PROGRAM started in a folder of
 # its own against a simulator, its window shown or not (VISIBLE 1 or 0);
