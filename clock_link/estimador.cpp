@@ -193,12 +193,16 @@ std::optional<std::pair<double, double>> EstimadorDesvio::latencia_aprendida() c
 
 void EstimadorDesvio::olvidar_lo_aprendido() {
     olvidar();
+    a_los_limites();
+    confirmada_ = false;
+    seguidas_ = 0;
+}
+
+void EstimadorDesvio::a_los_limites() {
     latencia_min_ = 0;
     latencia_max_ = config_.latencia_max_s;
     deriva_lo_ = -config_.deriva_max;
     deriva_hi_ = config_.deriva_max;
-    confirmada_ = false;
-    seguidas_ = 0;
     latencia_medida_ = false;
     sembrado_ = false;
 }
@@ -231,12 +235,7 @@ void EstimadorDesvio::modelo_roto(qint64 t_us, double base, double escritura_s) 
     config_.deriva_max = std::min(config_.deriva_max * 3, kDerivaTope);
     config_.fluctuacion_s = std::min(config_.fluctuacion_s * 2, kFluctuacionTope);
     config_.error_puesta_s = std::min(config_.error_puesta_s * 2, kPuestaTope);
-    latencia_min_ = 0;
-    latencia_max_ = config_.latencia_max_s;
-    deriva_lo_ = -config_.deriva_max;
-    deriva_hi_ = config_.deriva_max;
-    latencia_medida_ = false;
-    sembrado_ = false;
+    a_los_limites();
     const double j = config_.fluctuacion_s;
     hip_ = desde_lectura(t_us, base - j - escritura_s, base + 1 + j);
     golpe_.reset();
@@ -348,16 +347,10 @@ EstimadorDesvio::Veredicto EstimadorDesvio::lectura(qint64 t_us, qint64 reloj_s,
     ++contradicciones_;
     periodo_limpio_ = false;
     seguidas_ = 0;
-    if (sembrado_) {
-        // What an earlier run learnt does not hold: the limits again, for
-        // the accounts that start from here.
-        latencia_min_ = 0;
-        latencia_max_ = config_.latencia_max_s;
-        deriva_lo_ = -config_.deriva_max;
-        deriva_hi_ = config_.deriva_max;
-        latencia_medida_ = false;
-        sembrado_ = false;
-    }
+    // What an earlier run learnt does not hold: the limits again, for the
+    // accounts that start from here.
+    if (sembrado_)
+        a_los_limites();
     if (lecturas_ - ultimo_golpe_ <= kGolpesSeguidos) {
         // Knock after knock: the clock is not what the model says.
         modelo_roto(t_us, base, escritura_s);

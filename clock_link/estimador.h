@@ -142,6 +142,8 @@ private:
     Hipotesis desde_lectura(qint64 t_us, double lo, double hi) const;
     void modelo_roto(qint64 t_us, double base, double escritura_s);
     void castigar();
+    // L and d back to the limits in force: nothing learnt.
+    void a_los_limites();
     void golpe_confirmado();
     // The psi the next request's moment should split at.
     double objetivo(qint64 t_us) const;
