@@ -83,6 +83,10 @@ const QStringList kOpcionesQtSolas = {QStringLiteral("reverse"), QStringLiteral(
 
 } // namespace
 
+namespace {
+void sembrar_ajustes();
+} // namespace
+
 QString usar_carpeta_de_usuario() {
     const QString carpeta = carpeta_de_usuario();
     // The reason in Spanish, whatever the locale: the system's own words
@@ -112,9 +116,16 @@ QString usar_carpeta_de_usuario() {
     if (!QDir::setCurrent(carpeta))
         return QStringLiteral("no se pudo entrar en la carpeta del usuario «%1»: sin permiso")
             .arg(dicha);
-    // Ready settings where there are none: port 1 at 9600 bauds, 100 ms
-    // between the set's commands, a read-back every 5 minutes. Created
-    // exclusively, so a file that exists (or appears meanwhile) stays.
+    sembrar_ajustes();
+    return {};
+}
+
+namespace {
+
+// Ready settings where there are none: port 1 at 9600 bauds, 100 ms
+// between the set's commands, a read-back every 5 minutes. Created
+// exclusively, so a file that exists (or appears meanwhile) stays.
+void sembrar_ajustes() {
     QByteArray qv = "[COM_PORT]\r\n1\r\n\r\n[COM_CFG]\r\n9600,N,8,1\r\n";
     for (int t = 1; t <= 7; ++t)
         qv += "\r\n[T" + QByteArray::number(t) + "]\r\n 100 \r\n";
@@ -124,8 +135,32 @@ QString usar_carpeta_de_usuario() {
         if (!f.exists() && f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             f.write(texto);
     }
+}
+
+#ifdef Q_OS_WIN
+// A service's name is part of a folder's and of the manager's: letters,
+// digits, '-', '_' and '.'.
+bool nombre_de_servicio_valido(const QString& nombre) {
+    if (nombre.isEmpty() || nombre.size() > 64 || nombre.startsWith(u'.'))
+        return false;
+    for (const QChar c : nombre)
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'-' && c != u'_' && c != u'.')
+            return false;
+    return true;
+}
+
+// The service's folder, made and seeded; empty when done, otherwise why not.
+QString preparar_carpeta_de_servicio(const QString& nombre) {
+    const QString carpeta = carpeta_de_servicio(nombre);
+    if (!QDir().mkpath(carpeta) || !QDir::setCurrent(carpeta))
+        return QStringLiteral("no se pudo crear ni usar la carpeta del servicio «%1»")
+            .arg(QDir::toNativeSeparators(carpeta));
+    sembrar_ajustes();
     return {};
 }
+#endif
+
+} // namespace
 
 std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Programa& p,
                                             OpcionesDeArranque* opciones) {
@@ -178,6 +213,31 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
         linea.addOption(comprobar);
         linea.addOption(metricas);
     }
+#ifdef Q_OS_WIN
+    const QCommandLineOption servicio(
+        QStringLiteral("servicio"),
+        QStringLiteral("Para el administrador de servicios de Windows: el chequeo sin ventana "
+                       "en la carpeta Quarvel/<nombre> de %ProgramData%, con el diario en su "
+                       "Quarvel430.log."),
+        QStringLiteral("nombre"));
+    const QCommandLineOption instalar(
+        QStringLiteral("instalar-servicio"),
+        QStringLiteral("Registra el servicio %1@<nombre>, que arranca con Windows sin que "
+                       "nadie entre en la sesión, y prepara su carpeta (como administrador).")
+            .arg(p.nombre),
+        QStringLiteral("nombre"));
+    const QCommandLineOption quitar(
+        QStringLiteral("quitar-servicio"),
+        QStringLiteral("Para y quita el servicio %1@<nombre>; su carpeta queda (como "
+                       "administrador).")
+            .arg(p.nombre),
+        QStringLiteral("nombre"));
+    if (p.servicio) {
+        linea.addOption(servicio);
+        linea.addOption(instalar);
+        linea.addOption(quitar);
+    }
+#endif
     // Qt's own options (-platform, -style...) are for Qt: known, not listed.
     for (const QString& o : kOpcionesQtConValor) {
         QCommandLineOption qt(o, QString(), QStringLiteral("valor"));
@@ -207,6 +267,11 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
             opcion(QStringLiteral("--con-ventana"), con_ventana.description());
             opcion(QStringLiteral("--comprobar"), comprobar.description());
             opcion(QStringLiteral("--metricas <carpeta>"), metricas.description());
+#ifdef Q_OS_WIN
+            opcion(QStringLiteral("--servicio <nombre>"), servicio.description());
+            opcion(QStringLiteral("--instalar-servicio <nombre>"), instalar.description());
+            opcion(QStringLiteral("--quitar-servicio <nombre>"), quitar.description());
+#endif
         }
         std::fputs(texto.toUtf8().constData(), stdout);
         return 0;
@@ -230,7 +295,61 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
                      error.toUtf8().constData(), qPrintable(p.nombre));
         return 2;
     }
+#ifdef Q_OS_WIN
+    QString como_servicio;
+    if (p.servicio) {
+        for (const QCommandLineOption* o : {&servicio, &instalar, &quitar}) {
+            if (linea.isSet(*o) && !nombre_de_servicio_valido(linea.value(*o))) {
+                std::fprintf(stderr,
+                             "%s: nombre de servicio no válido: «%s» (letras, cifras, '-', '_' "
+                             "y '.')\n",
+                             qPrintable(p.nombre), linea.value(*o).toUtf8().constData());
+                return 2;
+            }
+        }
+        const auto de_servicio = [&p](const QString& nombre) {
+            return QStringLiteral("%1@%2").arg(p.nombre, nombre);
+        };
+        if (linea.isSet(quitar))
+            return quitar_servicio(de_servicio(linea.value(quitar)));
+        if (linea.isSet(instalar)) {
+            const QString nombre = linea.value(instalar);
+            // Whole, as seen from here: the service starts in its own folder.
+            const QString carpeta_metricas =
+                QDir::toNativeSeparators(QDir(linea.value(metricas)).absolutePath());
+            if (const QString fallo = preparar_carpeta_de_servicio(nombre); !fallo.isEmpty()) {
+                std::fprintf(stderr, "%s: %s\n", qPrintable(p.nombre), fallo.toUtf8().constData());
+                return 1;
+            }
+            QString orden = QStringLiteral("--servicio %1").arg(nombre);
+            if (linea.isSet(metricas))
+                orden =
+                    QStringList{orden, QStringLiteral("--metricas"), u'"' + carpeta_metricas + u'"'}
+                        .join(u' ');
+            return instalar_servicio(de_servicio(nombre),
+                                     QStringLiteral("Quarvel 4.3 (%1)").arg(nombre), orden);
+        }
+        if (linea.isSet(servicio)) {
+            const QString nombre = linea.value(servicio);
+            if (const QString fallo = preparar_carpeta_de_servicio(nombre); !fallo.isEmpty()) {
+                std::fprintf(stderr, "<3>%s: %s\n", qPrintable(p.nombre),
+                             fallo.toUtf8().constData());
+                return 1;
+            }
+            if (!conectar_servicio(de_servicio(nombre))) {
+                std::fprintf(stderr,
+                             "%s: --servicio es para el administrador de servicios de Windows; "
+                             "regístrelo con --instalar-servicio %s\n",
+                             qPrintable(p.nombre), nombre.toUtf8().constData());
+                return 1;
+            }
+            como_servicio = nombre;
+        }
+    }
+    const bool pide_salir = linea.isSet(salir) && como_servicio.isEmpty();
+#else
     const bool pide_salir = linea.isSet(salir);
+#endif
     // Closing one that runs makes no folder: none there, none runs there.
     if (linea.isSet(de_usuario) && pide_salir) {
         const QString carpeta = carpeta_de_usuario();
@@ -247,8 +366,12 @@ std::optional<int> atender_linea_de_ordenes(int argc, char** argv, const Program
     }
     // Asking for a read-back needs no display either.
     const bool pide_lectura = p.servicio && linea.isSet(comprobar);
-    const bool sin_pantalla =
-        pide_salir || (p.servicio && (linea.isSet(sin_ventana) || pide_lectura));
+    bool sin_pantalla = pide_salir || (p.servicio && (linea.isSet(sin_ventana) || pide_lectura));
+#ifdef Q_OS_WIN
+    sin_pantalla = sin_pantalla || !como_servicio.isEmpty();
+    if (opciones != nullptr)
+        opciones->servicio = como_servicio;
+#endif
     // The metrics folder is shared by every clock: a clock's own folder
     // there (an instance named after it) would mix the two.
     if (p.servicio && linea.isSet(metricas) &&
@@ -545,9 +668,11 @@ int pedir_salida(const QString& nombre) {
 
 } // namespace
 
-int ejecutar(int argc, char** argv, const Programa& p,
-             const std::function<std::unique_ptr<VentanaPrincipal>(
-                 const Entorno&, const OpcionesDeArranque&)>& crear) {
+namespace {
+
+int ejecutar_programa(int argc, char** argv, const Programa& p,
+                      const std::function<std::unique_ptr<VentanaPrincipal>(
+                          const Entorno&, const OpcionesDeArranque&)>& crear) {
     preparar_consola();
     OpcionesDeArranque opciones;
     if (const auto salida = atender_linea_de_ordenes(argc, argv, p, &opciones))
@@ -702,6 +827,19 @@ int ejecutar(int argc, char** argv, const Programa& p,
         ventana->show();
     const int salida = QApplication::exec();
     return estado != 0 ? estado : salida;
+}
+
+} // namespace
+
+int ejecutar(int argc, char** argv, const Programa& p,
+             const std::function<std::unique_ptr<VentanaPrincipal>(
+                 const Entorno&, const OpcionesDeArranque&)>& crear) {
+    const int estado = ejecutar_programa(argc, argv, p, crear);
+#ifdef Q_OS_WIN
+    // Whatever the way out, the service manager hears it stopped.
+    servicio_terminado(estado);
+#endif
+    return estado;
 }
 
 } // namespace quarvel

@@ -39,6 +39,8 @@ struct OpcionesDeArranque {
     bool comprobar = false;
     // Only ask the one running in this folder to close, wait for it, then end.
     bool salir = false;
+    // Windows: the service it runs as (--servicio), empty for none.
+    QString servicio;
     // Where the metrics file goes; empty for none.
     QString metricas;
 };

@@ -127,9 +127,8 @@ std::shared_ptr<void> tomar_exclusion(const QString& servidor) {
     // Beside the socket, in a folder that is the user's alone.
     auto bloqueo = std::make_shared<QLockFile>(servidor + QStringLiteral(".lock"));
     bloqueo->setStaleLockTime(0);
-    if (bloqueo->tryLock(0) ||
-        (bloqueo->error() == QLockFile::LockFailedError && bloqueo->removeStaleLockFile() &&
-         bloqueo->tryLock(0)))
+    if (bloqueo->tryLock(0) || (bloqueo->error() == QLockFile::LockFailedError &&
+                                bloqueo->removeStaleLockFile() && bloqueo->tryLock(0)))
         return bloqueo;
     // Not even there: nothing to decide by, so it runs as before.
     if (bloqueo->error() != QLockFile::LockFailedError)

@@ -31,6 +31,23 @@ bool proceso_propio(qint64 pid);
 // Linux. Held while what it returns lives; null when another start holds it.
 std::shared_ptr<void> tomar_exclusion(const QString& servidor);
 
+#ifdef Q_OS_WIN
+// Windows' services (--servicio NAME): the folder of service NAME,
+// %ProgramData%\Quarvel\NAME.
+QString carpeta_de_servicio(const QString& nombre);
+// Connects to the service control manager as service `servicio`, on a
+// thread of its own, Qt's loop staying on the main one; false when this
+// process was not started by the manager.
+bool conectar_servicio(const QString& servicio);
+// Tells the manager the service stopped, with the program's exit status;
+// nothing when it runs as no service.
+void servicio_terminado(int estado);
+// --instalar-servicio and --quitar-servicio with the manager's API; the
+// exit status, what happened said on stdout or stderr.
+int instalar_servicio(const QString& servicio, const QString& mostrado, const QString& orden);
+int quitar_servicio(const QString& servicio);
+#endif
+
 // Before anything is written: a Windows window program started from a
 // console writes there (unless redirected); elsewhere nothing to do.
 void preparar_consola();

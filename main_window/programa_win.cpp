@@ -21,8 +21,9 @@
 
 #include <io.h>
 #include <windows.h>
-// After windows.h, whose types it uses.
+// After windows.h, whose types they use.
 #include <sddl.h>
+#include <shlobj.h>
 
 namespace quarvel {
 
@@ -134,7 +135,17 @@ void escuchar_fin_de_sesion(const std::wstring& titulo) {
 // Ctrl-C, Ctrl-Break, the console closed, logoff, shutdown: the window
 // closes the normal way on its own thread. The last three end the process
 // when this returns, so they wait (a little) for the unload.
+// Set once the service control manager runs this process.
+SERVICE_STATUS_HANDLE servicio_actual = nullptr;
+std::atomic<bool> parar_pedido{false};
+std::atomic<bool> ventana_lista{false};
+std::atomic<bool> parada_enviada{false};
+
 BOOL WINAPI al_recibir_control(DWORD tipo) {
+    // A service hears every user's logoff: not its end. The manager says
+    // when it is to stop.
+    if (servicio_actual != nullptr && (tipo == CTRL_LOGOFF_EVENT || tipo == CTRL_SHUTDOWN_EVENT))
+        return TRUE;
     QMetaObject::invokeMethod(qApp, &cerrar_ventana, Qt::QueuedConnection);
     if (tipo == CTRL_CLOSE_EVENT || tipo == CTRL_LOGOFF_EVENT || tipo == CTRL_SHUTDOWN_EVENT) {
         for (int i = 0; i < 450 && !descargada; ++i)
@@ -143,7 +154,176 @@ BOOL WINAPI al_recibir_control(DWORD tipo) {
     return TRUE;
 }
 
+std::wstring nombre_del_servicio;
+// 1 once the manager runs it, -1 when it does not.
+std::atomic<int> conexion{0};
+std::atomic<bool> despachador_terminado{false};
+
+void informar(DWORD estado, int salida = 0, DWORD espera_ms = 0) {
+    SERVICE_STATUS s{};
+    s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    s.dwCurrentState = estado;
+    s.dwControlsAccepted =
+        estado == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    s.dwWin32ExitCode = salida == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+    s.dwServiceSpecificExitCode = static_cast<DWORD>(salida);
+    s.dwWaitHint = espera_ms;
+    ::SetServiceStatus(servicio_actual, &s);
+}
+
+void parar_el_servicio() {
+    cerrar_a_peticion(ventana_a_cerrar,
+                      QStringLiteral("el administrador de servicios de Windows pidió parar: se "
+                                     "cierra como al cerrar la ventana"));
+}
+
+DWORD WINAPI al_control_del_servicio(DWORD control, DWORD, LPVOID, LPVOID) {
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+        // The unload may wait for a read-back's reply.
+        informar(SERVICE_STOP_PENDING, 0, 35000);
+        // Before the window exists, it is closed as soon as it does.
+        parar_pedido = true;
+        if (ventana_lista && !parada_enviada.exchange(true))
+            QMetaObject::invokeMethod(qApp, &parar_el_servicio, Qt::QueuedConnection);
+        return NO_ERROR;
+    }
+    return control == SERVICE_CONTROL_INTERROGATE ? NO_ERROR : ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+void WINAPI al_arrancar_servicio(DWORD, LPWSTR*) {
+    servicio_actual = ::RegisterServiceCtrlHandlerExW(nombre_del_servicio.c_str(),
+                                                      al_control_del_servicio, nullptr);
+    if (servicio_actual == nullptr) {
+        conexion = -1;
+        return;
+    }
+    informar(SERVICE_RUNNING);
+    conexion = 1;
+}
+
+// The manager's dispatcher keeps this thread until the service stops.
+void despachar() {
+    std::wstring nombre = nombre_del_servicio;
+    SERVICE_TABLE_ENTRYW tabla[] = {{nombre.data(), &al_arrancar_servicio}, {nullptr, nullptr}};
+    if (::StartServiceCtrlDispatcherW(tabla) == FALSE)
+        conexion = -1;
+    despachador_terminado = true;
+}
+
+struct Manejador {
+    SC_HANDLE h = nullptr;
+    explicit Manejador(SC_HANDLE abierto)
+        : h(abierto) {}
+    ~Manejador() {
+        if (h != nullptr)
+            ::CloseServiceHandle(h);
+    }
+    Manejador(const Manejador&) = delete;
+    Manejador& operator=(const Manejador&) = delete;
+};
+
+QString error_de_windows(DWORD codigo) {
+    if (codigo == ERROR_ACCESS_DENIED)
+        return QStringLiteral("sin permiso: ejecútelo como administrador");
+    return QStringLiteral("error %1 de Windows").arg(codigo);
+}
+
 } // namespace
+
+QString carpeta_de_servicio(const QString& nombre) {
+    // Asked of the system, not of %ProgramData%: a service's environment
+    // may name another folder than an administrator's console does (Wine's
+    // does), and both must meet in one.
+    wchar_t datos[MAX_PATH];
+    const QString comun =
+        ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, datos) == S_OK
+            ? QString::fromWCharArray(datos)
+            : QStringLiteral("C:/ProgramData");
+    return QDir(QDir::fromNativeSeparators(comun)).filePath(QStringLiteral("Quarvel/") + nombre);
+}
+
+bool conectar_servicio(const QString& servicio) {
+    nombre_del_servicio = servicio.toStdWString();
+    std::thread(despachar).detach();
+    // The manager gives a process 30 s to connect.
+    for (int i = 0; i < 3000 && conexion == 0; ++i)
+        ::Sleep(10);
+    return conexion == 1;
+}
+
+void servicio_terminado(int estado) {
+    if (servicio_actual == nullptr)
+        return;
+    informar(SERVICE_STOPPED, estado);
+    for (int i = 0; i < 300 && !despachador_terminado; ++i)
+        ::Sleep(10);
+}
+
+int instalar_servicio(const QString& servicio, const QString& mostrado, const QString& orden) {
+    wchar_t programa[MAX_PATH * 2];
+    const DWORD largo =
+        ::GetModuleFileNameW(nullptr, programa, static_cast<DWORD>(std::size(programa)));
+    const std::wstring linea =
+        L"\"" + std::wstring(programa, largo) + L"\" " + orden.toStdWString();
+    const Manejador scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    if (scm.h == nullptr) {
+        std::fprintf(stderr, "%s: no se pudo instalar el servicio: %s\n", qPrintable(servicio),
+                     error_de_windows(::GetLastError()).toUtf8().constData());
+        return 1;
+    }
+    const Manejador s(::CreateServiceW(
+        scm.h, servicio.toStdWString().c_str(), mostrado.toStdWString().c_str(), SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, linea.c_str(), nullptr,
+        nullptr, nullptr, nullptr, nullptr));
+    if (s.h == nullptr) {
+        const DWORD e = ::GetLastError();
+        std::fprintf(stderr, "%s: no se pudo instalar el servicio: %s\n", qPrintable(servicio),
+                     e == ERROR_SERVICE_EXISTS ? "ya existe (quítelo antes con --quitar-servicio)"
+                                               : error_de_windows(e).toUtf8().constData());
+        return 1;
+    }
+    std::wstring descripcion =
+        QStringLiteral("Pone en hora el reloj del puerto serie y lo chequea, sin ventana; su "
+                       "diario en Quarvel430.log de su carpeta.")
+            .toStdWString();
+    SERVICE_DESCRIPTIONW d{descripcion.data()};
+    ::ChangeServiceConfig2W(s.h, SERVICE_CONFIG_DESCRIPTION, &d);
+    std::printf("%s: servicio instalado; arranca con Windows. Su carpeta: %s. Ajuste allí "
+                "qv.ini y arránquelo: sc start %s\n",
+                qPrintable(servicio),
+                QDir::toNativeSeparators(QDir::currentPath()).toUtf8().constData(),
+                qPrintable(servicio));
+    return 0;
+}
+
+int quitar_servicio(const QString& servicio) {
+    const Manejador scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const Manejador s(scm.h == nullptr
+                          ? nullptr
+                          : ::OpenServiceW(scm.h, servicio.toStdWString().c_str(),
+                                           SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    if (s.h == nullptr) {
+        const DWORD e = ::GetLastError();
+        std::fprintf(stderr, "%s: no se pudo quitar el servicio: %s\n", qPrintable(servicio),
+                     e == ERROR_SERVICE_DOES_NOT_EXIST ? "no existe"
+                                                       : error_de_windows(e).toUtf8().constData());
+        return 1;
+    }
+    SERVICE_STATUS estado{};
+    ::ControlService(s.h, SERVICE_CONTROL_STOP, &estado);
+    // Its unload may wait for a read-back's reply.
+    for (int i = 0;
+         i < 350 && ::QueryServiceStatus(s.h, &estado) && estado.dwCurrentState != SERVICE_STOPPED;
+         ++i)
+        ::Sleep(100);
+    if (!::DeleteService(s.h)) {
+        std::fprintf(stderr, "%s: no se pudo quitar el servicio: %s\n", qPrintable(servicio),
+                     error_de_windows(::GetLastError()).toUtf8().constData());
+        return 1;
+    }
+    std::printf("%s: servicio parado y quitado; su carpeta queda\n", qPrintable(servicio));
+    return 0;
+}
 
 bool hay_pantalla_en(const QString& /*plataforma*/) {
     // Every Windows session has a desktop to draw on.
@@ -279,6 +459,10 @@ void cerrar_con_senales(VentanaPrincipal* ventana) {
     if (ventana_a_cerrar != nullptr)
         return;
     ventana_a_cerrar = ventana;
+    // A stop the service manager asked for while the program started.
+    ventana_lista = true;
+    if (parar_pedido && !parada_enviada.exchange(true))
+        QMetaObject::invokeMethod(qApp, &parar_el_servicio, Qt::QueuedConnection);
     QObject::connect(ventana, &VentanaPrincipal::cerrada, [] { descargada = true; });
     // A program without a console hears of logoff and shutdown through its
     // windows: Qt asks it to save its data first.

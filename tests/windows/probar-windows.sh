@@ -8,7 +8,8 @@
 # same way, and the installer installing (Start-menu entries that start in
 # the user's own folder), upgrading and uninstalling with the checker
 # running (closed, replaced, started again), and refusing, changing nothing,
-# while another program holds one of its files.
+# while another program holds one of its files. Also a read-only folder (a
+# second checker still refused) and the checker as a Windows service.
 #   probar-windows.sh BUILD_WIN
 # Wine's timers are Linux's: what the timings show is the program's own
 # planning through Wine, not Windows' timer tick.
@@ -150,8 +151,9 @@ com1 "$t/s-ro/COM1"
 (cd "$ro" && exec wine "$p/Quarvel430.exe" --sin-ventana >"$t/ro1.out" 2>"$t/ro1.err") &
 primero=$!
 pids+=("$primero")
+esperar 300 grep -qa 'no se puede escribir' "$t/ro1.err"
 comprobar "carpeta de solo lectura: lo dice al arrancar ($(grep -a 'no se puede escribir' "$t/ro1.err" | head -c 160))" \
-    esperar 300 grep -qa '^<4>no se puede escribir en la carpeta .*solo-lectura: qv_int.ini, historial.csv' "$t/ro1.err"
+    grep -qa '^<4>no se puede escribir en la carpeta .*solo-lectura: qv_int.ini, historial.csv' "$t/ro1.err"
 esperar 300 grep -q '"cmd":"CF"' "$t/s-ro/sim.log"
 (cd "$ro" && timeout 60 wine "$p/Quarvel430.exe" --sin-ventana >"$t/ro2.out" 2>"$t/ro2.err")
 estado=$?
@@ -161,6 +163,54 @@ kill "$primero" "$simulador_pid" 2>/dev/null
 wineserver -k 2>/dev/null
 wait "$primero" "$simulador_pid" 2>/dev/null
 if [ "$montada" = 1 ]; then umount "$ro"; else chmod 0755 "$ro"; fi
+
+# --- the checker as a Windows service ----------------------------------------------
+# Registered with --instalar-servicio, started and stopped by Wine's sc.exe
+# against the simulator in its folder under ProgramData, reached there by
+# --comprobar, removed with --quitar-servicio. Wine ends its services with
+# its last program: the server is kept meanwhile, and its own services are
+# brought up first, so none holds a captured output open.
+sv=$WINEPREFIX/drive_c/ProgramData/Quarvel/prueba
+metricas=$WINEPREFIX/drive_c/metricas
+rm -rf "$sv" "$metricas"
+mkdir -p "$metricas"
+sim "$t/s-sv" --offset 3600 || { echo "el simulador no arrancó" >&2; exit 1; }
+com1 "$t/s-sv/COM1"
+wineserver -p
+timeout 60 wine sc delete 'Quarvel430@prueba' >/dev/null 2>&1 # one a stopped run left
+salida=$(timeout 60 wine "$p/Quarvel430.exe" --instalar-servicio prueba --metricas 'C:\metricas' 2>&1)
+estado=$?
+comprobar "--instalar-servicio prueba: 0 y su carpeta con qv.ini (estado $estado: $salida)" \
+    eval '[ "$estado" -eq 0 ] && iguala_bytes "$sv/qv.ini" qv_ini'
+salida=$(timeout 60 wine "$p/Quarvel430.exe" --servicio prueba 2>&1)
+estado=$?
+comprobar "--servicio desde una consola: 1, y lo dice (estado $estado)" \
+    eval '[ "$estado" -eq 1 ] && [[ $salida == *"es para el administrador de servicios de Windows"* ]]'
+timeout 60 wine sc start 'Quarvel430@prueba' >"$t/sc-start.log" 2>&1
+comprobar "sc start: la puesta en hora, en el Quarvel430.log de su carpeta" \
+    esperar 300 grep -q "info: puesta en hora enviada" "$sv/Quarvel430.log"
+salida=$(cd "$sv" && timeout 60 wine "$p/Quarvel430.exe" --comprobar 2>&1)
+estado=$?
+comprobar "--comprobar en su carpeta llega al servicio (estado $estado: $(tr -d '\r' <<<"$salida"))" \
+    eval '[ "$estado" -eq 0 ] && [[ $salida == *"lectura pedida al que está en marcha en "* ]]'
+comprobar "y lee el reloj: historial.csv con una fila bien" esperar 700 grep -qs ';bien;' "$sv/historial.csv"
+comprobar "y sus métricas van a la carpeta dada al instalarlo ($(ls "$metricas"))" \
+    eval 'grep -qs "^quarvel_lecturas_total{.*} [1-9]" "$metricas"/*.prom'
+rm -f "$sv/qv_int.ini"
+timeout 60 wine sc stop 'Quarvel430@prueba' >"$t/sc-stop.log" 2>&1
+comprobar "sc stop: se va con su bloqueo" esperar 400 test ! -e "$sv/.Quarvel430.lock"
+comprobar "y escribe qv_int.ini, como al cerrar la ventana" test -s "$sv/qv_int.ini"
+comprobar "y dice por qué en su registro" \
+    grep -q "info: el administrador de servicios de Windows pidió parar" "$sv/Quarvel430.log"
+comprobar "el servicio queda parado" \
+    esperar 100 eval 'timeout 30 wine sc query "Quarvel430@prueba" 2>/dev/null | grep -q STOPPED'
+salida=$(timeout 60 wine "$p/Quarvel430.exe" --quitar-servicio prueba 2>&1)
+estado=$?
+comprobar "--quitar-servicio prueba: 0 (estado $estado: $(tr -d '\r' <<<"$salida"))" test "$estado" -eq 0
+comprobar "y ya no existe" eval '! timeout 30 wine sc query "Quarvel430@prueba" >/dev/null 2>&1'
+kill "$simulador_pid" 2>/dev/null
+wineserver -k 2>/dev/null
+wait "$simulador_pid" 2>/dev/null
 
 # --- the session's end, and --salir ------------------------------------------------
 # cierre NAME PROGRAM VISIBLE HOW OPTIONS...: PROGRAM started in a folder of
