@@ -78,6 +78,10 @@ QString resumen_breve(const Registro& r, const QString& hora) {
     } else if (r.resultado == Resultado::Bien || r.resultado == Resultado::Mal) {
         l1 += QStringLiteral(": ") + texto_desvio(e);
     }
+    // Said where people look, beside the estimate that covers both accounts.
+    if (r.suceso == EstimadorVentana::Suceso::PuestaNoTomada)
+        l2 += (l2.isEmpty() ? QString() : QStringLiteral("; ")) +
+              QStringLiteral("la puesta en hora no se tomó");
     if (r.pc_sincronizado && !*r.pc_sincronizado)
         l2 += (l2.isEmpty() ? QString() : QStringLiteral("; ")) +
               QStringLiteral("PC sin sincronizar");
@@ -91,6 +95,9 @@ QString resumen_de_registro(const Registro& r) {
         t = texto_desvio(e) + QStringLiteral(", ") + deriva_en_palabras(e.deriva, e.cota_deriva);
     else if (r.resultado == Resultado::Bien || r.resultado == Resultado::Mal)
         t = texto_desvio(e);
+    if (r.suceso == EstimadorVentana::Suceso::PuestaNoTomada)
+        t += (t.isEmpty() ? QString() : QStringLiteral("; ")) +
+             QStringLiteral("la puesta en hora no se tomó");
     if (r.pc_sincronizado && !*r.pc_sincronizado)
         t += (t.isEmpty() ? QString() : QStringLiteral("; ")) +
              QStringLiteral("el PC no está sincronizado");

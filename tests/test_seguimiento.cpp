@@ -75,6 +75,12 @@ TEST(Palabras, DriftAndOffset) {
     const QString desconocido = resumen_breve(registro(0, -1, 0, false), "07:35:31");
     EXPECT_EQ(desconocido,
               QStringLiteral("07:35:31 en hora: desvío desconocido\nPC sin sincronizar"));
+    auto no_tomada = registro(-1.44, 18.4, 10, true);
+    no_tomada.suceso = EstimadorVentana::Suceso::PuestaNoTomada;
+    EXPECT_TRUE(resumen_breve(no_tomada, "07:35:31")
+                    .section(QLatin1Char('\n'), 1)
+                    .endsWith(QStringLiteral("; la puesta en hora no se tomó")));
+    EXPECT_TRUE(resumen_de_registro(no_tomada).endsWith("; la puesta en hora no se tomó"));
 }
 
 TEST(Bitacora, ASilentClockIsUnknownEverywhereAndALinkIsNotFollowed) {
