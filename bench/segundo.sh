@@ -34,12 +34,9 @@ trap terminar EXIT
 trap 'exit 130' INT TERM
 
 cd "$dir"
-crlf() { printf '%s\r\n' "$@"; }
-{
-  crlf "[COM_PORT]" "1" "" "[COM_CFG]" "9600,N,8,1"
-  for i in 1 2 3 4 5 6 7; do crlf "" "[T$i]" " 100 "; done
-} >qv.ini
-crlf "1" >qv_int.ini
+# shellcheck source=bench/ajustes.sh
+source "$raiz/bench/ajustes.sh"
+escribir_ajustes
 
 "$simulador" --log sim.log --quiet --latency 20 >sim.out 2>&1 &
 pids+=($!)
