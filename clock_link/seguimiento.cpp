@@ -53,6 +53,13 @@ std::optional<Aprendido> SeguimientoReloj::aprendido(qint64 t_us, const QString&
     return a;
 }
 
+bool SeguimientoReloj::aparato_constante() const {
+    // The latency model assumes a steady device: where the windows wander
+    // more than its jitter allows, it is not used at all.
+    return ventana_.dispersion_ventanas_s() <=
+           2 * estimador_.limites().fluctuacion_s + kHolguraVentanas_s;
+}
+
 qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
     const qint64 fin = (desde_us / 1'000'000 + 1) * 1'000'000 - kMargenFinDeSegundoUs;
     // A tick that came that late leaves no safe moment to choose: the request
@@ -63,9 +70,7 @@ qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
     // otherwise, and every other read once it is narrow, the windows aim:
     // between accounts, through their middle, or just past an edge.
     const bool modelo = ventana_.decidido() && estimador_.en(desde_us).valida &&
-                        estimador_.sin_antecedentes() &&
-                        ventana_.dispersion_ventanas_s() <=
-                            2 * estimador_.limites().fluctuacion_s + kHolguraVentanas_s;
+                        estimador_.sin_antecedentes() && aparato_constante();
     const bool arriba = modelo ? (lecturas_ / 2) % 2 == 0 : lecturas_ % 2 == 0;
     const auto obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, arriba)
                                              : std::optional<EstimadorVentana::Objetivo>{};
@@ -99,11 +104,7 @@ EstimadorDesvio::Estimacion SeguimientoReloj::en(qint64 t_us) const {
     // true account, so the windows are no safer than the model's probation.
     if (!estimador_.sin_antecedentes() && ventana_.desde_contradiccion() <= kEpisodiosRecientes)
         return p;
-    // The latency model assumes a steady device: where the windows wander
-    // more than its jitter allows, it is not used at all.
-    const bool estable = ventana_.dispersion_ventanas_s() <=
-                         2 * estimador_.limites().fluctuacion_s + kHolguraVentanas_s;
-    if (!v.valida || !p.valida || !estimador_.sin_antecedentes() || !estable)
+    if (!v.valida || !p.valida || !estimador_.sin_antecedentes() || !aparato_constante())
         return v;
     const double v_lo = v.desvio_s - v.cota_s;
     const double v_hi = v.desvio_s + v.cota_s;

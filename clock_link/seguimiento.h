@@ -81,6 +81,8 @@ public:
     }
 
 private:
+    bool aparato_constante() const;
+
     struct Leida {
         qint64 t_us, reloj_s, escritura_us;
     };
