@@ -171,9 +171,10 @@ void Chequeador::abrir_para_leer() {
     puerto_listo_ = true;
 }
 
-void Chequeador::programar_lectura(qint64 desde_us) {
-    // Inside this second, at the moment that tells most of the offset.
-    const qint64 momento = bitacora_.momento_de_lectura(desde_us);
+void Chequeador::programar_lectura(qint64 desde_us, bool cuanto_antes) {
+    // Inside this second, at the moment that tells most of the offset; or at
+    // its start, which leaves a late wake-up the whole second.
+    const qint64 momento = cuanto_antes ? desde_us : bitacora_.momento_de_lectura(desde_us);
     fin_seguro_us_ = (desde_us / 1'000'000 + 1) * 1'000'000 - kMargenEscrituraUs;
     const qint64 ahora = entorno_.hora->ahora_us();
     if (momento <= ahora) {
@@ -218,12 +219,13 @@ void Chequeador::chequeo_de_datos() {
     puerto_listo_ = false;
     // Looked at again just before writing: a request that would now start
     // too near its second's end (a stalled program, a slow open) goes in the
-    // next second instead, at its own moment.
+    // next second instead, at its start: a busy machine that wakes the
+    // program as late again must not put the read off second after second.
     const qint64 momento = entorno_.hora->ahora_us();
     if (fin_seguro_us_ > 0 && momento > fin_seguro_us_) {
         fin_seguro_us_ = 0;
         puerto_listo_ = true;
-        programar_lectura((momento / 1'000'000 + 1) * 1'000'000);
+        programar_lectura((momento / 1'000'000 + 1) * 1'000'000, true);
         return;
     }
     fin_seguro_us_ = 0;

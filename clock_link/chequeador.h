@@ -149,7 +149,7 @@ private:
     // The read-back at its moment, unless an update started meanwhile.
     void leer_a_su_hora();
     void abrir_para_leer();
-    void programar_lectura(qint64 desde_us);
+    void programar_lectura(qint64 desde_us, bool cuanto_antes = false);
     // Writes a file the read-back keeps; a failure is said, never thrown.
     template <class F> void guardar(F&& escritura);
 

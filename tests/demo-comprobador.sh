@@ -22,7 +22,9 @@ pids+=("$demo")
 comprobar "the demo says where the window lives" esperar 100 grep -q 'vive en la bandeja' "$trabajo/demo.out"
 comprobar "the start-up set reached the clock" esperar 100 grep -q '"cmd":"CW"' "$carpeta/simulador.log"
 comprobar "the demo tells the knock" esperar 150 grep -q 'Golpe' "$trabajo/demo.out"
-comprobar "the wrong clock is found and said" esperar 900 grep -q 'Reloj mal, anotado en sincro.txt' "$trabajo/demo.out"
+comprobar "the wrong clock is found and said" esperar 900 grep -q 'Reloj mal, anotado en sincro.txt' "$trabajo/demo.out" ||
+  { echo "--- demo:"; cat "$trabajo/demo.out"; echo "--- checker's log:"; tail -n 40 "$carpeta/programa.log"
+    echo "--- simulator's log:"; tail -n 20 "$carpeta/simulador.log"; }
 comprobar "sincro.txt holds the mismatch" grep -q '^fecha reloj : ' "$carpeta/sincro.txt"
 comprobar "the clock is set again after it" \
   esperar 100 bash -c "test \$(grep -c '\"cmd\":\"CW\"' '$carpeta/simulador.log') -ge 2"
