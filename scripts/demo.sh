@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs a program against the clock simulator in ./demo: the simulated clock
 # starts two minutes wrong and the program sets it right. For the checker,
-# the simulated clock is knocked 45 s back half a minute on (QUARVEL_DEMO_GOLPE
-# seconds), and the demo says when the checker finds it and sets it again.
+# the simulated clock is knocked 45 s back half a minute after its start-up
+# set (QUARVEL_DEMO_GOLPE seconds), and the demo says when the checker finds
+# it and sets it again.
 #   scripts/demo.sh checker|sender [build-dir]
 # QUARVEL_DEMO_CARPETA: where it works (default ./demo).
 set -euo pipefail
@@ -110,8 +111,10 @@ else
   fondo+=($!)
   echo ">> La demostración pide además una lectura cada 10 s (SIGUSR1), para que Historial tenga pronto qué mostrar"
   # The knock, and every wrong clock the checker finds, said as they come.
+  # The knock is said once the simulator has logged it.
   (trap - EXIT INT TERM
-   sleep "$golpe" && echo ">> Golpe: el reloj simulado se atrasa 45 s; la próxima lectura lo verá") &
+   until grep -q '"knock_s"' simulador.log 2>/dev/null; do sleep 0.2; done
+   echo ">> Golpe: el reloj simulado se atrasa 45 s; la próxima lectura lo verá") &
   fondo+=($!)
   (
     trap - EXIT INT TERM

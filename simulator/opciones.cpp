@@ -57,8 +57,9 @@ Fallos simulados:
   --vanish-after SEG   a los SEG segundos cerrar el pseudo-terminal, borrar el
                        enlace y salir con estado 0
   --run-for SEG        salir (estado 0) a los SEG segundos
-  --knock SEG:SEGUNDOS a los SEG segundos la hora del reloj salta SEGUNDOS
-                       (negativo: atrás), como un golpe o un corte de luz
+  --knock SEG:SEGUNDOS SEG segundos después de la primera puesta en hora (CW)
+                       la hora del reloj salta SEGUNDOS (negativo: atrás),
+                       como un golpe o un corte de luz
 
 Protocolo (bytes sin trama, letras con mayúsculas/minúsculas):
   D v  día (1-31)      M v  mes (1-12)       Y v  año 00-99 (20yy)

@@ -27,7 +27,8 @@ struct Options {
     long flood = 0; // filler bytes per second, 0 for none
     double vanishAfter = 0;
     double runFor = 0;
-    // The clock knocked by knockSeconds, knockAfter seconds after start.
+    // The clock knocked by knockSeconds, knockAfter seconds after its first
+    // set ends: a program slow to start still finds the knock after its set.
     double knockAfter = 0;
     double knockSeconds = 0;
     std::optional<unsigned> seed;

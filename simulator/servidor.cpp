@@ -142,8 +142,7 @@ Servidor::Servidor(const Options& options)
         deadline_ = start + secondsToNanos(opt_.runFor);
     if (opt_.vanishAfter > 0)
         deadline_ = std::min(deadline_, start + secondsToNanos(opt_.vanishAfter));
-    knockAt_ = opt_.knockAfter > 0 ? start + secondsToNanos(opt_.knockAfter)
-                                   : std::numeric_limits<Nanos>::max();
+    knockAt_ = std::numeric_limits<Nanos>::max();
 }
 
 Servidor::~Servidor() {
@@ -226,6 +225,12 @@ int Servidor::run() {
             char linea[80];
             std::snprintf(linea, sizeof linea, "golpe: el reloj salta %+.3f s", opt_.knockSeconds);
             screen_.message(linea);
+            if (log_) {
+                std::fprintf(log_, "{\"t_us\":%lld,\"knock_s\":%.3f}\n",
+                             static_cast<long long>(clockNanos(CLOCK_REALTIME) / kNanosPerMicro),
+                             opt_.knockSeconds);
+                std::fflush(log_);
+            }
         }
         sendDue(now);
         Nanos wake = std::min({deadline_, knockAt_, showFace(now)});
@@ -335,6 +340,10 @@ void Servidor::readCommands() {
 }
 
 void Servidor::handle(Event& event, Nanos endReal, Nanos endMono) {
+    if (event.command == Command::EndSetting && opt_.knockAfter > 0 && !knockArmed_) {
+        knockArmed_ = true;
+        knockAt_ = endMono + secondsToNanos(opt_.knockAfter);
+    }
     if (event.command == Command::Query && !event.reply.empty()) {
         applyReplyFaults(event);
         outgoing_.queueReply(event.reply, endMono + latency_);

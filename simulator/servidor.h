@@ -62,6 +62,7 @@ private:
     Screen screen_;
     Nanos deadline_ = 0;
     Nanos knockAt_ = 0;
+    bool knockArmed_ = false;
     Nanos masterPausedUntil_ = 0;
 };
 
