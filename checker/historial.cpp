@@ -563,10 +563,14 @@ void VentanaHistorial::dibujar() {
     const EstadoPc pc = fuentes_.estado_pc ? fuentes_.estado_pc() : EstadoPc{};
     if (!pc.conocido)
         estado_pc->setText(QStringLiteral("No se sabe si el PC está sincronizado"));
-    else if (pc.sincronizado)
+    else if (pc.sincronizado && pc.error_s)
         estado_pc->setText(
             QStringLiteral("El PC está sincronizado (error estimado %1 ms)")
-                .arg(QLocale(QLocale::Spanish, QLocale::Spain).toString(pc.error_s * 1e3, 'f', 1)));
+                .arg(
+                    QLocale(QLocale::Spanish, QLocale::Spain).toString(*pc.error_s * 1e3, 'f', 1)));
+    else if (pc.sincronizado)
+        estado_pc->setText(
+            QStringLiteral("El PC está sincronizado (el sistema no da su error estimado)"));
     else
         estado_pc->setText(QStringLiteral("Aviso: el PC no está sincronizado; el reloj se pone "
                                           "en hora con un PC que puede estar desviado"));

@@ -9,6 +9,7 @@
 #include <QDateTimeAxis>
 #include <QDeadlineTimer>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QXYSeries>
 #include <algorithm>
 #include <functional>
@@ -211,5 +212,38 @@ TEST(HistorialFits, ItsReadBacksAcrossThePlotAndItsTimeLabels) {
         const int etiqueta = fm.horizontalAdvance(eje->min().toString(eje->format()));
         EXPECT_LT(etiqueta * (eje->tickCount() - 1), plano().width())
             << n << " rows: " << eje->tickCount() << " labels";
+    }
+}
+
+TEST(Historial, ThePcLineSaysWhatTheSystemToldAndNoMore) {
+    // Windows' facts put together first: only a steered clock is called
+    // synchronised, and it has no error to show.
+    using quarvel::EstadoPc;
+    const auto no = std::optional<bool>(false);
+    const auto si = std::optional<bool>(true);
+    const struct {
+        EstadoPc pc;
+        const char* texto;
+    } casos[] = {
+        {EstadoPc{true, true, 0.0123}, "El PC está sincronizado (error estimado 12,3 ms)"},
+        {quarvel::estado_windows(si, no),
+         "El PC está sincronizado (el sistema no da su error estimado)"},
+        {quarvel::estado_windows(no, no), "Aviso: el PC no está sincronizado"},
+        {quarvel::estado_windows(no, std::nullopt), "No se sabe si el PC está sincronizado"},
+        {quarvel::estado_windows(no, si), "No se sabe si el PC está sincronizado"},
+        {quarvel::estado_windows(std::nullopt, si), "No se sabe si el PC está sincronizado"},
+    };
+    for (const auto& c : casos) {
+        quarvel430::FuentesHistorial fuentes;
+        fuentes.filas = [](bool& recortado) {
+            recortado = false;
+            return std::vector<FilaHistorial>{};
+        };
+        fuentes.ahora_ms = [] { return kAhora; };
+        fuentes.estado_pc = [&c] { return c.pc; };
+        quarvel430::VentanaHistorial v(fuentes);
+        v.show();
+        EXPECT_TRUE(v.estado_pc->text().startsWith(QString::fromUtf8(c.texto)))
+            << v.estado_pc->text().toStdString();
     }
 }
