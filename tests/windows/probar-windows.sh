@@ -176,7 +176,7 @@ rm -rf "$sv" "$metricas"
 mkdir -p "$metricas"
 sim "$t/s-sv" --offset 3600 || { echo "el simulador no arrancó" >&2; exit 1; }
 com1 "$t/s-sv/COM1"
-wineserver -p
+wineserver -p >/dev/null 2>&1
 timeout 60 wine sc delete 'Quarvel430@prueba' >/dev/null 2>&1 # one a stopped run left
 salida=$(timeout 60 wine "$p/Quarvel430.exe" --instalar-servicio prueba --metricas 'C:\metricas' 2>&1)
 estado=$?
@@ -340,8 +340,23 @@ c=$WINEPREFIX/drive_c
 destino=$c/Program\ Files/Quarvel
 menu=$c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Quarvel
 instalador=$(compgen -G "$b/quarvel-*-setup.exe" | head -n 1)
+local_app=$(compgen -G "$c/users/*/AppData/Local" | head -n 1)
+usuario_menu=${local_app%/Local}/Roaming/Microsoft/Windows/Start\ Menu/Programs
+todos_menu=$c/ProgramData/Microsoft/Windows/Start\ Menu/Programs
+propio=$local_app/Programs/Quarvel
+desinstalar='Software\Microsoft\Windows\CurrentVersion\Uninstall\Quarvel'
+# What an interrupted run may have left: the installer follows an existing
+# installation's mode.
+for h in HKLM HKCU; do
+    wine reg delete "$h\\Software\\Quarvel" /f >/dev/null 2>&1
+    wine reg delete "$h\\$desinstalar" /f >/dev/null 2>&1
+done
+rm -rf "$destino" "$propio" "$menu" "$usuario_menu/Quarvel" "$todos_menu/StartUp/Quarvel 4.3.lnk" \
+    "$usuario_menu/StartUp/Quarvel 4.3.lnk"
 timeout 300 wine "$instalador" /S >/dev/null 2>&1
 comprobar "el instalador termina bien" test $? -eq 0
+comprobar "sin opciones, como administrador y sin nada instalado: para todos (HKLM)" \
+    eval 'wine reg query "HKLM\\$desinstalar" /v DisplayVersion 2>/dev/null | grep -q REG_SZ'
 for f in Quarvel38.exe Quarvel430.exe Qt6Core.dll platforms/qwindows.dll LICENCIAS.txt qt.conf desinstalar.exe; do
     comprobar "instalado: $f" test -f "$destino/$f"
 done
@@ -350,7 +365,6 @@ for e in "Quarvel 3.8" "Quarvel 4.3"; do
 done
 comprobar "la entrada lleva a la carpeta del usuario" eval 'tr -d "\\000" <"$menu/Quarvel 4.3.lnk" | grep -q -- --carpeta-de-usuario'
 # What the entry starts: the user's own folder with ready settings.
-local_app=$(compgen -G "$c/users/*/AppData/Local" | head -n 1)
 rm -rf "${local_app:?}/Quarvel"
 timeout 20 wine "$destino/Quarvel430.exe" --carpeta-de-usuario -platform offscreen >"$t/menu.log" 2>&1
 comprobar "la carpeta del usuario con su qv.ini ($local_app/Quarvel)" iguala_bytes "$local_app/Quarvel/qv.ini" qv_ini
@@ -412,6 +426,144 @@ kill "$retenedor" 2>/dev/null
 wineserver -k 2>/dev/null
 timeout 120 wine "$destino/desinstalar.exe" /S >/dev/null 2>&1
 comprobar "suelto el archivo, se desinstala del todo" esperar 300 test ! -e "$destino"
+wineserver -k 2>/dev/null
+
+# --- for one user or for all; versions; a service ---------------------------------
+# valor KEY NAME: a registry value as reg shows it; clave KEY: the key exists.
+valor() { timeout 60 wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
+clave() { timeout 60 wine reg query "$1" >/dev/null 2>&1; }
+# huella DIR: each file with its sum.
+huella() { (cd "$1" && find . -type f | sort | xargs -d '\n' sha256sum); }
+# en_sitio DIR: DIR's uninstaller, silent and in place: its exit code.
+en_sitio() {
+    local w
+    w=$(winepath -w "$1" 2>/dev/null | tr -d '\r')
+    printf '@"%s\\desinstalar.exe" /S _?=%s\r\n@exit /b %%errorlevel%%\r\n' "$w" "$w" >"$t/en_sitio.bat"
+    (cd "$t" && timeout 120 wine cmd /c en_sitio.bat >/dev/null 2>&1)
+}
+# Installers of other versions with the same files: an older one, and two
+# newer ones whose order only a numeric comparison gets right (X.9.0 before
+# X.10.0).
+mayor=${version%%.*}
+viejo=$((mayor - 1)).9.0 medio=$((mayor + 1)).9.0 nuevo=$((mayor + 1)).10.0
+for v in "$viejo" "$medio" "$nuevo"; do
+    makensis -V1 "-XSetCompressor /FINAL zlib" "-DVERSION=$v" "-DORIGEN=$dist" "-DLISTAS=$b/nsis" \
+        "-DSALIDA=$t/quarvel-$v-setup.exe" "$raiz/packaging/windows/quarvel.nsi" >/dev/null 2>&1
+done
+comprobar "instaladores $viejo, $medio y $nuevo para las pruebas" \
+    test -f "$t/quarvel-$viejo-setup.exe" -a -f "$t/quarvel-$medio-setup.exe" -a -f "$t/quarvel-$nuevo-setup.exe"
+
+# For this user, over an older version, starting with the session: all of
+# it in the user's own places, nothing in the machine's, and the users'
+# files as they were.
+timeout 300 wine "$t/quarvel-$viejo-setup.exe" /S /CURRENTUSER >/dev/null 2>&1
+comprobar "$viejo solo para este usuario: termina bien" test $? -eq 0
+mkdir -p "$usuario"
+qv_ini >"$usuario/qv.ini"
+printf '7\r\n' >"$usuario/qv_int.ini"
+printf '2026-01-01 12:00:31;bien;0.004\r\n' >"$usuario/historial.csv"
+printf 'info: antes de actualizar\n' >"$usuario/Quarvel430.log"
+antes=$(huella "$usuario")
+timeout 300 wine "$instalador" /S /CURRENTUSER /INICIO >/dev/null 2>&1
+comprobar "$version /CURRENTUSER /INICIO sobre $viejo: termina bien" test $? -eq 0
+distintos=$(cd "$dist" && find . -type f | while read -r f; do cmp -s "$f" "$propio/$f" || echo "$f"; done)
+comprobar "instalado en $propio (${distintos:-todos iguales})" \
+    eval '[ -z "$distintos" ] && [ -f "$propio/desinstalar.exe" ]'
+for e in "Quarvel 3.8" "Quarvel 4.3" "Desinstalar Quarvel"; do
+    comprobar "en el menú Inicio del usuario: $e" test -f "$usuario_menu/Quarvel/$e.lnk"
+done
+comprobar "arranca con la sesión del usuario, en su carpeta" \
+    eval 'tr -d "\\000" <"$usuario_menu/StartUp/Quarvel 4.3.lnk" | grep -q -- --carpeta-de-usuario'
+igual "HKCU: la carpeta" "$(winepath -w "$propio" 2>/dev/null | tr -d '\r')" "$(valor 'HKCU\Software\Quarvel' Carpeta)"
+igual "HKCU: la versión, la nueva" "$version" "$(valor "HKCU\\$desinstalar" DisplayVersion)"
+comprobar "nada para todos: ni HKLM, ni Program Files, ni su menú Inicio" \
+    eval '! clave "HKLM\\Software\\Quarvel" && ! clave "HKLM\\$desinstalar" && [ ! -e "$destino" ] && [ ! -e "$menu" ] && [ ! -e "$todos_menu/StartUp/Quarvel 4.3.lnk" ]'
+comprobar "los archivos del usuario quedan como estaban ($(wc -l <<<"$antes") archivos)" \
+    eval '[ "$(wc -l <<<"$antes")" -ge 4 ] && [ "$(huella "$usuario")" = "$antes" ]'
+
+# For all users beside it, starting with everyone's session.
+timeout 300 wine "$instalador" /S /ALLUSERS /INICIO >/dev/null 2>&1
+comprobar "/ALLUSERS /INICIO: termina bien" test $? -eq 0
+distintos=$(cd "$dist" && find . -type f | while read -r f; do cmp -s "$f" "$destino/$f" || echo "$f"; done)
+comprobar "instalado en Program Files (${distintos:-todos iguales})" test -z "$distintos"
+comprobar "en el menú Inicio de todos" test -f "$menu/Quarvel 4.3.lnk"
+comprobar "arranca con la sesión de todos" test -f "$todos_menu/StartUp/Quarvel 4.3.lnk"
+igual "HKLM: la versión" "$version" "$(valor "HKLM\\$desinstalar" DisplayVersion)"
+comprobar "la de este usuario sigue ahí" \
+    eval '[ "$(valor "HKCU\\$desinstalar" DisplayVersion)" = "$version" ] && [ -f "$propio/Quarvel430.exe" ]'
+
+# A service running the installed checker: stopped as sc stop does, its
+# program replaced, started again; the uninstaller will not leave it
+# running a program that is gone (4).
+servicio=$c/ProgramData/Quarvel/instalado
+arranques_sv() { grep -c "info: Quarvel430 " "$servicio/Quarvel430.log" 2>/dev/null; }
+sim "$t/s-inst" || { echo "el simulador no arrancó" >&2; exit 1; }
+com1 "$t/s-inst/COM1"
+wineserver -p >/dev/null 2>&1
+timeout 60 wine sc delete 'Quarvel430@instalado' >/dev/null 2>&1
+rm -rf "$servicio"
+printf 'x' >>"$destino/Quarvel430.exe"
+timeout 60 wine "$destino/Quarvel430.exe" --instalar-servicio instalado >/dev/null 2>&1
+timeout 60 wine sc start 'Quarvel430@instalado' >/dev/null 2>&1
+comprobar "el servicio Quarvel430@instalado en marcha desde Program Files" \
+    esperar 300 eval '[ "$(arranques_sv)" = 1 ]'
+timeout 300 wine "$instalador" /S /ALLUSERS >/dev/null 2>&1
+estado=$?
+comprobar "actualizar con el servicio en marcha: termina bien (estado $estado) y reemplaza Quarvel430.exe" \
+    eval '[ "$estado" -eq 0 ] && cmp -s "$dist/Quarvel430.exe" "$destino/Quarvel430.exe"'
+comprobar "el servicio se paró como con sc stop" \
+    grep -q "info: el administrador de servicios de Windows pidió parar" "$servicio/Quarvel430.log"
+comprobar "y arrancó de nuevo" esperar 300 eval '[ "$(arranques_sv)" = 2 ]'
+comprobar "y sigue en marcha" eval 'timeout 30 wine sc query "Quarvel430@instalado" 2>/dev/null | grep -q RUNNING'
+en_sitio "$destino"
+estado=$?
+comprobar "desinstalar con el servicio registrado: 4 (estado $estado), sin quitar nada" \
+    eval '[ "$estado" -eq 4 ] && [ -f "$destino/Quarvel430.exe" ] && [ -f "$menu/Quarvel 4.3.lnk" ] && clave "HKLM\\$desinstalar"'
+timeout 60 wine "$destino/Quarvel430.exe" --quitar-servicio instalado >/dev/null 2>&1
+kill "$simulador_pid" 2>/dev/null
+wineserver -k 2>/dev/null
+wait "$simulador_pid" 2>/dev/null
+
+# The same version again, without the session start.
+timeout 300 wine "$instalador" /S /ALLUSERS /SININICIO >/dev/null 2>&1
+comprobar "/ALLUSERS /SININICIO, la misma versión: termina bien" test $? -eq 0
+comprobar "ya no arranca con la sesión de todos" test ! -e "$todos_menu/StartUp/Quarvel 4.3.lnk"
+
+# Each uninstaller removes its own installation, and only it.
+timeout 120 wine "$propio/desinstalar.exe" /S >/dev/null 2>&1
+comprobar "desinstalar la de este usuario: termina bien" test $? -eq 0
+comprobar "su carpeta, fuera" esperar 300 test ! -e "$propio"
+comprobar "y su menú Inicio y su arranque con la sesión" \
+    eval '[ ! -e "$usuario_menu/Quarvel" ] && [ ! -e "$usuario_menu/StartUp/Quarvel 4.3.lnk" ]'
+comprobar "y sus claves de HKCU" eval '! clave "HKCU\\Software\\Quarvel" && ! clave "HKCU\\$desinstalar"'
+comprobar "la de todos sigue entera" \
+    eval '[ -f "$destino/Quarvel430.exe" ] && [ -f "$menu/Quarvel 4.3.lnk" ] && [ "$(valor "HKLM\\$desinstalar" DisplayVersion)" = "$version" ]'
+timeout 120 wine "$destino/desinstalar.exe" /S >/dev/null 2>&1
+comprobar "desinstalar la de todos: termina bien" test $? -eq 0
+comprobar "Program Files\\Quarvel, fuera" esperar 300 test ! -e "$destino"
+comprobar "y el menú Inicio de todos y sus claves de HKLM" \
+    eval '[ ! -e "$menu" ] && ! clave "HKLM\\Software\\Quarvel" && ! clave "HKLM\\$desinstalar"'
+comprobar "los archivos del usuario siguen" eval '[ "$(huella "$usuario")" = "$antes" ]'
+
+# A newer version installed: refused when silent (3), and nothing changed;
+# so are switches that cannot both hold (5).
+timeout 300 wine "$t/quarvel-$nuevo-setup.exe" /S /CURRENTUSER >/dev/null 2>&1
+comprobar "$nuevo solo para este usuario: termina bien" test $? -eq 0
+printf 'x' >>"$propio/Quarvel38.exe"
+while read -r esperado programa opciones; do
+    # shellcheck disable=SC2086 # the options are words
+    timeout 300 wine "$programa" $opciones >/dev/null 2>&1
+    estado=$?
+    igual "$(basename "$programa") $opciones sobre $nuevo" "$esperado" "$estado"
+done <<EOF
+3 $instalador /S
+3 $t/quarvel-$medio-setup.exe /S /CURRENTUSER
+5 $instalador /S /ALLUSERS /CURRENTUSER
+EOF
+comprobar "y nada cambió: $nuevo sigue instalada, entera" \
+    eval '[ "$(valor "HKCU\\$desinstalar" DisplayVersion)" = "$nuevo" ] && ! cmp -s "$dist/Quarvel38.exe" "$propio/Quarvel38.exe" && [ ! -e "$destino" ]'
+timeout 120 wine "$propio/desinstalar.exe" /S >/dev/null 2>&1
+esperar 300 test ! -e "$propio"
 wineserver -k 2>/dev/null
 
 resumen
