@@ -496,8 +496,23 @@ void filas_del_estimador(const QString& carpeta) {
         b.fallidas_antes_de_verla, b.fallidas, b.deriva_fallida,
         100.0 * static_cast<double>(b.no_validas) / static_cast<double>(b.lecturas));
     const auto& sin = filas[5].r;
-    std::printf("\nDropped sets told as not taken within two read-backs: %ld of %ld.\n\n",
+    std::printf("\nDropped sets told as not taken within two read-backs: %ld of %ld.\n",
                 sin.no_tomadas_dichas, sin.puestas_perdidas);
+    // Per knocked device, the bounds missed before a read showed the knock:
+    // how many devices missed none, one, more, and the most.
+    const auto reparto = [](const char* quien, const std::vector<int>& v) {
+        const auto cuenta = [&v](int desde, int hasta) {
+            return std::count_if(v.begin(), v.end(),
+                                 [=](int x) { return x >= desde && x <= hasta; });
+        };
+        std::printf("Knocked devices %s: %zu; bounds missed before the knock was seen: none in "
+                    "%td, one in %td, two or more in %td (most %d).\n",
+                    quien, v.size(), cuenta(0, 0), cuenta(1, 1), cuenta(2, 1 << 30),
+                    v.empty() ? 0 : *std::max_element(v.begin(), v.end()));
+    };
+    reparto("whose offset was known to 10 ms", filas[2].r.golpe_fallidas_conocido);
+    reparto("known less well", filas[2].r.golpe_fallidas_resto);
+    std::printf("\n");
 }
 
 // Fine correction at `umbral_ms` on a clock drifting `ppm`, one read-back a

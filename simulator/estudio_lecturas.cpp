@@ -74,6 +74,9 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
         int actualizaciones = 0;
         std::int64_t minuto = inicio;
         int desde_perdida = -1;
+        // The bound shown by the last read before the knock, s.
+        double cota_antes_s = 1e9;
+        int fallidas_antes = 0;
         for (int n = 1; n <= lecturas; ++n) {
             minuto += 60 * kSegundo;
             if (c.falla == Falla::Golpe && n == c.golpe_en) {
@@ -116,8 +119,12 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
             const auto& e = reg.estimacion;
             if (e.valida) {
                 ++r.publicadas;
-                if (std::abs(e.desvio_s - aparato.desvio(t)) > e.cota_s)
+                if (std::abs(e.desvio_s - aparato.desvio(t)) > e.cota_s) {
                     ++(falla_activa && !vista ? r.fallidas_antes_de_verla : r.fallidas);
+                    fallidas_antes += falla_activa && !vista ? 1 : 0;
+                }
+                if (!falla_activa)
+                    cota_antes_s = e.cota_s;
                 if (std::abs(e.deriva - c.aparato.deriva) > e.cota_deriva &&
                     (!falla_activa || vista))
                     ++r.deriva_fallida;
@@ -136,6 +143,8 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
                     r.error_tras_golpe_ms.push_back(error_ms);
             } else {
                 ++r.no_validas;
+                if (!falla_activa)
+                    cota_antes_s = 1e9;
             }
             if (reg.accion != Accion::Ninguna) {
                 if (reg.accion == Accion::CorreccionFina)
@@ -162,6 +171,9 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
             peor = std::max(peor, j - i);
         }
         r.finas_por_hora.push_back(static_cast<double>(peor));
+        if (c.falla == Falla::Golpe)
+            (cota_antes_s <= 0.010 ? r.golpe_fallidas_conocido : r.golpe_fallidas_resto)
+                .push_back(fallidas_antes);
         r.actualizaciones_por_hora.push_back(actualizaciones / horas);
     }
     QFile::remove(historial);

@@ -68,6 +68,10 @@ struct ResultadoEstudio {
     // read-backs.
     long puestas_perdidas = 0;
     long no_tomadas_dichas = 0;
+    // Knocked cases: the bounds missed before a read showed the knock, one
+    // count per case; apart, those whose offset was known to 10 ms when
+    // knocked.
+    std::vector<int> golpe_fallidas_conocido, golpe_fallidas_resto;
 };
 
 // `lecturas` one-minute read-backs of each case. `historial` is a scratch file.
