@@ -368,10 +368,12 @@ std::optional<EstimadorVentana::Objetivo> EstimadorVentana::objetivo(qint64 t_us
             x = (alto + r[i + 1].first) / 2;
         }
     }
-    if (hueco > 0)
+    // A read tells accounts apart only where its window fits between them:
+    // aimed at a narrower gap, its band takes in both sides, every time.
+    if (hueco > w + 2 * kPasadoElBorde_s)
         return Objetivo{x, false};
-    // Overlapping accounts cannot be told apart by one read: all of them as
-    // one. Once about as narrow as a window, a read cannot narrow it more:
+    // Overlapping accounts, or too close, cannot be told apart by one read:
+    // all of them as one. Once about as narrow as a window, a read cannot narrow it more:
     // it looks just past one edge, each by turns, where a clock moved
     // behind our back answers what nothing here allows.
     double lo = r.front().first;
