@@ -40,8 +40,7 @@ escribir_ajustes
 
 "$simulador" --log sim.log --quiet --latency 20 >sim.out 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do grep -q '^listo:' sim.out 2>/dev/null && break; sleep 0.05; done
-grep -q '^listo:' sim.out || { echo "el simulador no arranco" >&2; cat sim.out >&2; exit 1; }
+esperar_simulador "$!" sim.out
 
 for _ in $(seq "${CARGA:-2}"); do
   (exec yes >/dev/null) &
