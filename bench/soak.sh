@@ -64,14 +64,7 @@ arrancar_simulador() { # offset in seconds
   n_sim=$((n_sim + 1))
   "$simulador" --log "sim-$n_sim.log" --quiet --offset "$1" >"sim-$n_sim.out" 2>&1 &
   pid_sim=$!
-  for _ in $(seq 100); do
-    grep -q '^listo:' "sim-$n_sim.out" 2>/dev/null && return 0
-    kill -0 "$pid_sim" 2>/dev/null || break
-    sleep 0.05
-  done
-  echo "el simulador no arranco:" >&2
-  cat "sim-$n_sim.out" >&2
-  exit 1
+  esperar_simulador "$pid_sim" "sim-$n_sim.out"
 }
 
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null || echo "?"; }
@@ -113,7 +106,8 @@ while [ "$(date +%s)" -lt "$fin" ]; do
 done
 
 # The last knock may still await its read-back (at most two minutes away).
-vistos() { cat sincro.txt 2>/dev/null | wc -l; }
+# No file yet (no knock seen, or none made): 0, not a failed pipeline.
+vistos() { if [ -f sincro.txt ]; then wc -l <sincro.txt; else echo 0; fi; }
 limite=$(($(date +%s) + 150))
 while [ "$(vistos)" -lt "$golpes" ] || [ "$(contar CW)" -le "$golpes" ]; do
   [ "$(date +%s)" -ge "$limite" ] && break
