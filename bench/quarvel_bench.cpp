@@ -592,9 +592,10 @@ Seguido seguir(const sim::ModeloAparato::Config& c, int periodo_s, int lecturas,
     Seguido r;
     const EstadoPc pc{true, true, 0.0001};
     for (int n = 1; n <= lecturas; ++n) {
-        // The display's tick finds the second up to 100 ms late.
-        const qint64 desde = t0 + static_cast<qint64>(n) * periodo_s * 1'000'000 +
-                             static_cast<qint64>(u(azar) * 100'000);
+        // The display's tick comes a few ms into the second (it never
+        // fires early), then the port is opened: 2 to 20 ms in.
+        const qint64 desde = t0 + static_cast<qint64>(n) * periodo_s * 1'000'000 + 2'000 +
+                             static_cast<qint64>(u(azar) * 18'000);
         const qint64 t = s.momento_de_lectura(desde);
         std::int64_t llegada = 0;
         const QDateTime reloj = QDateTime::fromSecsSinceEpoch(aparato.responder(t, &llegada));

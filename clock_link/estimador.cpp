@@ -137,14 +137,15 @@ void EstimadorDesvio::puesta(qint64 t_us, double desvio_s) {
         deriva_hi_ = std::min(d_hi + holgura, config_.deriva_max);
     }
     const double e = config_.error_puesta_s;
+    const double l_hi =
+        latencia_min_ <= tope_latencia_ ? std::min(latencia_max_, tope_latencia_) : latencia_max_;
     Hipotesis h;
-    h.region =
-        caja(latencia_min_ + desvio_s - e, latencia_max_ + desvio_s + e, deriva_lo_, deriva_hi_);
+    h.region = caja(latencia_min_ + desvio_s - e, l_hi + desvio_s + e, deriva_lo_, deriva_hi_);
     h.ref_us = t_us;
     h.desde_puesta = true;
     h.desvio_puesta_s = desvio_s;
     h.periodo_min = latencia_min_;
-    h.periodo_max = latencia_max_;
+    h.periodo_max = l_hi;
     hip_ = h;
     golpe_.reset();
     derivas_.clear();
@@ -196,6 +197,22 @@ void EstimadorDesvio::olvidar_lo_aprendido() {
     a_los_limites();
     confirmada_ = false;
     seguidas_ = 0;
+}
+
+void EstimadorDesvio::acotar_latencia(double tope_s) {
+    tope_latencia_ = tope_s;
+    if (!std::isfinite(tope_s) || !hip_.desde_puesta || hip_.region.size() < 3 || golpe_)
+        return;
+    // At the set, a was L plus the set's offset: a cannot be above what
+    // the windows leave L. A period whose L is already above the cap is at
+    // odds with the windows: left as it is, the estimate says nothing.
+    const double a_hi = hip_.desvio_puesta_s + tope_s + config_.error_puesta_s;
+    const Poligono cortada =
+        cortar_banda(hip_.region, 0, std::numeric_limits<double>::lowest(), a_hi);
+    if (cortada.size() < 3)
+        return;
+    hip_.region = cortada;
+    hip_.periodo_max = std::min(hip_.periodo_max, tope_s);
 }
 
 void EstimadorDesvio::a_los_limites() {
@@ -427,7 +444,7 @@ EstimadorDesvio::Estimacion EstimadorDesvio::en(qint64 t_us) const {
     const double delta = static_cast<double>(t_us - h.ref_us) / kUs;
     // Through L: psi minus what L may be.
     const double l_lo = h.desde_puesta ? h.periodo_min : latencia_min_;
-    const double l_hi = h.desde_puesta ? h.periodo_max : latencia_max_;
+    const double l_hi = std::min(h.desde_puesta ? h.periodo_max : latencia_max_, tope_latencia_);
     const auto [f_lo, f_hi] = rango(h, t_us);
     double lo = f_lo - l_hi;
     double hi = f_hi - l_lo;

@@ -3,6 +3,7 @@
 #include "clock_link/poligono.h"
 
 #include <QtGlobal>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -95,6 +96,10 @@ public:
     // Forget the latency and drift learnt as well: they may hold a knock
     // learnt unseen. The device's record stays.
     void olvidar_lo_aprendido();
+    // L is at most `tope_s` (s): what the last replies' windows allow a
+    // steady device, whose every read lies within its window. Infinity
+    // lifts it.
+    void acotar_latencia(double tope_s);
 
     // The moment in [desde_us, hasta_us] at which a request tells most: where
     // it splits what is known, looks past its edges, or tells two accounts of
@@ -165,6 +170,8 @@ private:
     // L and d as learnt from periods that held together (or the limits).
     double latencia_min_ = 0;
     double latencia_max_ = 0;
+    // L at most, as the replies' windows show it (acotar_latencia).
+    double tope_latencia_ = std::numeric_limits<double>::infinity();
     double deriva_lo_ = 0;
     double deriva_hi_ = 0;
     // Probation: reads that must agree before the estimate is shown again,

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace quarvel {
 
@@ -184,6 +185,14 @@ Registro SeguimientoReloj::lectura(qint64 t_us, const LecturaReloj& reloj, bool 
                 antes_de_puesta_.reset();
                 desde_puesta_.clear();
             }
+            // A steady device read its clock inside each window: L is no
+            // later than the widest of the last few, plus the jitter. Not
+            // while a set is unconfirmed: a set that did not take would
+            // read as a latency beyond it, and break the model.
+            estimador_.acotar_latencia(puesta_confirmada_ && aparato_constante()
+                                           ? ventana_.ventana_esperada_s() +
+                                                 estimador_.limites().fluctuacion_s
+                                           : std::numeric_limits<double>::infinity());
             const bool tranquila = r.veredicto == EstimadorDesvio::Veredicto::Coherente &&
                                    (r.suceso == S::Ninguno || r.suceso == S::PuestaConfirmada);
             tranquilas_ = tranquila ? tranquilas_ + 1 : 0;

@@ -86,8 +86,9 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
             if (c.falla == Falla::SinPuestas && n == c.golpe_en)
                 aparato.ignorar_puestas(true);
             const std::int64_t segundo31 = minuto + 31 * kSegundo;
-            // The display's 100 ms tick finds second 31 up to a tick late.
-            const auto desde = segundo31 + static_cast<std::int64_t>(u(azar) * 100'000);
+            // The display's tick comes a few ms into second 31 (it never
+            // fires early), then the port is opened: 2 to 20 ms in.
+            const auto desde = segundo31 + 2'000 + static_cast<std::int64_t>(u(azar) * 18'000);
             const std::int64_t t = b.momento_de_lectura(desde);
             const auto escritura = static_cast<std::int64_t>(u(azar) * 300);
             std::int64_t llegada = 0;
