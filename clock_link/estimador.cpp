@@ -364,10 +364,11 @@ EstimadorDesvio::Veredicto EstimadorDesvio::lectura(qint64 t_us, qint64 reloj_s,
     ++contradicciones_;
     periodo_limpio_ = false;
     seguidas_ = 0;
-    // What an earlier run learnt does not hold: the limits again, for the
-    // accounts that start from here.
-    if (sembrado_)
-        a_los_limites();
+    // What was learnt may be what does not hold: a knock no read showed,
+    // learnt as latency or drift over a period, or an earlier run's record.
+    // The limits again, for the accounts that start from here; the windows
+    // soon cap L again.
+    a_los_limites();
     if (lecturas_ - ultimo_golpe_ <= kGolpesSeguidos) {
         // Knock after knock: the clock is not what the model says.
         modelo_roto(t_us, base, escritura_s);

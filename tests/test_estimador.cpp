@@ -115,6 +115,23 @@ TEST(Estimador, AKnockIsFollowedAFalseReplyDroppedABrokenModelUnknown) {
         EXPECT_LT(est.cota_deriva, 100e-6) << "the drift learnt before the knock is kept";
     }
     {
+        // The latency a clean period measured is dropped at a contradiction:
+        // a knock no read showed may have been learnt as latency.
+        quarvel::sim::ModeloAparato a(c, kInicio, 4);
+        EstimadorDesvio e;
+        e.puesta(kInicio);
+        qint64 minuto = kInicio;
+        leer(e, a, minuto, 20);
+        a.puesta(minuto + 35'000'000);
+        e.puesta(minuto + 35'000'000);
+        ASSERT_TRUE(e.latencia_aprendida());
+        leer(e, a, minuto, 3);
+        a.golpe(minuto + 60'000'000, 0.6);
+        const auto v = leer(e, a, minuto, 6, true);
+        ASSERT_NE(std::find(v.begin(), v.end(), V::Contradiccion), v.end());
+        EXPECT_FALSE(e.latencia_aprendida());
+    }
+    {
         // One reply a minute off, the rest true: dropped, and the estimate
         // unknown for a while before it is trusted again.
         quarvel::sim::ModeloAparato a(c, kInicio, 2);
