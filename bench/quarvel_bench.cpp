@@ -564,8 +564,9 @@ std::vector<double> afinar(double ppm, double umbral_ms, int minutos, std::mt199
                 ++*sets;
             const qint64 puesta = (t / 1'000'000 + 4) * 1'000'000;
             r.push_back(std::abs(aparato.desvio(puesta)) * 1e3);
-            aparato.puesta(puesta);
-            s.puesta(puesta);
+            const double desvio = desvio_tras_correccion_fina(reg.estimacion, umbral_ms);
+            aparato.puesta(puesta, desvio);
+            s.puesta(puesta, desvio);
         }
         if (historial)
             historial->push_back(reg);

@@ -147,6 +147,12 @@ EstadoFino BitacoraLecturas::estado_fino() const {
     return EstadoFino::Activa;
 }
 
+double BitacoraLecturas::desvio_de_correccion_fina_s() const {
+    if (!ultimo_ || ultimo_->accion != Accion::CorreccionFina || !umbral_ms_)
+        return 0;
+    return desvio_tras_correccion_fina(ultimo_->estimacion, *umbral_ms_);
+}
+
 Registro BitacoraLecturas::lectura(const LecturaHecha& l, int intervalo_min) {
     decir_lo_aprendido();
     Registro r = seguimiento_.lectura(l.t_us, l.reloj, l.completa, l.error_puerto, l.equivocado,

@@ -106,6 +106,9 @@ public:
 
     void fijar_umbral(std::optional<int> umbral_ms) { umbral_ms_ = umbral_ms; }
     std::optional<int> umbral() const { return umbral_ms_; }
+    // The offset (s) the fine correction the last read-back asked for
+    // should leave; 0 for any other set.
+    double desvio_de_correccion_fina_s() const;
     EstadoFino estado_fino() const;
     const std::optional<Registro>& ultimo() const { return ultimo_; }
     const SeguimientoReloj& seguimiento() const { return seguimiento_; }

@@ -143,6 +143,7 @@ void Chequeador::inicio() {
     estado_ = EstadoChequeo::Chequeando;
     // Counting starts over, so checking resumes however long "Parar" held.
     ticks_ = 0;
+    retraso_fino_us_ = 0;
     iniciar_actualizacion();
 }
 
@@ -274,6 +275,8 @@ void Chequeador::chequeo_de_datos() {
     l.puede_poner_en_hora = puede_poner_en_hora();
     h.registro = bitacora_.lectura(l, static_cast<int>(intervalo_));
     h.afinar = h.registro.accion == Accion::CorreccionFina;
+    retraso_fino_us_ =
+        h.afinar ? std::llround(-bitacora_.desvio_de_correccion_fina_s() * 1e6) : qint64{0};
     h.lecturas = ++lecturas_;
     h.respuestas = ++respuestas_;
     emit chequeado(h);
@@ -312,9 +315,12 @@ void Chequeador::iniciar_actualizacion() {
         return;
     }
     const std::vector<PasoDeCadena> pasos(kPasosConValor, PasoDeCadena{Timer4->Interval(), 2});
-    plan_ = planificar_envio(entorno_.hora->ahora_us(), pasos, kPasoSegundos,
-                             us_por_byte(entorno_.puerto->linea()));
-    Timer4->activarDesde(plan_.inicio_us);
+    // The whole chain shifted: its seconds byte lands that much off the
+    // second it carries (planned from later when it is to land early).
+    const qint64 r = retraso_fino_us_;
+    plan_ = planificar_envio(entorno_.hora->ahora_us() + std::max<qint64>(-r, 0), pasos,
+                             kPasoSegundos, us_por_byte(entorno_.puerto->linea()));
+    Timer4->activarDesde(plan_.inicio_us + r);
 }
 
 void Chequeador::paso_de_actualizacion() {
@@ -341,7 +347,7 @@ void Chequeador::actualizacion_completa(PasoActualizacion paso) {
             eval_dato_salida(valor_de_campo(plan_.borde, kPasosDeCadena[i].campo));
         // A seconds byte that goes out late sets the clock that much behind.
         if (paso == PasoActualizacion::Segundos)
-            retraso_segundos_us_ = Timer4->desvio_us();
+            retraso_segundos_us_ = Timer4->desvio_us() + retraso_fino_us_;
         enlace.escribir_paso(i, dato.at(0), true);
     } else if (paso == PasoActualizacion::Grabar) {
         enlace.escribir(kComandoGrabar);
@@ -352,6 +358,7 @@ void Chequeador::actualizacion_completa(PasoActualizacion paso) {
     } else if (paso == PasoActualizacion::Restaurar) {
         // Written whole: the clock holds the PC's time from its seconds on.
         bitacora_.puesta(plan_.borde_us, -static_cast<double>(retraso_segundos_us_) / 1e6);
+        retraso_fino_us_ = 0;
         Timer4->setEnabled(false);
         enlace.restaurar_modo(entorno_.modo ? entorno_.modo() : ModoPantalla::FechaYHora);
         estado_ = EstadoChequeo::Chequeando;

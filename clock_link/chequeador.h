@@ -184,6 +184,9 @@ private:
     qint64 respuestas_ = 0;
     // How late the last update's seconds byte went out (µs).
     qint64 retraso_segundos_us_ = 0;
+    // How late, on purpose, the next update's seconds byte is to land (µs;
+    // negative: early): a fine correction leaves a clock that gains behind.
+    qint64 retraso_fino_us_ = 0;
 };
 
 } // namespace quarvel

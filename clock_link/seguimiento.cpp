@@ -208,14 +208,27 @@ bool corregir_fino(const EstimadorDesvio::Estimacion& e, double umbral_ms, doubl
     if (!e.valida || umbral_ms <= 0)
         return false;
     const double umbral = umbral_ms / 1000;
-    // Surely beyond now, or beyond by the next read-back as the drift
-    // carries the estimate. Not merely possibly beyond: a set restarts what
-    // the reads have learnt, and a clock set whenever the bound is wide would
-    // never be known better.
-    const double ahora = std::abs(e.desvio_s) - e.cota_s;
-    const double despues = std::abs(e.desvio_s + e.deriva * intervalo_s) -
-                           (e.cota_s + e.cota_deriva * std::abs(intervalo_s));
-    return ahora > umbral || despues > umbral;
+    // Beyond the threshold by the estimate, and surely beyond half of it,
+    // now or by the next read-back as the drift carries it. Not merely
+    // possibly beyond: a clock set whenever the bound is wide would be set
+    // for nothing. Not surely beyond the whole threshold either: that waits
+    // for the offset to pass it by the bound, and a slow clock whose bound
+    // is tens of ms would go uncorrected for hours.
+    const auto fuera = [&](double desvio_s, double cota_s) {
+        return std::abs(desvio_s) > umbral && std::abs(desvio_s) - cota_s > umbral / 2;
+    };
+    return fuera(e.desvio_s, e.cota_s) || fuera(e.desvio_s + e.deriva * intervalo_s,
+                                                e.cota_s + e.cota_deriva * std::abs(intervalo_s));
+}
+
+double desvio_tras_correccion_fina(const EstimadorDesvio::Estimacion& e, double umbral_ms) {
+    if (!e.valida || umbral_ms <= 0 || std::abs(e.deriva) <= e.cota_deriva)
+        return 0;
+    // The drift's estimate, not its bound: a clock that gains less than
+    // thought only takes longer to reach the threshold.
+    constexpr double kMitadDelPeriodo_s = 300;
+    const double x = std::min(umbral_ms / 1000, std::abs(e.deriva) * kMitadDelPeriodo_s);
+    return e.deriva > 0 ? -x : x;
 }
 
 } // namespace quarvel

@@ -112,8 +112,16 @@ private:
 bool hora_valida(const LecturaReloj& l);
 
 // Whether a clock kept within `umbral_ms` needs a set now: its offset is
-// surely beyond the threshold (by more than its bound), or surely will be
-// by the next read-back `intervalo_s` on, as its drift carries it.
+// beyond the threshold and surely beyond half of it (by more than its
+// bound), now or by the next read-back `intervalo_s` on, as its drift
+// carries it.
 bool corregir_fino(const EstimadorDesvio::Estimacion& e, double umbral_ms, double intervalo_s);
+
+// The offset (s) a fine correction leaves the clock at, on purpose: a clock
+// that surely gains is left behind by what its drift brings in five
+// minutes, at most 0.8 of the threshold (a clock that surely loses, ahead),
+// so it drifts through zero on its way to the next correction, which comes
+// about twice as late. 0 when the drift's sign is not sure.
+double desvio_tras_correccion_fina(const EstimadorDesvio::Estimacion& e, double umbral_ms);
 
 } // namespace quarvel

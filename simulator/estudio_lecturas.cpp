@@ -159,8 +159,11 @@ ResultadoEstudio estudiar(const std::vector<CasoEstudio>& casos, int lecturas,
                     falla_activa = true;
                     desde_perdida = 0;
                 }
-                aparato.puesta(puesta);
-                b.puesta(puesta);
+                // A fine correction lands late or early on purpose, as the
+                // checker's does.
+                const double desvio = b.desvio_de_correccion_fina_s();
+                aparato.puesta(puesta, desvio);
+                b.puesta(puesta, desvio);
             }
         }
         const double horas = lecturas / 60.0;

@@ -31,12 +31,12 @@ std::int64_t ModeloAparato::responder(std::int64_t t_us, std::int64_t* llegada_u
     return segundo;
 }
 
-void ModeloAparato::puesta(std::int64_t t_us) {
+void ModeloAparato::puesta(std::int64_t t_us, double desvio_s) {
     if (config_.ignorar_puestas)
         return;
     std::uniform_real_distribution<double> u(-1, 1);
     ref_us_ = t_us;
-    desvio_ref_s_ = u(azar_) * config_.error_puesta_s;
+    desvio_ref_s_ = desvio_s + u(azar_) * config_.error_puesta_s;
 }
 
 void ModeloAparato::golpe(std::int64_t t_us, double salto_s) {

@@ -39,8 +39,9 @@ public:
     // carries; `llegada_us`, when given, gets when the reply's fifteen bytes
     // are in (as a reader polling each millisecond sees it).
     std::int64_t responder(std::int64_t t_us, std::int64_t* llegada_us = nullptr);
-    // Set: its seconds byte lands at `t_us`.
-    void puesta(std::int64_t t_us);
+    // Set: its seconds byte lands at `t_us`, leaving the clock `desvio_s`
+    // off (a byte landing late leaves it behind).
+    void puesta(std::int64_t t_us, double desvio_s = 0);
     // Changed behind the checker's back by `salto_s` at `t_us`.
     void golpe(std::int64_t t_us, double salto_s);
 

@@ -1,7 +1,9 @@
 #include "clock_link/chequeador.h"
 #include "clock_link/enlace_reloj.h"
+#include "clock_link/historial.h"
 #include "clock_link/metricas.h"
 #include "platform/temporizador.h"
+#include "simulator/modelo_aparato.h"
 #include "tests/apoyo.h"
 
 #include <QDir>
@@ -381,3 +383,52 @@ TEST_F(Ciclo, AFailingPortIsSaidOnceAnEpisodeAndCountedAtEachExchange) {
 }
 
 } // namespace
+
+TEST_F(Ciclo, AFineCorrectionLeavesAClockThatGainsBehind) {
+    // A clock 300 ppm fast, kept within 50 ms: the start-up set lands on its
+    // second; a fine correction lands its seconds byte late on purpose, up to
+    // the threshold, so the clock drifts through zero on the way to the next.
+    quarvel::sim::ModeloAparato::Config modelo;
+    modelo.deriva = 300e-6;
+    modelo.byte_s = 0;
+    modelo.latencia_s = 0.012;
+    modelo.error_puesta_s = 0.0002;
+    quarvel::sim::ModeloAparato aparato(modelo, hora.t_us, 5);
+    std::vector<qint64> segundos_us; // when each seconds step was written
+    std::vector<double> verdad_ms;   // the clock's offset at each request
+    puerto.al_escribir = [&](const QByteArray& b) {
+        if (b.size() == 2 && b[0] == 'S') {
+            // It holds the second its byte carries from the byte's arrival.
+            const qint64 borde = (hora.t_us + 500'000) / 1'000'000 * 1'000'000;
+            aparato.puesta(hora.t_us, static_cast<double>(borde - hora.t_us) / 1e6);
+            segundos_us.push_back(hora.t_us - borde);
+        }
+        if (b != "CX")
+            return;
+        verdad_ms.push_back(aparato.desvio(hora.t_us) * 1e3);
+        const QDateTime t = QDateTime::fromSecsSinceEpoch(aparato.responder(hora.t_us));
+        puerto.recibir(respuesta(t.date().day(), t.date().month(), t.date().year() % 100,
+                                 t.time().hour(), t.time().minute(), t.time().second()));
+    };
+    arrancar(1).bitacora().fijar_umbral(50);
+    hora.avanzar(40 * 60'000);
+    ASSERT_GE(segundos_us.size(), 2u) << "the start-up set and a fine correction";
+    EXPECT_LE(std::abs(segundos_us[0]), 5'000) << "the start-up set on its second";
+    EXPECT_GE(segundos_us[1], 20'000) << "late, so the clock is left behind";
+    EXPECT_LE(segundos_us[1], 51'000) << "by the threshold at most";
+    // The reads after it find the clock where the set left it, behind, and
+    // every bound holds.
+    const auto filas = quarvel::leer_historial();
+    ASSERT_EQ(filas.size(), verdad_ms.size());
+    const auto fina = std::find_if(filas.begin(), filas.end(), [](const auto& f) {
+        return f.accion == quarvel::Accion::CorreccionFina;
+    });
+    ASSERT_NE(fina, filas.end());
+    ASSERT_NE(fina + 1, filas.end());
+    EXPECT_LT(verdad_ms[static_cast<std::size_t>(fina + 1 - filas.begin())], -10);
+    for (std::size_t i = 0; i < filas.size(); ++i) {
+        if (filas[i].desvio_ms) {
+            EXPECT_NEAR(*filas[i].desvio_ms, verdad_ms[i], *filas[i].cota_ms + 0.1) << i;
+        }
+    }
+}

@@ -40,16 +40,17 @@ TEST(CorreccionFina, ThresholdFile) {
     EXPECT_EQ(leer_umbral_fino(), 75);
 }
 
-TEST(CorreccionFina, OnlyWhenSurelyBeyondTheThreshold) {
+TEST(CorreccionFina, OnlyWhenBeyondTheThresholdAndSurelyBeyondHalfOfIt) {
     struct Caso {
         double desvio_ms, cota_ms, ppm;
         bool corregir;
     };
-    // At 50 ms, a read-back a minute.
-    // Surely beyond, now or by the next read-back: not merely possibly.
+    // At 50 ms, a read-back a minute: beyond it by the estimate and beyond
+    // 25 ms by more than the bound, now or by the next read-back.
     const Caso casos[] = {{20, 5, 0, false},    {60, 5, 0, true},     {48, 5, 0, false},
-                          {42, 3, 200, true},   {-42, 3, -200, true}, {40, 3, 200, false},
-                          {-40, 3, 200, false}, {0, 200, 0, false}};
+                          {60, 40, 0, false},   {80, 40, 0, true},    {-80, 40, 0, true},
+                          {42, 3, 200, true},   {-42, 3, -200, true}, {30, 3, 200, false},
+                          {-40, 3, 200, false}, {40, 30, 200, false}, {0, 200, 0, false}};
     for (const Caso& c : casos) {
         const EstimadorDesvio::Estimacion e{true, c.desvio_ms / 1e3, c.cota_ms / 1e3, c.ppm * 1e-6,
                                             1e-6};
