@@ -93,6 +93,9 @@ public:
     void sembrar(double latencia_min_s, double latencia_max_s, double deriva_lo, double deriva_hi);
     // L's range, once a set's period that held together measured it.
     std::optional<std::pair<double, double>> latencia_aprendida() const;
+    // Whether it stands on what an earlier run learnt, not yet measured
+    // again nor contradicted.
+    bool sembrado() const { return sembrado_; }
     // Forget the latency and drift learnt as well: they may hold a knock
     // learnt unseen. The device's record stays.
     void olvidar_lo_aprendido();

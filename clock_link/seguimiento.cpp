@@ -70,8 +70,14 @@ qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
     // The latency model aims where it is trusted and the accounts agree;
     // otherwise, and every other read once it is narrow, the windows aim:
     // between accounts, through their middle, or just past an edge.
+    // Until a few windows have shown whether the device is steady, it is
+    // taken to be for aiming: that costs nothing true, and a wide window
+    // aims no better. Not on a drift from an earlier run not yet borne out:
+    // the model believes it too, and only the windows look past it.
+    const bool constante = aparato_constante() ||
+                           (std::isinf(ventana_.dispersion_ventanas_s()) && !estimador_.sembrado());
     const bool modelo = ventana_.decidido() && estimador_.en(desde_us).valida &&
-                        estimador_.sin_antecedentes() && aparato_constante();
+                        estimador_.sin_antecedentes() && constante;
     const bool arriba = modelo ? (lecturas_ / 2) % 2 == 0 : lecturas_ % 2 == 0;
     const auto obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, arriba)
                                              : std::optional<EstimadorVentana::Objetivo>{};
