@@ -35,6 +35,14 @@ QString texto_desvio(const EstimadorDesvio::Estimacion& e) {
     if (!e.valida)
         return QStringLiteral("desvío desconocido");
     const QLocale es(QLocale::Spanish, QLocale::Spain);
+    // A second or more in seconds: "22.858 ms" reads as 22 ms to anyone.
+    if (std::max(std::abs(e.desvio_s), e.cota_s) >= 1) {
+        const int dec = std::max(std::abs(e.desvio_s), e.cota_s) < 10 ? 2 : 1;
+        const bool negativo = std::round(e.desvio_s * std::pow(10, dec)) < 0;
+        return QStringLiteral("desvío %1%2 s (±%3 s)")
+            .arg(negativo ? QStringLiteral("-") : QStringLiteral("+"),
+                 es.toString(std::abs(e.desvio_s), 'f', dec), es.toString(e.cota_s, 'f', dec));
+    }
     const double ms = e.desvio_s * 1e3;
     const int dec = std::abs(ms) < 100 ? 1 : 0;
     // What rounds to zero is written "+0,0", never "-0,0".

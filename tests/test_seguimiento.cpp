@@ -73,6 +73,11 @@ TEST(Palabras, DriftAndOffset) {
     const QString conocido = resumen_breve(registro(-1.44, 18.4, 10, true), "07:35:31");
     EXPECT_TRUE(conocido.startsWith(QStringLiteral("07:35:31 en hora: desvío -1,4 ms (±18,4 ms)")))
         << conocido.toStdString();
+    // A second or more, in seconds: never "22.858 ms".
+    EXPECT_TRUE(resumen_breve(registro(-22858, 22892, 10, true), "07:35:31")
+                    .startsWith(QStringLiteral("07:35:31 en hora: desvío -22,9 s (±22,9 s)")));
+    EXPECT_TRUE(resumen_breve(registro(400, 1500, 10, true), "07:35:31")
+                    .startsWith(QStringLiteral("07:35:31 en hora: desvío +0,40 s (±1,50 s)")));
     const QString desconocido = resumen_breve(registro(0, -1, 0, false), "07:35:31");
     EXPECT_EQ(desconocido,
               QStringLiteral("07:35:31 en hora: desvío desconocido\nPC sin sincronizar"));
