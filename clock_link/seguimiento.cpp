@@ -78,15 +78,31 @@ qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
                            (std::isinf(ventana_.dispersion_ventanas_s()) && !estimador_.sembrado());
     const bool modelo = ventana_.decidido() && estimador_.en(desde_us).valida &&
                         estimador_.sin_antecedentes() && constante;
-    const bool arriba = modelo ? (lecturas_ / 2) % 2 == 0 : lecturas_ % 2 == 0;
-    const auto obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, arriba)
-                                             : std::optional<EstimadorVentana::Objetivo>{};
-    if (!obj || (modelo && (!obj->borde || lecturas_ % 2 == 1)))
-        return estimador_.momento_de_lectura(desde_us, fin);
+    const double w_s = ventana_.ventana_esperada_s();
+    // Once what is shown is about a window wide, every read looks just past
+    // one of its edges, the upper and the lower by turns: a knock either way
+    // shows within two reads, and where the model narrows what the windows
+    // allow, its edges are the ones tested.
+    const auto e = en(desde_us);
+    auto obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, lecturas_ % 2 == 0)
+                                       : std::optional<EstimadorVentana::Objetivo>{};
+    if (obj && obj->borde && e.valida && e.cota_s <= w_s / 2 + 2 * kPasadoElBorde_s) {
+        const double paso = w_s / 2 + kPasadoElBorde_s;
+        obj->desvio_s =
+            lecturas_ % 2 == 0 ? e.desvio_s + e.cota_s + paso : e.desvio_s - e.cota_s - paso;
+    } else {
+        // Wider: the model splits what it allows every other read, the
+        // windows look past their edges between.
+        const bool arriba = modelo ? (lecturas_ / 2) % 2 == 0 : lecturas_ % 2 == 0;
+        obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, arriba)
+                                      : std::optional<EstimadorVentana::Objetivo>{};
+        if (!obj || (modelo && (!obj->borde || lecturas_ % 2 == 1)))
+            return estimador_.momento_de_lectura(desde_us, fin);
+    }
+    const double w_us = w_s * 1e6;
     // The reply's second turns where s + offset crosses a whole second, s
     // somewhere in the window [t, t + W]: t = B - x - W / 2 puts the window's
     // middle on the target offset x.
-    const double w_us = ventana_.ventana_esperada_s() * 1e6;
     const double x_us = obj->desvio_s * 1e6 + w_us / 2;
     const double cruce = std::ceil((static_cast<double>(desde_us) + x_us) / 1e6) * 1e6;
     const auto t =

@@ -472,3 +472,55 @@ TEST(Estimador, ASteadyDevicesWindowsCapItsLatency) {
         EXPECT_LT(e.cota_s, 0.040) << ppm;
     }
 }
+
+TEST(Estimador, AKnockOfAClockKnownTo10MsShowsWithinTwoReads) {
+    // Once narrow, reads look past the upper and the lower edge of what is
+    // shown by turns: a knock of 50 ms or more either way (short of a whole
+    // second) shows within two read-backs, so one bound at most misses.
+    for (const double golpe_s : {0.06, -0.06, 0.3, -0.3, 0.7, -0.7, 0.93, -0.93}) {
+        quarvel::sim::ModeloAparato::Config c;
+        c.deriva = 40e-6;
+        c.latencia_s = 0.012;
+        c.byte_s = 10.0 / 9600;
+        quarvel::sim::ModeloAparato a(c, kInicio, 3);
+        quarvel::SeguimientoReloj s(quarvel::limites_de_linea(quarvel::ConfigLinea{}));
+        a.puesta(kInicio);
+        s.puesta(kInicio);
+        const auto leer = [&](int n) {
+            const qint64 t = s.momento_de_lectura(kInicio + n * 60'000'000LL + 31'005'000);
+            std::int64_t llegada = 0;
+            const auto l = lectura_de(a.responder(t, &llegada));
+            const auto r = s.lectura(t, l, true, false, false, {true, true, 0.0001}, 0, llegada);
+            const bool visto = r.veredicto != V::Coherente ||
+                               (r.suceso != quarvel::EstimadorVentana::Suceso::Ninguno &&
+                                r.suceso != quarvel::EstimadorVentana::Suceso::PuestaConfirmada);
+            const bool falla = r.estimacion.valida &&
+                               std::abs(r.estimacion.desvio_s - a.desvio(t)) > r.estimacion.cota_s;
+            return std::pair{visto, falla};
+        };
+        int n = 0;
+        while (++n < 40)
+            leer(n);
+        // A set the reads confirm: the offset known to its error again, the
+        // drift as learnt.
+        a.puesta(kInicio + n * 60'000'000LL);
+        s.puesta(kInicio + n * 60'000'000LL);
+        for (int i = 0; i < 3; ++i)
+            leer(++n);
+        ++n;
+        const auto antes = s.en(kInicio + n * 60'000'000LL);
+        ASSERT_TRUE(antes.valida);
+        ASSERT_LE(antes.cota_s, 0.010) << "known to 10 ms before the knock";
+        a.golpe(kInicio + n * 60'000'000LL, golpe_s);
+        int fallidas = 0;
+        int hasta_verlo = 0;
+        for (bool visto = false; !visto && hasta_verlo < 6;) {
+            const auto [v, f] = leer(n++);
+            visto = v;
+            fallidas += f ? 1 : 0;
+            ++hasta_verlo;
+        }
+        EXPECT_LE(hasta_verlo, 2) << golpe_s;
+        EXPECT_LE(fallidas, 1) << golpe_s;
+    }
+}
