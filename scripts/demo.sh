@@ -76,7 +76,11 @@ fi
 
 golpe_sim=()
 [ "$modo" = checker ] && golpe_sim=(--knock "$golpe:-45")
-setsid "$simulador" --offset -125 --drift-ppm 150 --sample-ms 40 --log simulador.log \
+# Half a second off the PC's phase: the clock's own seconds then roll half a
+# second away from the set's seconds byte. Rolling between the minute's step
+# and the seconds' (100 ms apart), it would carry the minute on, and the set
+# leave the clock a minute ahead.
+setsid "$simulador" --offset -125.5 --drift-ppm 150 --sample-ms 40 --log simulador.log \
   "${golpe_sim[@]}" &
 fondo+=($!)
 for _ in $(seq 50); do [ -L COM1 ] && break; sleep 0.1; done
@@ -101,7 +105,7 @@ if [ "$modo" = sender ]; then
     echo ">> Pulse \"Inicio\" en la ventana Quarvel 3.8"
   fi
 else
-  echo ">> Quarvel430 pone el reloj en hora en un par de segundos (estaba 2 min 5 s atrasado) y lo lee en el segundo 31 de cada minuto"
+  echo ">> Quarvel430 pone el reloj en hora en un par de segundos (estaba 2 min 5,5 s atrasado) y lo lee en el segundo 31 de cada minuto"
   echo ">> Su ventana se ve al arrancar; luego vive en la bandeja: su icono y «Restaurar» la traen"
   # Historial has something to show within the first minutes: besides the
   # minute's read-back, one every 10 s.
