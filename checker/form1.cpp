@@ -465,6 +465,10 @@ void Form1::chequeado(const ChequeoHecho& h) {
         estado_en_bandeja(
             QStringLiteral("reloj en hora, se afina (chequeado a las %1)").arg(hora_chequeo),
             false);
+    else if (h.completa && desviado(h.registro.estimacion))
+        estado_en_bandeja(QStringLiteral("reloj desviado un segundo o más (chequeado a las %1)")
+                              .arg(hora_chequeo),
+                          true);
     else if (h.completa)
         estado_en_bandeja(QStringLiteral("reloj en hora (chequeado a las %1)").arg(hora_chequeo),
                           false);

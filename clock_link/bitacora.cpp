@@ -292,9 +292,19 @@ void BitacoraLecturas::anotar(const Registro& r, const LecturaHecha& l) {
                     .arg(l.hora)
                     .arg(umbral_ms_.value_or(0))
                     .arg(y));
+        else if (desviado(r.estimacion))
+            // In its minute, so the designed comparison finds it right: said
+            // as what it is, a warning once, until it is on time again.
+            opciones_.diario(desviado_dicho_ ? Prioridad::Info : Prioridad::Aviso,
+                             QStringLiteral("reloj desviado (%1)%2: la comparación por minutos "
+                                            "lo da por bueno; lo pone en hora «Inicio» o la "
+                                            "corrección fina de Historial")
+                                 .arg(l.hora, y));
         else
             opciones_.diario(Prioridad::Info,
                              QStringLiteral("reloj en hora (%1)%2").arg(l.hora, y));
+        if (r.accion != Accion::CorreccionFina)
+            desviado_dicho_ = desviado(r.estimacion);
         break;
     case Resultado::Mal:
         if (!hora_valida(l.reloj)) {

@@ -134,6 +134,8 @@ private:
     std::optional<int> umbral_ms_;
     bool metricas_fallando_ = false;
     bool limite_dicho_ = false;
+    // A clock seconds off, in its minute: warned once until it is on time.
+    bool desviado_dicho_ = false;
     // Whether the offset is unknown since a read contradicted it.
     bool en_duda_ = false;
     // Whether keeping what was learnt failed (said once).

@@ -31,6 +31,10 @@ QString deriva_en_palabras(double deriva, double cota_deriva) {
         .arg(cifra);
 }
 
+bool desviado(const EstimadorDesvio::Estimacion& e) {
+    return e.valida && std::abs(e.desvio_s) - e.cota_s >= 1;
+}
+
 QString texto_desvio(const EstimadorDesvio::Estimacion& e) {
     if (!e.valida)
         return QStringLiteral("desvío desconocido");
@@ -65,6 +69,7 @@ QString resumen_breve(const Registro& r, const QString& hora) {
     switch (r.resultado) {
     case Resultado::Bien:
         estado = r.accion == Accion::CorreccionFina ? QStringLiteral("se afina")
+                 : desviado(r.estimacion)           ? QStringLiteral("desviado")
                                                     : QStringLiteral("en hora");
         break;
     case Resultado::Mal:

@@ -15,6 +15,9 @@ bool deriva_conocida(double deriva, double cota_deriva);
 // "adelanta 0,8 s al día", "atrasa 12 s al día", or "deriva aún incierta
 // (±29 s al día)" until it is known.
 QString deriva_en_palabras(double deriva, double cota_deriva);
+// Surely a second or more off: the designed comparison, by the minute,
+// finds such a clock right, but its seconds are not the PC's.
+bool desviado(const EstimadorDesvio::Estimacion& e);
 // "desvío +3,2 ms (±1,5 ms)", or "desvío desconocido" when not valid.
 QString texto_desvio(const EstimadorDesvio::Estimacion& e);
 // A sentence: "El reloj adelanta 0,8 s al día", "La deriva del reloj es aún

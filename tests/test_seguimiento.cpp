@@ -3,11 +3,13 @@
 #include "clock_link/palabras.h"
 #include "clock_link/seguimiento.h"
 #include "settings/archivos_config.h"
+#include "simulator/modelo_aparato.h"
 #include "tests/apoyo.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace quarvel;
@@ -78,6 +80,11 @@ TEST(Palabras, DriftAndOffset) {
                     .startsWith(QStringLiteral("07:35:31 en hora: desvío -22,9 s (±22,9 s)")));
     EXPECT_TRUE(resumen_breve(registro(400, 1500, 10, true), "07:35:31")
                     .startsWith(QStringLiteral("07:35:31 en hora: desvío +0,40 s (±1,50 s)")));
+    // Surely a second or more off, though in its minute: not "en hora".
+    EXPECT_TRUE(resumen_breve(registro(15000, 100, 10, true), "07:35:31")
+                    .startsWith(QStringLiteral("07:35:31 desviado: desvío +15,0 s (±0,1 s)")));
+    EXPECT_TRUE(resumen_breve(registro(-1500, 600, 10, true), "07:35:31")
+                    .startsWith(QStringLiteral("07:35:31 en hora: desvío -1,50 s (±0,60 s)")));
     const QString desconocido = resumen_breve(registro(0, -1, 0, false), "07:35:31");
     EXPECT_EQ(desconocido,
               QStringLiteral("07:35:31 en hora: desvío desconocido\nPC sin sincronizar"));
@@ -163,4 +170,44 @@ TEST(Bitacora, AHistoryFaultIsSaidOnceUntilItIsWrittenAgain) {
     ASSERT_TRUE(QFile::remove(kArchivoHistorial) && QDir().mkdir(kArchivoHistorial));
     b.lectura(l, 1);
     EXPECT_EQ(fallos.size(), 2);
+}
+
+TEST(Bitacora, AClockSecondsOffInItsMinuteIsWarnedOnceNotSaidOnTime) {
+    // 15 s ahead: the designed comparison, by the minute, finds it right at
+    // second 31; once the reads know it is seconds off, the journal warns
+    // once, then says it as it is, and never "en hora".
+    CarpetaTemporal dir;
+    QStringList lineas;
+    BitacoraLecturas::Opciones op;
+    op.diario = [&](Prioridad p, const QString& t) {
+        lineas.push_back(QStringLiteral("<%1>").arg(static_cast<int>(p)) + t);
+    };
+    BitacoraLecturas b(op);
+    const qint64 inicio = QDateTime(QDate(2026, 12, 8), QTime(10, 0)).toMSecsSinceEpoch() * 1000;
+    quarvel::sim::ModeloAparato::Config c;
+    c.desvio_s = 15.3;
+    c.latencia_s = 0.012;
+    quarvel::sim::ModeloAparato a(c, inicio, 5);
+    b.inicio(inicio, QDir::currentPath(), "COM1");
+    for (int n = 1; n <= 15; ++n) {
+        const qint64 t = b.momento_de_lectura(inicio + n * 60'000'000LL + 31'005'000);
+        std::int64_t llegada = 0;
+        const QDateTime r = QDateTime::fromSecsSinceEpoch(a.responder(t, &llegada));
+        LecturaHecha l;
+        l.t_us = t;
+        l.llegada_us = llegada;
+        l.reloj = {r.date().day(),  r.date().month(),  r.date().year() % 100,
+                   r.time().hour(), r.time().minute(), r.time().second()};
+        l.completa = true;
+        l.equivocado = r.toSecsSinceEpoch() / 60 != t / 60'000'000;
+        l.pc = {true, true, 0.0001};
+        l.hora = QDateTime::fromMSecsSinceEpoch(t / 1000).toString("HH:mm:ss");
+        ASSERT_FALSE(l.equivocado) << n;
+        b.lectura(l, 1);
+    }
+    EXPECT_EQ(lineas.filter(QStringLiteral("<4>reloj desviado (")).size(), 1)
+        << lineas.join('\n').toStdString();
+    EXPECT_GE(lineas.filter(QStringLiteral("<6>reloj desviado (")).size(), 5);
+    const auto primera = lineas.indexOf(QRegularExpression(QStringLiteral("^<4>reloj desviado")));
+    EXPECT_TRUE(lineas.mid(primera).filter(QStringLiteral("reloj en hora")).isEmpty());
 }
