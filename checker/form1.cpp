@@ -446,7 +446,8 @@ void Form1::chequeado(const ChequeoHecho& h) {
     // is not yet known to be right.
     comprobado_ = h.completa && !h.equivocado;
     icono_bandeja.hIcon = comprobado_ ? icono_bien_ : icono_sin_comprobar_;
-    atencion_ = !h.completa;
+    // A clock seconds off in its minute is right by the comparison only.
+    atencion_ = !h.completa || desviado(h.registro.estimacion);
     pintar_icono();
     if (!h.completa && !h.error_puerto)
         estado_en_bandeja(

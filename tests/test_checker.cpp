@@ -349,7 +349,7 @@ TEST_F(Checker, NothingShowsRightBeforeAReplyAgrees) {
     const std::uint32_t sin_comprobar = llamadas[0].datos.hIcon;
 
     // A reply that agrees: the green mark, in the window and the tray.
-    contestar = respuesta(5, 12, 8, 14, 5, 33);
+    contestar = respuesta(5, 12, 8, 14, 5, 31);
     chequear(f, hora, hora.ahora());
     EXPECT_EQ(se_ve(f), imagen(icono_programa()));
     ASSERT_EQ(llamadas.back().mensaje, quarvel::NIM_MODIFY);
@@ -365,6 +365,38 @@ TEST_F(Checker, NothingShowsRightBeforeAReplyAgrees) {
     puerto.fallo_apertura = QStringLiteral("no existe");
     f.Check1->click();
     EXPECT_EQ(se_ve(f), imagen(icono_atencion(icono_sin_comprobar(icono_programa()))));
+}
+
+TEST_F(Checker, AClockSecondsOffInItsMinuteIsNotShownRight) {
+    // 15 s ahead, in its minute at second 31: right by the comparison, but
+    // once the reads know it, said "desviado" with the attention mark.
+    Form1& f = cargar();
+    hora.avanzar(3000); // the start-up set
+    f.Timer2->setEnabled(false);
+    // Each reply whole 30 ms after its request, as a line and a device take.
+    qint64 llega_us = -1;
+    puerto.al_escribir = [&](const QByteArray& b) {
+        if (b == "CX")
+            llega_us = hora.t_us + 30'000;
+    };
+    puerto.al_esperar = [&] {
+        hora.avanzar(1);
+        if (llega_us >= 0 && hora.t_us >= llega_us) {
+            puerto.recibir(contestar);
+            llega_us = -1;
+        }
+    };
+    QDateTime m = hora.ahora();
+    for (int i = 0; i < 8; ++i) {
+        m = m.addSecs(60);
+        contestar = respuesta(m.date().day(), m.date().month(), m.date().year() % 100,
+                              m.time().hour(), m.time().minute(), 46);
+        chequear(f, hora, m);
+    }
+    EXPECT_TRUE(f.Label9->text().contains(" desviado: ")) << f.Label9->text().toStdString();
+    EXPECT_EQ(f.Image1->pixmap().toImage(),
+              quarvel::icono_atencion(quarvel::icono_programa()).pixmap(32, 32).toImage());
+    EXPECT_FALSE(QFile::exists("sincro.txt")) << "the comparison finds it right";
 }
 
 TEST_F(Checker, ComprobarAhoraInTheTrayMenuReadsBackAtTheNextSafeSecond) {
