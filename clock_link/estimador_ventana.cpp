@@ -17,9 +17,6 @@ constexpr double kHolguraDeriva = 0.1e-6;
 // drift beyond the limits.
 constexpr long kContradiccionesJuntas = 3;
 constexpr double kTopeDeriva = 0.02;
-// How far past an edge a look goes, beyond the window itself (s): what the
-// PC's timestamps may be late by.
-constexpr double kPasadoElBorde_s = 0.002;
 // Windows wider than this (a slow device, a slow line) look past no edge:
 // a look would blind a whole read to little use, and the latency model
 // looks past its own, narrower edges.

@@ -26,6 +26,10 @@ namespace quarvel {
 // whichever holds.
 class EstimadorVentana {
 public:
+    // How far past an edge a look goes, beyond the window itself (s): what
+    // the PC's timestamps may be late by.
+    static constexpr double kPasadoElBorde_s = 0.002;
+
     enum class Suceso {
         Ninguno,
         // The read agreed with the set's account and no other stands.

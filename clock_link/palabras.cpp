@@ -40,20 +40,17 @@ QString texto_desvio(const EstimadorDesvio::Estimacion& e) {
         return QStringLiteral("desvío desconocido");
     const QLocale es(QLocale::Spanish, QLocale::Spain);
     // A second or more in seconds: "22.858 ms" reads as 22 ms to anyone.
-    if (std::max(std::abs(e.desvio_s), e.cota_s) >= 1) {
-        const int dec = std::max(std::abs(e.desvio_s), e.cota_s) < 10 ? 2 : 1;
-        const bool negativo = std::round(e.desvio_s * std::pow(10, dec)) < 0;
-        return QStringLiteral("desvío %1%2 s (±%3 s)")
-            .arg(negativo ? QStringLiteral("-") : QStringLiteral("+"),
-                 es.toString(std::abs(e.desvio_s), 'f', dec), es.toString(e.cota_s, 'f', dec));
-    }
-    const double ms = e.desvio_s * 1e3;
-    const int dec = std::abs(ms) < 100 ? 1 : 0;
+    const double mayor_s = std::max(std::abs(e.desvio_s), e.cota_s);
+    const bool en_s = mayor_s >= 1;
+    const double escala = en_s ? 1 : 1e3;
+    const double desvio = e.desvio_s * escala;
+    const int dec = en_s ? (mayor_s < 10 ? 2 : 1) : (std::abs(desvio) < 100 ? 1 : 0);
     // What rounds to zero is written "+0,0", never "-0,0".
-    const bool negativo = std::round(ms * (dec ? 10 : 1)) < 0;
-    return QStringLiteral("desvío %1%2 ms (±%3 ms)")
+    const bool negativo = std::round(desvio * std::pow(10, dec)) < 0;
+    return (en_s ? QStringLiteral("desvío %1%2 s (±%3 s)")
+                 : QStringLiteral("desvío %1%2 ms (±%3 ms)"))
         .arg(negativo ? QStringLiteral("-") : QStringLiteral("+"),
-             es.toString(std::abs(ms), 'f', dec), es.toString(e.cota_s * 1e3, 'f', dec));
+             es.toString(std::abs(desvio), 'f', dec), es.toString(e.cota_s * escala, 'f', dec));
 }
 
 QString frase_deriva(double deriva, double cota_deriva) {

@@ -86,8 +86,9 @@ qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
     const auto e = en(desde_us);
     auto obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, lecturas_ % 2 == 0)
                                        : std::optional<EstimadorVentana::Objetivo>{};
-    if (obj && obj->borde && e.valida && e.cota_s <= w_s / 2 + 2 * kPasadoElBorde_s) {
-        const double paso = w_s / 2 + kPasadoElBorde_s;
+    constexpr double kPasado_s = EstimadorVentana::kPasadoElBorde_s;
+    if (obj && obj->borde && e.valida && e.cota_s <= w_s / 2 + 2 * kPasado_s) {
+        const double paso = w_s / 2 + kPasado_s;
         obj->desvio_s =
             lecturas_ % 2 == 0 ? e.desvio_s + e.cota_s + paso : e.desvio_s - e.cota_s - paso;
     } else {

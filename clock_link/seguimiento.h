@@ -106,9 +106,6 @@ private:
     // What the PC adds to a window it measures (s): the reader's poll and
     // the scheduler.
     static constexpr double kHolguraVentanas_s = 0.004;
-    // How far past an edge a look goes, beyond half the window (s): what the
-    // PC's timestamps may be late by.
-    static constexpr double kPasadoElBorde_s = 0.002;
 };
 
 // Whether a reply's time is a time at all: a flood of zero bytes makes none.

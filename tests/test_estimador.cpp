@@ -55,6 +55,35 @@ quarvel::LecturaReloj lectura_de(qint64 reloj_s) {
             t.time().hour(), t.time().minute(), t.time().second()};
 }
 
+// A device read back each minute through the tracker, as the checker reads
+// it: inside second 31, its reply's arrival known.
+struct Seguido {
+    Seguido(const quarvel::sim::ModeloAparato::Config& c, std::uint32_t semilla)
+        : a(c, kInicio, semilla)
+        , s(quarvel::limites_de_linea(quarvel::ConfigLinea{})) {
+        a.puesta(kInicio);
+        s.puesta(kInicio);
+    }
+    // The `n`th minute's read-back.
+    quarvel::Registro leer(int n) {
+        t = s.momento_de_lectura(kInicio + n * 60'000'000LL + 31'005'000);
+        std::int64_t llegada = 0;
+        const auto l = lectura_de(a.responder(t, &llegada));
+        return s.lectura(t, l, true, false, false, {true, true, 0.0001}, 0, llegada);
+    }
+    quarvel::sim::ModeloAparato a;
+    quarvel::SeguimientoReloj s;
+    qint64 t = 0;
+};
+
+quarvel::sim::ModeloAparato::Config a_9600(double ppm, double latencia_s) {
+    quarvel::sim::ModeloAparato::Config c;
+    c.deriva = ppm * 1e-6;
+    c.latencia_s = latencia_s;
+    c.byte_s = 10.0 / 9600;
+    return c;
+}
+
 } // namespace
 
 TEST(Estimador, LimitsComeFromTheLineAndHoldAtItsEdges) {
@@ -450,22 +479,12 @@ TEST(Estimador, ASteadyDevicesWindowsCapItsLatency) {
     // would otherwise take from its 0.6 s limit, so ten read-backs after the
     // set the bound is about a window's width, and every bound holds.
     for (const double ppm : {300.0, -300.0}) {
-        quarvel::sim::ModeloAparato::Config c;
-        c.deriva = ppm * 1e-6;
-        c.latencia_s = 0.012;
-        c.byte_s = 10.0 / 9600;
-        quarvel::sim::ModeloAparato a(c, kInicio, 7);
-        quarvel::SeguimientoReloj s(quarvel::limites_de_linea(quarvel::ConfigLinea{}));
-        a.puesta(kInicio);
-        s.puesta(kInicio);
+        Seguido d(a_9600(ppm, 0.012), 7);
         quarvel::EstimadorDesvio::Estimacion e;
         for (int n = 1; n <= 10; ++n) {
-            const qint64 t = s.momento_de_lectura(kInicio + n * 60'000'000LL + 31'005'000);
-            std::int64_t llegada = 0;
-            const auto l = lectura_de(a.responder(t, &llegada));
-            e = s.lectura(t, l, true, false, false, {true, true, 0.0001}, 0, llegada).estimacion;
+            e = d.leer(n).estimacion;
             if (e.valida) {
-                EXPECT_LE(std::abs(e.desvio_s - a.desvio(t)), e.cota_s) << ppm << " " << n;
+                EXPECT_LE(std::abs(e.desvio_s - d.a.desvio(d.t)), e.cota_s) << ppm << " " << n;
             }
         }
         ASSERT_TRUE(e.valida) << ppm;
@@ -478,24 +497,16 @@ TEST(Estimador, AKnockOfAClockKnownTo10MsShowsWithinTwoReads) {
     // shown by turns: a knock of 50 ms or more either way (short of a whole
     // second) shows within two read-backs, so one bound at most misses.
     for (const double golpe_s : {0.06, -0.06, 0.3, -0.3, 0.7, -0.7, 0.93, -0.93}) {
-        quarvel::sim::ModeloAparato::Config c;
-        c.deriva = 40e-6;
-        c.latencia_s = 0.012;
-        c.byte_s = 10.0 / 9600;
-        quarvel::sim::ModeloAparato a(c, kInicio, 3);
-        quarvel::SeguimientoReloj s(quarvel::limites_de_linea(quarvel::ConfigLinea{}));
-        a.puesta(kInicio);
-        s.puesta(kInicio);
+        Seguido d(a_9600(40, 0.012), 3);
+        auto& a = d.a;
+        auto& s = d.s;
         const auto leer = [&](int n) {
-            const qint64 t = s.momento_de_lectura(kInicio + n * 60'000'000LL + 31'005'000);
-            std::int64_t llegada = 0;
-            const auto l = lectura_de(a.responder(t, &llegada));
-            const auto r = s.lectura(t, l, true, false, false, {true, true, 0.0001}, 0, llegada);
+            const auto r = d.leer(n);
             const bool visto = r.veredicto != V::Coherente ||
                                (r.suceso != quarvel::EstimadorVentana::Suceso::Ninguno &&
                                 r.suceso != quarvel::EstimadorVentana::Suceso::PuestaConfirmada);
-            const bool falla = r.estimacion.valida &&
-                               std::abs(r.estimacion.desvio_s - a.desvio(t)) > r.estimacion.cota_s;
+            const bool falla = r.estimacion.valida && std::abs(r.estimacion.desvio_s -
+                                                               a.desvio(d.t)) > r.estimacion.cota_s;
             return std::pair{visto, falla};
         };
         int n = 0;
