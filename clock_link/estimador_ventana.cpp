@@ -257,6 +257,11 @@ void EstimadorVentana::unir_solapadas(qint64 t_us) {
         otra = false;
         for (std::size_t i = 0; i < cuentas_.size() && !otra; ++i) {
             for (std::size_t j = i + 1; j < cuentas_.size() && !otra; ++j) {
+                // One contradicted once stays apart until the next read
+                // drops it or bears it out: joined, a set that did not take
+                // could never be told.
+                if (cuentas_[i].faltas > 0 || cuentas_[j].faltas > 0)
+                    continue;
                 const auto [a_lo, a_hi] = rango(cuentas_[i], t_us);
                 const auto [b_lo, b_hi] = rango(cuentas_[j], t_us);
                 if (a_lo <= b_hi && b_lo <= a_hi) {
@@ -349,41 +354,74 @@ std::optional<EstimadorVentana::Objetivo> EstimadorVentana::objetivo(qint64 t_us
     if (cuentas_.empty())
         return std::nullopt;
     const double w = ventana_esperada_s();
-    std::vector<std::pair<double, double>> r;
-    for (const Cuenta& c : cuentas_)
-        r.push_back(rango(c, t_us));
-    std::sort(r.begin(), r.end());
-    // Accounts apart: between the two furthest apart, where the reply
-    // agrees with one side only.
+    struct Rango {
+        double lo, hi;
+        int faltas;
+    };
+    std::vector<Rango> r;
+    for (const Cuenta& c : cuentas_) {
+        const auto [lo, hi] = rango(c, t_us);
+        r.push_back({lo, hi, c.faltas});
+    }
+    std::sort(r.begin(), r.end(), [](const Rango& a, const Rango& b) { return a.lo < b.lo; });
+    const double paso = w / 2 + kPasadoElBorde_s;
+    // An account the last read ruled out, beside others that agreed: the
+    // next read is aimed to rule it out again (a second time drops it), just
+    // past its edge away from the others; a reply that agrees with it keeps
+    // it, as after a false reply.
+    const auto en_falta = [](const Rango& x) { return x.faltas > 0; };
+    if (r.size() > 1 && std::any_of(r.begin(), r.end(), en_falta) &&
+        !std::all_of(r.begin(), r.end(), en_falta)) {
+        double f_lo = std::numeric_limits<double>::max();
+        double f_hi = std::numeric_limits<double>::lowest();
+        double o_lo = f_lo;
+        double o_hi = f_hi;
+        for (const Rango& x : r) {
+            double& lo = x.faltas > 0 ? f_lo : o_lo;
+            double& hi = x.faltas > 0 ? f_hi : o_hi;
+            lo = std::min(lo, x.lo);
+            hi = std::max(hi, x.hi);
+        }
+        return Objetivo{f_lo + f_hi < o_lo + o_hi ? f_hi + paso : f_lo - paso, false};
+    }
+    // Accounts apart: the widest gap between them.
     double hueco = 0;
-    double x = 0;
-    double alto = r.front().second;
+    double bajo = 0;
+    double alto = r.front().hi;
     for (std::size_t i = 0; i + 1 < r.size(); ++i) {
-        alto = std::max(alto, r[i].second);
-        if (r[i + 1].first - alto > hueco) {
-            hueco = r[i + 1].first - alto;
-            x = (alto + r[i + 1].first) / 2;
+        alto = std::max(alto, r[i].hi);
+        if (r[i + 1].lo - alto > hueco) {
+            hueco = r[i + 1].lo - alto;
+            bajo = alto;
         }
     }
-    // A read tells accounts apart only where its window fits between them:
-    // aimed at a narrower gap, its band takes in both sides, every time.
+    // A window that fits in the gap, through its middle: the reply agrees
+    // with one side only.
     if (hueco > w + 2 * kPasadoElBorde_s)
-        return Objetivo{x, false};
-    // Overlapping accounts, or too close, cannot be told apart by one read:
-    // all of them as one. Once about as narrow as a window, a read cannot narrow it more:
+        return Objetivo{bajo + hueco / 2, false};
+    if (hueco > 0) {
+        // A narrower gap: through its middle, the band takes in both sides
+        // every time. With the window's upper end just short of the upper
+        // accounts, a reply of the earlier second rules them out; with its
+        // lower end just past the lower ones, a reply of the later second
+        // rules those out. Which answer comes depends on where in its window
+        // the device reads: the sides by turns.
+        return Objetivo{arriba ? bajo + paso : bajo + hueco - paso, false};
+    }
+    // Overlapping accounts cannot be told apart by a read: all of them as
+    // one. Once about as narrow as a window, a read cannot narrow it more:
     // it looks just past one edge, each by turns, where a clock moved
     // behind our back answers what nothing here allows.
-    double lo = r.front().first;
+    const double lo = r.front().lo;
     double hi = lo;
-    for (const auto& [l, h] : r)
-        hi = std::max(hi, h);
+    for (const Rango& x : r)
+        hi = std::max(hi, x.hi);
     // Narrower than a tenth of a second, every third read looks too: a knock
     // read only through the middle passes for drift, which the accounts
     // follow for as long as the drift's limit lets them.
     const bool estrecha = hi - lo <= 2 * w + 4 * kPasadoElBorde_s;
     const bool vigilar = hi - lo < kVigilarBajo_s && lecturas_ % 3 == 2;
     if (w <= kVentanaEstrecha_s && (estrecha || vigilar)) {
-        const double paso = w / 2 + kPasadoElBorde_s;
         return Objetivo{arriba ? hi + paso : lo - paso, true};
     }
     if (cuentas_.size() > 1)

@@ -119,7 +119,7 @@ bool corregir_fino(const EstimadorDesvio::Estimacion& e, double umbral_ms, doubl
 
 // The offset (s) a fine correction leaves the clock at, on purpose: a clock
 // that surely gains is left behind by what its drift brings in five
-// minutes, at most 0.8 of the threshold (a clock that surely loses, ahead),
+// minutes, at most the threshold (a clock that surely loses, ahead),
 // so it drifts through zero on its way to the next correction, which comes
 // about twice as late. 0 when the drift's sign is not sure.
 double desvio_tras_correccion_fina(const EstimadorDesvio::Estimacion& e, double umbral_ms);

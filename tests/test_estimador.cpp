@@ -473,6 +473,49 @@ TEST(Estimador, WindowAccountsTellSetsKnocksAndFalseRepliesApart) {
     }
 }
 
+TEST(Estimador, AccountsCloserThanAWindowAreToldApartWithinThreeReads) {
+    // A set 45 ms from where the clock was, read through 40 ms windows: the
+    // two accounts are nearer than a window, so no read through the gap's
+    // middle tells them apart. Whether the set took or not, and whether the
+    // device reads its clock early or late in its window, three reads tell.
+    using S = quarvel::EstimadorVentana::Suceso;
+    constexpr qint64 kVentanaUs = 40'000;
+    for (const bool tomada : {true, false}) {
+        for (const qint64 muestra_us : {12'000, 28'000}) {
+            quarvel::LimitesEstimador l;
+            l.deriva_max = 20e-6;
+            quarvel::EstimadorVentana e(l);
+            e.puesta(kInicio, 0.045);
+            double desvio = 0.045;
+            qint64 minuto = kInicio;
+            bool arriba = true;
+            std::vector<S> vistos;
+            for (int n = 0; n < 5; ++n) {
+                minuto += 60'000'000;
+                if (n == 2) {
+                    e.puesta(minuto, 0);
+                    desvio = tomada ? 0 : desvio;
+                }
+                const qint64 desde = minuto + 31'000'000;
+                const auto obj = e.objetivo(desde, arriba = !arriba);
+                ASSERT_TRUE(obj);
+                const double x_us = obj->desvio_s * 1e6 + kVentanaUs / 2.0;
+                const auto t = static_cast<qint64>(
+                    std::ceil((static_cast<double>(desde) + x_us) / 1e6) * 1e6 - x_us);
+                const auto reloj = static_cast<qint64>(
+                    std::floor(static_cast<double>(t + muestra_us) / 1e6 + desvio));
+                vistos.push_back(e.lectura(t, t + kVentanaUs, reloj));
+                const auto est = e.en(t);
+                ASSERT_TRUE(est.valida);
+                EXPECT_LE(std::abs(est.desvio_s - desvio), est.cota_s + 1e-6) << tomada << n;
+            }
+            const S esperado = tomada ? S::PuestaConfirmada : S::PuestaNoTomada;
+            EXPECT_NE(std::find(vistos.begin(), vistos.end(), esperado), vistos.end())
+                << "took " << tomada << ", read " << muestra_us << " us into its window";
+        }
+    }
+}
+
 TEST(Estimador, ASteadyDevicesWindowsCapItsLatency) {
     // A clock 300 ppm either way answering 12 ms late at 9600 baud, read
     // each minute: its windows (about 30 ms) bound the latency the model
