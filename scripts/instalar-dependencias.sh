@@ -24,7 +24,7 @@ paquetes=(
   xvfb xauth trayer xdotool x11-utils imagemagick dbus-daemon dbus-bin libglib2.0-bin
   desktop-file-utils appstream lintian weston qt6-wayland xfce4-panel qt6-translations-l10n
   clang libclang-rt-14-dev clang-format clang-tidy cppcheck
-  systemd-container
+  llvm systemd-container
 )
 
 # One dpkg-query for the lot; a package it does not know is missing too.

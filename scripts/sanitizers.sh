@@ -27,6 +27,13 @@ if [ "$fase" != probar ]; then
   [ "$fase" = construir ] && exit 0
 fi
 
+# Leak suppressions match by function, and reports name their lines, only
+# through llvm-symbolizer: without it each program leaves a warning behind.
+command -v llvm-symbolizer >/dev/null || {
+  echo "sanitizers: falta llvm-symbolizer (apt-get install llvm)" >&2
+  exit 1
+}
+
 informes="$build/informes-sanitizer"
 rm -rf "$informes"
 mkdir -p "$informes"
