@@ -84,21 +84,18 @@ qint64 SeguimientoReloj::momento_de_lectura(qint64 desde_us) const {
     // shows within two reads, and where the model narrows what the windows
     // allow, its edges are the ones tested.
     const auto e = en(desde_us);
-    auto obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, lecturas_ % 2 == 0)
+    // Wider, the model splits what it allows every other read and the
+    // windows look past their edges between, each by turns.
+    const bool arriba = modelo ? (lecturas_ / 2) % 2 == 0 : lecturas_ % 2 == 0;
+    auto obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, arriba)
                                        : std::optional<EstimadorVentana::Objetivo>{};
     constexpr double kPasado_s = EstimadorVentana::kPasadoElBorde_s;
     if (obj && obj->borde && e.valida && e.cota_s <= w_s / 2 + 2 * kPasado_s) {
         const double paso = w_s / 2 + kPasado_s;
         obj->desvio_s =
             lecturas_ % 2 == 0 ? e.desvio_s + e.cota_s + paso : e.desvio_s - e.cota_s - paso;
-    } else {
-        // Wider: the model splits what it allows every other read, the
-        // windows look past their edges between.
-        const bool arriba = modelo ? (lecturas_ / 2) % 2 == 0 : lecturas_ % 2 == 0;
-        obj = ventana_.lecturas() > 0 ? ventana_.objetivo(desde_us, arriba)
-                                      : std::optional<EstimadorVentana::Objetivo>{};
-        if (!obj || (modelo && (!obj->borde || lecturas_ % 2 == 1)))
-            return estimador_.momento_de_lectura(desde_us, fin);
+    } else if (!obj || (modelo && (!obj->borde || lecturas_ % 2 == 1))) {
+        return estimador_.momento_de_lectura(desde_us, fin);
     }
     const double w_us = w_s * 1e6;
     // The reply's second turns where s + offset crosses a whole second, s
